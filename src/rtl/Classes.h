@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/SysUtils.h"
@@ -45,6 +47,7 @@ class TComponent : public TPersistent {
   TComponent& operator=(const TComponent&) = delete;
 
   TComponent* Owner() const { return FOwner; }
+  String GetNamePath() const override;
   const String& Name() const { return FName; }
   // Raises EComponentError for a name that is not an identifier or that a sibling already has.
   virtual void SetName(const String& name);
@@ -71,6 +74,7 @@ class TComponent : public TPersistent {
  private:
   void Insert(TComponent* c);
   void Remove(TComponent* c);
+  void Destroying();  // marks this component and all it owns csDestroying
 
   TComponent* FOwner = nullptr;
   String FName;
@@ -106,6 +110,12 @@ class TList : public TObject {
 
 // Text encodings for loading and saving string lists.
 enum class TTextEncoding { Ansi, UTF8, UTF16LE };
+// Text to bytes in `encoding`, without a byte-order mark (ANSI: '?' for what Windows-1252 lacks).
+std::string EncodeString(const String& s, TTextEncoding encoding);
+// Bytes to text; a dangling half of a UTF-16 code unit becomes U+FFFD.
+String DecodeBytes(std::string_view bytes, TTextEncoding encoding);
+// As DecodeBytes, except that a byte-order mark (UTF-8, UTF-16LE or UTF-16BE) picks the encoding.
+String DecodeWithBOM(std::string_view bytes, TTextEncoding fallback);
 
 class TStrings : public TPersistent {
  public:
@@ -122,7 +132,7 @@ class TStrings : public TPersistent {
   String operator[](int index) const { return Get(index); }
   TObject* Objects(int index) const { return GetObject(index); }
   virtual int Add(const String& s);
-  int AddObject(const String& s, TObject* obj);
+  virtual int AddObject(const String& s, TObject* obj);
   void InsertObject(int index, const String& s, TObject* obj);
   void AddStrings(const TStrings* other);
   void Append(const String& s) { Add(s); }
@@ -202,6 +212,8 @@ class TStringList : public TStrings {
   void Delete(int index) override;
   void Clear() override;
   int Add(const String& s) override;
+  // On a sorted list a duplicate is ignored (its object is not stored), accepted or refused.
+  int AddObject(const String& s, TObject* obj) override;
   int IndexOf(const String& s) const override;
 
   bool Find(const String& s, int& index) const;  // binary search of a sorted list
@@ -212,7 +224,7 @@ class TStringList : public TStrings {
   TDuplicates Duplicates() const { return FDuplicates; }
   void SetDuplicates(TDuplicates d) { FDuplicates = d; }
   bool CaseSensitive() const { return FCaseSensitive; }
-  void SetCaseSensitive(bool v) { FCaseSensitive = v; }
+  void SetCaseSensitive(bool v);  // a sorted list sorts again
   bool OwnsObjects() const { return FOwnsObjects; }
   void SetOwnsObjects(bool v) { FOwnsObjects = v; }
 
@@ -230,6 +242,7 @@ class TStringList : public TStrings {
     String s;
     TObject* obj = nullptr;
   };
+  void InsertItem(int index, const String& s, TObject* obj);
   std::vector<Item> FList;
   bool FSorted = false;
   bool FCaseSensitive = false;
@@ -294,6 +307,7 @@ class TCollection : public TPersistent {
   std::vector<TCollectionItem*> FItems;
   int FNextID = 0;
   int FUpdateCount = 0;
+  bool FUpdatePending = false;  // something changed while updates were held back
 };
 
 // A collection of one item class with typed access.

@@ -53,8 +53,22 @@ class THandleStream : public TStream {
 };
 
 // Opens or creates a file. Failures raise EFCreateError 'Cannot create file "NAME". REASON'
-// or EFOpenError 'Cannot open file "NAME". REASON'. fmShareDenyWrite and fmShareExclusive take an
-// advisory lock (shared or exclusive) that other TFileStreams respect.
+// or EFOpenError 'Cannot open file "NAME". REASON' (REASON is SysErrorMessage(errno), or
+// "The process cannot access the file because it is being used by another process.").
+// fmCreate creates or truncates the file and opens it for reading and writing; the access is
+// mode & 3 otherwise. Directories are refused.
+//
+// Sharing is emulated with flock() advisory locks on regular files, which every TFileStream
+// respects (other programs may ignore them):
+//   share mode                    read-only open        write or create
+//   fmShareCompat (0)             holds LOCK_SH         holds LOCK_EX
+//   fmShareDenyWrite              holds LOCK_SH         holds LOCK_EX
+//   fmShareExclusive, DenyRead    holds LOCK_EX         holds LOCK_EX
+//   fmShareDenyNone               holds nothing, but fails if LOCK_SH (reading) or LOCK_EX
+//                                 (writing) cannot be had at that moment
+// So readers that deny writing coexist, and a writer is refused while any of them is open.
+// A lock that cannot be had fails the open at once (no waiting). fmCreate truncates only
+// after its lock is held, so a refused create leaves the file as it was.
 class TFileStream : public THandleStream {
  public:
   TFileStream(const String& fileName, Word mode, Cardinal rights = 0644);

@@ -16,7 +16,11 @@ namespace ktinet {
 // One argument of Format: an integer, a floating-point value or a text.
 class TVarRec {
  public:
-  enum class Kind { Integer, Unsigned, Float, Text };
+  // The enumerator Integer is scoped and never meets the type ktinet::Integer; g++ warns all the same.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+  enum class Kind { Integer, Unsigned, Float, Text, Pointer };
+#pragma GCC diagnostic pop
   TVarRec(int v) : FKind(Kind::Integer), FInt(v) {}
   TVarRec(long v) : FKind(Kind::Integer), FInt(v) {}
   TVarRec(long long v) : FKind(Kind::Integer), FInt(v) {}
@@ -28,6 +32,9 @@ class TVarRec {
   TVarRec(const Char* v) : FKind(Kind::Text), FText(v ? v : u"") {}
   TVarRec(const char* utf8) : FKind(Kind::Text), FText(UTF8ToString(utf8 ? utf8 : "")) {}
   TVarRec(const std::string& utf8) : FKind(Kind::Text), FText(UTF8ToString(utf8)) {}
+  TVarRec(Char c) : FKind(Kind::Text), FText(1, c) {}  // a character formats with %s
+  TVarRec(char c) : FKind(Kind::Text), FText(1, static_cast<Char>(static_cast<unsigned char>(c))) {}
+  TVarRec(const void* p) : FKind(Kind::Pointer), FUInt(reinterpret_cast<std::uintptr_t>(p)) {}  // for %p
 
   Kind kind() const { return FKind; }
   long long AsInt() const { return FInt; }
@@ -45,7 +52,8 @@ class TVarRec {
 
 // The framework's Format: %s %d %u %x %X %f %g %e %n %m %p %%, with "%[index:][-][width][.prec]type".
 // A specifier whose argument has the wrong kind, or a missing argument, raises EConvertError
-// ("Format '%d' invalid or incompatible with argument").
+// ("Format '%d' invalid or incompatible with argument"). %x and %p give upper-case digits as the
+// framework does; %u and %x show a negative Integer within 32 bits as its 32-bit pattern.
 String Format(const String& fmt, std::initializer_list<TVarRec> args);
 String Format(const String& fmt, const std::vector<TVarRec>& args);
 
@@ -75,8 +83,9 @@ String StringOfChar(Char c, size_t count);
 String IntToStr(long long v);
 String UIntToStr(unsigned long long v);
 String IntToHex(unsigned long long v, int digits);
-// Raises EConvertError "'abc' is not a valid integer value". Accepts blanks around, a sign,
-// and "$"/"0x" hexadecimal as the framework does.
+// Raises EConvertError "'abc' is not a valid integer value". Accepts leading spaces (not trailing
+// ones), a sign, and "$"/"0x" hexadecimal as the framework does; hexadecimal may use all 32 bits
+// ("$FFFFFFFF" is -1), decimal must fit the signed range.
 int StrToInt(const String& s);
 long long StrToInt64(const String& s);
 int StrToIntDef(const String& s, int fallback);

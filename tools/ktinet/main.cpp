@@ -6,6 +6,7 @@
 
 #include "Cli.h"
 #include "rtl/Exceptions.h"
+#include "vcl/UiBackend.h"
 
 using namespace ktinet::cli;
 
@@ -26,6 +27,7 @@ void PrintHelp() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ktinet::ChooseBackendFromEnvironment();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     if (args.size() >= 2 && Registry().count(args[1])) {
