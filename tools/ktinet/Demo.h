@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "Cli.h"
+
 namespace ktinet::cli {
 
 struct DemoOutcome {

@@ -1,0 +1,1094 @@
+#include "xml/KtInetXML.h"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "core/ktiutil.h"
+#include "rtl/Exceptions.h"
+#include "rtl/SysUtils.h"
+
+namespace ktinet {
+
+namespace xml_detail {
+
+// ---- Arena --------------------------------------------------------------------------------
+
+// Blocks stay below the allocator's mapping threshold, so a heap that has held one tree serves
+// the next one from warm pages.
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kLargeRequest = kBlockSize / 4;
+
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() { Release(); }
+
+  void* Alloc(std::size_t size, std::size_t align) {
+    if (size >= kLargeRequest) {
+      void* p = std::malloc(size);
+      if (!p) throw std::bad_alloc();
+      FLarge.push_back(p);
+      return p;
+    }
+    auto cur = reinterpret_cast<std::uintptr_t>(FCur);
+    std::uintptr_t aligned = (cur + align - 1) & ~(static_cast<std::uintptr_t>(align) - 1);
+    if (!FCur || aligned + size > reinterpret_cast<std::uintptr_t>(FEnd)) {
+      char* block = static_cast<char*>(std::malloc(kBlockSize));
+      if (!block) throw std::bad_alloc();
+      FBlocks.push_back(block);
+      FCur = block;
+      FEnd = block + kBlockSize;
+      aligned = reinterpret_cast<std::uintptr_t>(FCur);
+    }
+    FCur = reinterpret_cast<char*>(aligned + size);
+    return reinterpret_cast<void*>(aligned);
+  }
+
+  void ItemBorn() { ++FLive; }
+  // Texts in the arena belong to arena items only, so the last item gone frees everything.
+  void ItemDied() {
+    if (FLive > 0 && --FLive == 0) Release();
+  }
+
+ private:
+  void Release() {
+    for (void* p : FBlocks) std::free(p);
+    for (void* p : FLarge) std::free(p);
+    FBlocks.clear();
+    FLarge.clear();
+    FCur = FEnd = nullptr;
+  }
+
+  std::vector<void*> FBlocks;
+  std::vector<void*> FLarge;
+  char* FCur = nullptr;
+  char* FEnd = nullptr;
+  std::size_t FLive = 0;
+};
+
+// ---- Text ---------------------------------------------------------------------------------
+
+namespace {
+alignas(8) const std::uint32_t kEmptyRecord[2] = {0, 0};
+
+inline const char16_t* RecordChars(std::uintptr_t record) {
+  return reinterpret_cast<const char16_t*>(record + sizeof(std::uint32_t));
+}
+}  // namespace
+
+std::u16string_view Text::View() const {
+  if (!FBits) return {};
+  std::uintptr_t record = FBits & ~static_cast<std::uintptr_t>(1);
+  std::uint32_t len;
+  std::memcpy(&len, reinterpret_cast<const void*>(record), sizeof len);
+  return {RecordChars(record), len};
+}
+
+void Text::Assign(std::u16string_view s, Arena* arena) {
+  std::uintptr_t bits;
+  if (s.empty()) {
+    bits = reinterpret_cast<std::uintptr_t>(kEmptyRecord);
+  } else {
+    if (s.size() > std::numeric_limits<std::uint32_t>::max() / 2 - 8) throw std::bad_alloc();
+    std::size_t bytes = sizeof(std::uint32_t) + s.size() * sizeof(char16_t);
+    void* p;
+    if (arena) {
+      p = arena->Alloc(bytes, 4);
+      bits = reinterpret_cast<std::uintptr_t>(p);
+    } else {
+      p = std::malloc(bytes);
+      if (!p) throw std::bad_alloc();
+      bits = reinterpret_cast<std::uintptr_t>(p) | 1;
+    }
+    auto len = static_cast<std::uint32_t>(s.size());
+    std::memcpy(p, &len, sizeof len);
+    std::memcpy(static_cast<char*>(p) + sizeof len, s.data(), s.size() * sizeof(char16_t));
+  }
+  // The new record is complete before the old one goes, so `s` may view the old one.
+  Release();
+  FBits = bits;
+}
+
+void Text::Append(std::u16string_view s) {
+  if (s.empty()) return;
+  const std::u16string_view old = View();
+  const std::size_t len = old.size() + s.size();
+  if (len > std::numeric_limits<std::uint32_t>::max() / 2 - 8) throw std::bad_alloc();
+  std::uintptr_t record = FBits & ~static_cast<std::uintptr_t>(1);
+  if ((FBits & 1) && (malloc_usable_size(reinterpret_cast<void*>(record)) - sizeof(std::uint32_t)) / 2 >= len) {
+    std::memcpy(reinterpret_cast<char*>(record) + sizeof(std::uint32_t) + old.size() * sizeof(char16_t), s.data(),
+                s.size() * sizeof(char16_t));
+  } else {
+    std::size_t capacity = std::max<std::size_t>(len, old.size() * 2);
+    void* p = std::malloc(sizeof(std::uint32_t) + capacity * sizeof(char16_t));
+    if (!p) throw std::bad_alloc();
+    char* chars = static_cast<char*>(p) + sizeof(std::uint32_t);
+    std::memcpy(chars, old.data(), old.size() * sizeof(char16_t));
+    std::memcpy(chars + old.size() * sizeof(char16_t), s.data(), s.size() * sizeof(char16_t));
+    Release();
+    record = reinterpret_cast<std::uintptr_t>(p);
+    FBits = record | 1;
+  }
+  auto n = static_cast<std::uint32_t>(len);
+  std::memcpy(reinterpret_cast<void*>(record), &n, sizeof n);
+}
+
+void Text::Release() {
+  if (FBits & 1) std::free(reinterpret_cast<void*>(FBits & ~static_cast<std::uintptr_t>(1)));
+  FBits = 0;
+}
+
+// ---- Character helpers --------------------------------------------------------------------
+
+namespace {
+
+inline bool IsNameChar(unsigned c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'!' ||
+         c == u'-' || c == u':' || c == u'?' || c == u'_';
+}
+
+inline bool IsBlank(unsigned c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
+
+inline char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+
+bool SameAsciiNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k)
+    if (FoldAscii(a[k]) != FoldAscii(b[k])) return false;
+  return true;
+}
+
+// The upper halves (bytes 0x80..0xFF) of the single-byte Windows code pages 1250 to 1258.
+// Positions a code page leaves undefined read as the byte's own code, as for the ANSI code page.
+constexpr char16_t kCodePages[9][128] = {
+    // windows-1250
+    {
+        0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+        0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+        0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+        0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+        0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+        0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+        0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+        0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+        0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+        0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+        0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+    },
+    // windows-1251
+    {
+        0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+        0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+        0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+        0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+        0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+        0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+        0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+        0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+        0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+        0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+        0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+        0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+        0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+        0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+    },
+    // windows-1252
+    {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+        0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
+        0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+        0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
+        0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
+        0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
+        0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
+        0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
+        0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
+        0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
+    },
+    // windows-1253
+    {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x0088, 0x2030, 0x008A, 0x2039, 0x008C, 0x008D, 0x008E, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x0098, 0x2122, 0x009A, 0x203A, 0x009C, 0x009D, 0x009E, 0x009F,
+        0x00A0, 0x0385, 0x0386, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x2015,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x0384, 0x00B5, 0x00B6, 0x00B7,
+        0x0388, 0x0389, 0x038A, 0x00BB, 0x038C, 0x00BD, 0x038E, 0x038F,
+        0x0390, 0x0391, 0x0392, 0x0393, 0x0394, 0x0395, 0x0396, 0x0397,
+        0x0398, 0x0399, 0x039A, 0x039B, 0x039C, 0x039D, 0x039E, 0x039F,
+        0x03A0, 0x03A1, 0x00D2, 0x03A3, 0x03A4, 0x03A5, 0x03A6, 0x03A7,
+        0x03A8, 0x03A9, 0x03AA, 0x03AB, 0x03AC, 0x03AD, 0x03AE, 0x03AF,
+        0x03B0, 0x03B1, 0x03B2, 0x03B3, 0x03B4, 0x03B5, 0x03B6, 0x03B7,
+        0x03B8, 0x03B9, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BE, 0x03BF,
+        0x03C0, 0x03C1, 0x03C2, 0x03C3, 0x03C4, 0x03C5, 0x03C6, 0x03C7,
+        0x03C8, 0x03C9, 0x03CA, 0x03CB, 0x03CC, 0x03CD, 0x03CE, 0x00FF,
+    },
+    // windows-1254
+    {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x008E, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x009E, 0x0178,
+        0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
+        0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+        0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
+        0x011E, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
+        0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0130, 0x015E, 0x00DF,
+        0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
+        0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
+        0x011F, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
+        0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0131, 0x015F, 0x00FF,
+    },
+    // windows-1255
+    {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x008A, 0x2039, 0x008C, 0x008D, 0x008E, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x009A, 0x203A, 0x009C, 0x009D, 0x009E, 0x009F,
+        0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AA, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x00D7, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x00B9, 0x00F7, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
+        0x05B0, 0x05B1, 0x05B2, 0x05B3, 0x05B4, 0x05B5, 0x05B6, 0x05B7,
+        0x05B8, 0x05B9, 0x00CA, 0x05BB, 0x05BC, 0x05BD, 0x05BE, 0x05BF,
+        0x05C0, 0x05C1, 0x05C2, 0x05C3, 0x05F0, 0x05F1, 0x05F2, 0x05F3,
+        0x05F4, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
+        0x05D0, 0x05D1, 0x05D2, 0x05D3, 0x05D4, 0x05D5, 0x05D6, 0x05D7,
+        0x05D8, 0x05D9, 0x05DA, 0x05DB, 0x05DC, 0x05DD, 0x05DE, 0x05DF,
+        0x05E0, 0x05E1, 0x05E2, 0x05E3, 0x05E4, 0x05E5, 0x05E6, 0x05E7,
+        0x05E8, 0x05E9, 0x05EA, 0x00FB, 0x00FC, 0x200E, 0x200F, 0x00FF,
+    },
+    // windows-1256
+    {
+        0x20AC, 0x067E, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0679, 0x2039, 0x0152, 0x0686, 0x0698, 0x0688,
+        0x06AF, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x06A9, 0x2122, 0x0691, 0x203A, 0x0153, 0x200C, 0x200D, 0x06BA,
+        0x00A0, 0x060C, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x06BE, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x00B9, 0x061B, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x061F,
+        0x06C1, 0x0621, 0x0622, 0x0623, 0x0624, 0x0625, 0x0626, 0x0627,
+        0x0628, 0x0629, 0x062A, 0x062B, 0x062C, 0x062D, 0x062E, 0x062F,
+        0x0630, 0x0631, 0x0632, 0x0633, 0x0634, 0x0635, 0x0636, 0x00D7,
+        0x0637, 0x0638, 0x0639, 0x063A, 0x0640, 0x0641, 0x0642, 0x0643,
+        0x00E0, 0x0644, 0x00E2, 0x0645, 0x0646, 0x0647, 0x0648, 0x00E7,
+        0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x0649, 0x064A, 0x00EE, 0x00EF,
+        0x064B, 0x064C, 0x064D, 0x064E, 0x00F4, 0x064F, 0x0650, 0x00F7,
+        0x0651, 0x00F9, 0x0652, 0x00FB, 0x00FC, 0x200E, 0x200F, 0x06D2,
+    },
+    // windows-1257
+    {
+        0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x0088, 0x2030, 0x008A, 0x2039, 0x008C, 0x00A8, 0x02C7, 0x00B8,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x0098, 0x2122, 0x009A, 0x203A, 0x009C, 0x00AF, 0x02DB, 0x009F,
+        0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00D8, 0x00A9, 0x0156, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00C6,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00F8, 0x00B9, 0x0157, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00E6,
+        0x0104, 0x012E, 0x0100, 0x0106, 0x00C4, 0x00C5, 0x0118, 0x0112,
+        0x010C, 0x00C9, 0x0179, 0x0116, 0x0122, 0x0136, 0x012A, 0x013B,
+        0x0160, 0x0143, 0x0145, 0x00D3, 0x014C, 0x00D5, 0x00D6, 0x00D7,
+        0x0172, 0x0141, 0x015A, 0x016A, 0x00DC, 0x017B, 0x017D, 0x00DF,
+        0x0105, 0x012F, 0x0101, 0x0107, 0x00E4, 0x00E5, 0x0119, 0x0113,
+        0x010D, 0x00E9, 0x017A, 0x0117, 0x0123, 0x0137, 0x012B, 0x013C,
+        0x0161, 0x0144, 0x0146, 0x00F3, 0x014D, 0x00F5, 0x00F6, 0x00F7,
+        0x0173, 0x0142, 0x015B, 0x016B, 0x00FC, 0x017C, 0x017E, 0x02D9,
+    },
+    // windows-1258
+    {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x008A, 0x2039, 0x0152, 0x008D, 0x008E, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x009A, 0x203A, 0x0153, 0x009D, 0x009E, 0x0178,
+        0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
+        0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+        0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+        0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
+        0x00C0, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+        0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x0300, 0x00CD, 0x00CE, 0x00CF,
+        0x0110, 0x00D1, 0x0309, 0x00D3, 0x00D4, 0x01A0, 0x00D6, 0x00D7,
+        0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x01AF, 0x0303, 0x00DF,
+        0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
+        0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x0301, 0x00ED, 0x00EE, 0x00EF,
+        0x0111, 0x00F1, 0x0323, 0x00F3, 0x00F4, 0x01A1, 0x00F6, 0x00F7,
+        0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x01B0, 0x20AB, 0x00FF,
+    },
+};
+
+const char16_t* CodePageTable(int codePage) {
+  if (codePage >= 1250 && codePage <= 1258) return kCodePages[codePage - 1250];
+  return kCodePages[2];  // the ANSI code page
+}
+
+}  // namespace
+
+// ---- Parser -------------------------------------------------------------------------------
+
+enum class Source { Ansi, Utf8, Utf16 };
+
+// The text as the parse sees it: T[0..L) followed by a NUL at T[L], with L <= N. The scanners
+// never read past the first NUL, so positions beyond the text read as NUL without a bounds test.
+// The rules are stated on characters; on ANSI and UTF-8 bytes every structural character is
+// ASCII and no multi-byte sequence contains one, so scanning the bytes and decoding only the
+// pieces gives the same tree as decoding first.
+template <class CharT>
+class Parser {
+ public:
+  Parser(TKtXMLEngine& engine, const CharT* text, std::size_t n, Source source)
+      : FEngine(engine), T(text), N(n), FSource(source) {}
+
+  void Run();
+
+ private:
+  enum class Rule { None, Utf8, CodePage };
+
+  void ReadText(std::size_t& s, std::size_t& e) {
+    while (T[i] == '>') ++i;
+    s = i;
+    for (;;) {
+      CharT c = T[i];
+      if (c == 0 || c == '<' || (c == '/' && T[i + 1] == '>')) break;
+      ++i;
+    }
+    e = i;
+    if (T[i] == '<') ++i;
+  }
+
+  void SkipToNextTag(bool stepPast) {
+    while (T[i] != 0 && T[i] != '<') ++i;
+    if (stepPast && T[i] == '<') ++i;
+  }
+
+  void Decode(std::size_t s, std::size_t e, String& out, bool applyRule);
+  void ApplyRule(String& text);
+  void SetEncoding(const String& e);
+  void SkipRejected(std::size_t floor);
+
+  // GetItemByTag(C, "encoding") for a declaration. A declaration that reuses the root would
+  // search the whole tree each time; but the parse only ever appends at the end of the
+  // depth-first order and never renames an item it has left, so the first match in the root's
+  // subtree stays the first, and a search that found nothing stays empty until the parse
+  // names an item "encoding".
+  TKtXMLItem* FindEncoding(TKtXMLItem* C, TKtXMLItem* root) {
+    if (C != root) return FEngine.GetItemByTag(C, u"encoding");
+    if (!FRootSearched || (!FRootEncoding && FEncodingAdded)) {
+      FRootEncoding = FEngine.GetItemByTag(root, u"encoding");
+      FRootSearched = true;
+      FEncodingAdded = false;
+    }
+    return FRootEncoding;
+  }
+
+  TKtXMLEngine& FEngine;
+  const CharT* T;
+  std::size_t N;
+  Source FSource;
+  std::size_t i = 0;
+  Rule FRule = Rule::None;
+  bool FRootSearched = false;
+  bool FEncodingAdded = false;
+  TKtXMLItem* FRootEncoding = nullptr;
+  const char16_t* FTable = nullptr;
+  String FName, FA, FV, FScratch;
+  std::string FBytes;
+};
+
+template <class CharT>
+void Parser<CharT>::Decode(std::size_t s, std::size_t e, String& out, bool applyRule) {
+  const CharT* p = T + s;
+  std::size_t n = e - s;
+  out.resize(n);
+  unsigned high = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    out[k] = static_cast<char16_t>(p[k]);
+    high |= static_cast<unsigned>(p[k]);
+  }
+  // ASCII reads the same in every source and through every rule.
+  if (high < 0x80) return;
+  if constexpr (sizeof(CharT) == 1) {
+    if (FSource == Source::Utf8) {
+      out = UTF8ToString(std::string_view(reinterpret_cast<const char*>(p), n));
+    } else {
+      for (std::size_t k = 0; k < n; ++k) out[k] = AnsiToChar(p[k]);
+    }
+  }
+  if (applyRule) ApplyRule(out);
+}
+
+template <class CharT>
+void Parser<CharT>::ApplyRule(String& text) {
+  if (FRule == Rule::Utf8) {
+    // Each character stands for one byte: the one-byte model keeps codes up to 255 as they
+    // are, and a character the ANSI code page decoded goes back to the byte it came from.
+    FBytes.resize(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      char16_t c = text[k];
+      unsigned char b = static_cast<unsigned char>(c);
+      if (c > 0xFF && !CharToAnsi(c, b)) b = static_cast<unsigned char>(c);
+      FBytes[k] = static_cast<char>(b);
+    }
+    Utf8Decode(std::string_view(FBytes), FScratch);
+    text.swap(FScratch);
+  } else if (FRule == Rule::CodePage) {
+    for (char16_t& c : text) {
+      unsigned char b;
+      if (!CharToAnsi(c, b)) b = '?';
+      c = b < 0x80 ? b : FTable[b - 0x80];
+    }
+  }
+}
+
+template <class CharT>
+void Parser<CharT>::SetEncoding(const String& e) {
+  FRule = Rule::None;
+  FTable = nullptr;
+  if (!FEngine.UTF8Processed && SameAsciiNoCase(e, u"utf-8")) {
+    FRule = Rule::Utf8;
+  } else if (e.size() >= 8 && SameAsciiNoCase(std::u16string_view(e).substr(0, 8), u"windows-")) {
+    int codePage = 0;
+    if (!TryStrToInt(e.substr(8), codePage)) codePage = 0;
+    FRule = Rule::CodePage;
+    FTable = CodePageTable(codePage);
+  }
+}
+
+template <class CharT>
+void Parser<CharT>::SkipRejected(std::size_t floor) {
+  if (!(T[i] == '/' && T[i + 1] == '>')) {
+    // Back to the '>' that ended the rejected start tag. A start tag without one ('/' or the
+    // end of the text stopped it) would send the search into text already read, and the parse
+    // would read the same element again and again: it stops at the element's name instead.
+    std::size_t j = i;
+    for (;;) {
+      if (j <= floor) {
+        i = floor;
+        break;
+      }
+      --j;
+      if (T[j] == '>' || T[j] == 0) {
+        i = j;
+        break;
+      }
+    }
+  }
+  std::size_t depth = 1;
+  while (i < N && depth > 0) {
+    CharT c = T[i];
+    if (c == 0) break;  // the text ends here: nothing further can open or close
+    if (c == '/' && T[i + 1] == '>') {
+      --depth;
+      i += 2;
+    } else if (c == '<' && T[i + 1] == '/') {
+      --depth;
+      i += 2;
+      SkipToNextTag(false);
+    } else {
+      if (c == '<') ++depth;
+      ++i;
+    }
+  }
+  if (T[i] == '<') ++i;
+}
+
+template <class CharT>
+void Parser<CharT>::Run() {
+  TKtXMLItem* const root = FEngine.FRootItem;
+  TKtXMLItem* C = nullptr;
+  std::size_t s, e;
+  ReadText(s, e);
+  while (i + 1 < N && T[i] != 0) {
+    const std::size_t start = i;
+    const std::size_t ns = i;
+    while (IsNameChar(T[i])) ++i;
+    const std::size_t ne = i;
+    const bool comment = ne - ns >= 3 && T[ns] == '!' && T[ns + 1] == '-' && T[ns + 2] == '-';
+    FA.clear();
+    FV.clear();
+    if (comment) {
+      FName.assign(u"Comment");
+      std::size_t j = i;
+      bool found = false;
+      for (; T[j] != 0; ++j) {
+        if (T[j] == '-' && T[j + 1] == '-' && T[j + 2] == '>') {
+          found = true;
+          break;
+        }
+      }
+      FV.assign(u"Comment");
+      if (found) {
+        Decode(i, j + 2, FScratch, false);
+        FV += FScratch;
+        i = j + 3;
+        while (IsBlank(T[i])) ++i;
+        if (T[i] == '<') ++i;
+      } else {
+        i = j;
+      }
+    } else {
+      FName.resize(ne - ns);
+      for (std::size_t k = ns; k < ne; ++k) FName[k - ns] = static_cast<char16_t>(T[k]);
+      const std::size_t as = i;
+      bool quoted = false;
+      for (;;) {
+        CharT c = T[i];
+        if (c == 0 || c == '>' || (c == '/' && !quoted)) break;
+        if (c == '"') quoted = !quoted;
+        ++i;
+      }
+      const std::size_t ae = i;
+      ReadText(s, e);
+      Decode(as, ae, FA, FRule != Rule::None);
+      Decode(s, e, FV, FRule != Rule::None);
+    }
+
+    bool accept = true;
+    if (!FName.empty()) {
+      if (!C) {
+        C = root;
+      } else {
+        if (FEngine.FOnTag) FEngine.FOnTag(&FEngine, C, FName, FV, FA, accept);
+        if (accept) C = C->FItems.AddItem(C);
+      }
+    }
+    if (accept && C) {
+      xml_detail::Arena* arena = C->OwnArena();
+      C->FTagName.Assign(FName, arena);
+      if (FName.size() == 8 && SameAsciiNoCase(FName, u"encoding")) FEncodingAdded = true;
+      if (!FV.empty()) {
+        if (C->FValue.Length() == 0)
+          C->FValue.Assign(FV, arena);
+        else
+          C->FValue.Append(FV);
+      }
+      if (comment) {
+        C->FKind = ikComment;
+        C = C->FParentItem;
+      } else {
+        C->FKind = ikProperty;
+        if (!FA.empty()) {
+          C->FAttributes.Assign(FA, arena);
+          if (SameAsciiNoCase(FName, u"?xml")) {
+            if (FA.back() == u'?') C->FAttributes.Assign(std::u16string_view(FA).substr(0, FA.size() - 1), arena);
+            const int before = C->FItems.Count();
+            C->ProcessAttributes();
+            for (int k = before; k < C->FItems.Count(); ++k)
+              if (SameAsciiNoCase(C->FItems.Items(k)->TagNameView(), u"encoding")) FEncodingAdded = true;
+            if (TKtXMLItem* enc = FindEncoding(C, root)) SetEncoding(enc->GetTagValue());
+          }
+        }
+      }
+    }
+    if (!accept) SkipRejected(ns);
+
+    while (i + 1 < N && T[i] == '/' && C) {
+      if (T[i + 1] == '>' && i + 2 == N) {
+        i = N - 1;
+        break;
+      }
+      TKtXMLItem* node = C;
+      C = C->FParentItem;
+      bool cancel = false;
+      if (FEngine.FOnAfterTag) {
+        TKtXMLItem* handed = node;
+        FEngine.FOnAfterTag(&FEngine, handed, cancel);
+        if (cancel) return;
+      }
+      SkipToNextTag(true);
+    }
+    // An iteration that moved nothing would repeat itself unchanged for ever (only possible
+    // with no current item, on a "/>" the first scan stopped at): the tree is final.
+    if (i == start) break;
+  }
+}
+
+}  // namespace xml_detail
+
+using xml_detail::Arena;
+
+// ---- TKtXMLItems --------------------------------------------------------------------------
+
+TKtXMLItems::~TKtXMLItems() { Clear(); }
+
+TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
+  Arena* arena = ParentItem ? ParentItem->MemoryArena() : nullptr;
+  TKtXMLItem* item =
+      arena ? new (arena) TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, reinterpret_cast<std::uintptr_t>(arena) | 1)
+            : new TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, 0);
+  try {
+    Add(item);
+  } catch (...) {
+    item->FParentItem = nullptr;
+    delete item;
+    throw;
+  }
+  return item;
+}
+
+void TKtXMLItems::Clear() {
+  int n = Count();
+  if (n == 0) return;
+  std::vector<TKtXMLItem*> doomed;
+  doomed.reserve(static_cast<std::size_t>(n));
+  for (int k = n - 1; k >= 0; --k) doomed.push_back(Items(k));
+  TList::Clear();
+  // Detached first, so no item searches this (now empty) list for itself on the way out.
+  for (TKtXMLItem* item : doomed) item->FParentItem = nullptr;
+  for (TKtXMLItem* item : doomed) delete item;
+}
+
+// ---- TKtXMLItem ---------------------------------------------------------------------------
+
+void* TKtXMLItem::operator new(std::size_t size) {
+  void* p = std::malloc(size);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+void* TKtXMLItem::operator new(std::size_t size, Arena* arena) {
+  static_assert(alignof(TKtXMLItem) <= 8);
+  void* p = arena->Alloc(size, 8);
+  arena->ItemBorn();
+  return p;
+}
+
+void TKtXMLItem::operator delete(void* p) { std::free(p); }
+
+void TKtXMLItem::operator delete(void* p, Arena* arena) {
+  (void)p;
+  arena->ItemDied();
+}
+
+// Where the memory goes back is known only to the item itself, so it is read before the item
+// is destroyed.
+void TKtXMLItem::operator delete(TKtXMLItem* p, std::destroying_delete_t) {
+  std::uintptr_t place = p->FPlace;
+  p->~TKtXMLItem();
+  if (place & 1)
+    reinterpret_cast<Arena*>(place & ~static_cast<std::uintptr_t>(1))->ItemDied();
+  else
+    std::free(p);
+}
+
+Arena* TKtXMLItem::MemoryArena() const {
+  return reinterpret_cast<Arena*>(FPlace & ~static_cast<std::uintptr_t>(1));
+}
+
+Arena* TKtXMLItem::OwnArena() const { return FPlace & 1 ? MemoryArena() : nullptr; }
+
+TKtXMLItem::TKtXMLItem(TComponent* AOwner) : TComponent(AOwner) {
+  FParentItem = dynamic_cast<TKtXMLItem*>(AOwner);
+}
+
+// Items of a tree are owned through their parent's Items alone: registering each with the
+// framework's owner list as well would double the bookkeeping of a large tree.
+TKtXMLItem::TKtXMLItem(ChildTag, TKtXMLItem* parent, std::uintptr_t place)
+    : TComponent(nullptr), FPlace(place), FParentItem(parent) {
+  if (parent) FLevel = parent->FLevel + 1;
+}
+
+TKtXMLItem::~TKtXMLItem() {
+  FreeSubtree();
+  // Items created directly with this item as framework owner go with the framework's
+  // destruction below; they must not reach back into this half-destroyed item.
+  for (int k = 0; k < ComponentCount(); ++k)
+    if (auto* child = dynamic_cast<TKtXMLItem*>(Components(k)); child && child->FParentItem == this)
+      child->FParentItem = nullptr;
+  if (FParentItem) {
+    TKtXMLItems& siblings = FParentItem->FItems;
+    for (int k = siblings.Count() - 1; k >= 0; --k) {
+      if (siblings.Items(k) == this) {
+        siblings.Delete(k);
+        break;
+      }
+    }
+    FParentItem = nullptr;
+  }
+}
+
+void TKtXMLItem::FreeSubtree() {
+  if (FItems.Count() == 0) return;
+  // Children are unhooked and freed from an explicit stack, so each destructor finds an empty
+  // list and depth never reaches the call stack.
+  std::vector<TKtXMLItem*> stack;
+  auto take = [&stack](TKtXMLItem* item) {
+    TKtXMLItems& list = item->FItems;
+    int n = list.Count();
+    for (int k = 0; k < n; ++k) {
+      TKtXMLItem* child = list.Items(k);
+      child->FParentItem = nullptr;
+      stack.push_back(child);
+    }
+    list.TList::Clear();
+  };
+  take(this);
+  while (!stack.empty()) {
+    TKtXMLItem* item = stack.back();
+    stack.pop_back();
+    take(item);
+    delete item;
+  }
+}
+
+void TKtXMLItem::SetTagName(const String& value) { FTagName.Assign(value, nullptr); }
+
+TKtXMLVariant TKtXMLItem::Value() const {
+  if (!FValue.Assigned()) return TKtXMLVariant();
+  return TKtXMLVariant(FValue.Str());
+}
+
+void TKtXMLItem::SetValue(const TKtXMLVariant& value) {
+  if (value.IsEmpty())
+    FValue.Clear();
+  else
+    FValue.Assign(value.Text(), nullptr);
+}
+
+namespace {
+
+// Depth-first, document order, the start item first; `limit` < 0 searches the whole subtree,
+// otherwise items deeper than `limit` below the start are neither examined nor entered.
+template <class Match>
+TKtXMLItem* Search(const TKtXMLItem* start, int limit, Match match) {
+  if (!start) return nullptr;
+  if (match(start)) return const_cast<TKtXMLItem*>(start);
+  struct Frame {
+    const TKtXMLItem* item;
+    int next;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({start, 0});
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    const TKtXMLItems* items = top.item->Items();
+    if (top.next >= items->Count()) {
+      stack.pop_back();
+      continue;
+    }
+    const TKtXMLItem* child = items->Items(top.next++);
+    if (match(child)) return const_cast<TKtXMLItem*>(child);
+    if ((limit < 0 || static_cast<int>(stack.size()) < limit) && child->Items()->Count() > 0)
+      stack.push_back({child, 0});
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TKtXMLItem* TKtXMLItem::GetChild(const String& XMLTag, bool ExpandAllLevels) const {
+  std::u16string_view tag(XMLTag);
+  return Search(this, ExpandAllLevels ? -1 : 2, [tag](const TKtXMLItem* item) { return item->TagNameView() == tag; });
+}
+
+String TKtXMLItem::GetTagXMLValue() const {
+  String s(FValue.View());
+  if (!s.empty() && s.front() == u'"') {
+    while (!s.empty() &&
+           (s.back() == u' ' || s.back() == u'"' || s.back() == u'\r' || s.back() == u'\n' || s.back() == u'\t'))
+      s.pop_back();
+    if (!s.empty()) s.erase(0, 1);
+  }
+  return s;
+}
+
+namespace {
+
+struct EntityRow {
+  std::u16string_view key;
+  std::u16string_view replacement;
+};
+
+const EntityRow kEntityRows[25] = {
+    {u"&brvbar", u"|"}, {u"&deg", u"\u00B0"}, {u"&#176", u"\u00B0"}, {u"&plusmn", u"+"},  {u"&para", u"\u00B6"},
+    {u"&amp", u"&"},    {u"&lt", u"<"},       {u"&gt", u">"},        {u"&copy", u"c"},    {u"&quot", u"\""},
+    {u"&apos", u"'"},   {u"&trade", u"T"},    {u"&nbsp", u""},       {u"&car", u"\n"},    {u"&ret", u"\r"},
+    {u"&#009", u"\t"},  {u"&#x9", u"\t"},     {u"&#010", u"\n"},     {u"&#xa", u"\n"},    {u"&#013", u"\r"},
+    {u"&#xd", u"\r"},   {u"&#034", u"\""},    {u"&#34", u"\""},      {u"&#039", u"'"},    {u"&#39", u"'"},
+};
+
+inline bool EndsWith(const String& s, std::u16string_view key) {
+  return s.size() >= key.size() && std::u16string_view(s).substr(s.size() - key.size()) == key;
+}
+
+// One row of the table, with the result of replacing the first occurrence and searching again
+// from the start until none is left. The searched-again text differs from the last one only
+// where the replacement went in, and nothing before it held an occurrence, so the text is
+// built left to right in `out` and only its end needs checking: every occurrence is found in
+// the same order as by the restarting search, in one pass.
+void ApplyRow(String& s, const EntityRow& row, String& out) {
+  const std::u16string_view key = row.key;
+  std::size_t first = s.find(key);
+  if (first == String::npos) return;
+  const char16_t last = key.back();
+  out.assign(s, 0, first);
+  std::size_t j = first;
+  const std::size_t n = s.size();
+  while (j < n) {
+    std::size_t hit = s.find(last, j);
+    if (hit == String::npos) {
+      out.append(s, j, n - j);
+      break;
+    }
+    out.append(s, j, hit + 1 - j);
+    j = hit + 1;
+    while (EndsWith(out, key)) {
+      out.resize(out.size() - key.size());
+      if (j < n && s[j] == u';') ++j;
+      out.append(row.replacement);
+    }
+  }
+  s.swap(out);
+}
+
+}  // namespace
+
+String TKtXMLItem::GetTagValue() const {
+  String s = GetTagXMLValue();
+  if (s.empty() || s.find(u'&') == String::npos) return s;
+  String out;
+  for (const EntityRow& row : kEntityRows) ApplyRow(s, row, out);
+  return s;
+}
+
+void TKtXMLItem::ProcessAttributes() {
+  if (FAttributes.Length() == 0) return;
+  const String text(FAttributes.View());
+  String name, value;
+  bool inName = true, quoted = false;
+  const std::size_t n = text.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    char16_t c = text[k];
+    if (c == u'"') quoted = !quoted;
+    if (c == u'=' && !quoted) {
+      inName = false;
+    } else if (inName) {
+      name += c;
+    } else {
+      value += c;
+    }
+    if (!quoted && (xml_detail::IsBlank(c) || k + 1 == n)) {
+      if (!name.empty() && !value.empty()) {
+        TKtXMLItem* item = FItems.AddItem(this);
+        Arena* arena = item->OwnArena();
+        item->FKind = ikAttribute;
+        item->FTagName.Assign(name, arena);
+        item->FValue.Assign(value, arena);
+      }
+      name.clear();
+      value.clear();
+      inName = true;
+    }
+  }
+  FAttributes.Clear();
+}
+
+// ---- TKtXMLEngine -------------------------------------------------------------------------
+
+TKtXMLEngine::TKtXMLEngine(TComponent* AOwner) : TComponent(AOwner), FArena(std::make_unique<Arena>()) {
+  FRootItem = new TKtXMLItem(this);
+  // The root lives on the heap (it outlives every parse) and hands the arena to its children.
+  FRootItem->FPlace = reinterpret_cast<std::uintptr_t>(FArena.get());
+}
+
+TKtXMLEngine::~TKtXMLEngine() {
+  delete FRootItem;
+  FRootItem = nullptr;
+}
+
+void TKtXMLEngine::ParseXMLFromString(const String& text, Integer length) {
+  if (length <= 0 || text.empty()) return;
+  auto n = static_cast<std::size_t>(length);
+  if (n < text.size() && text[n] != 0) {
+    // The parse must see a NUL right after the characters it was given.
+    String prefix(text, 0, n);
+    xml_detail::Parser<char16_t>(*this, prefix.c_str(), n, xml_detail::Source::Utf16).Run();
+  } else {
+    xml_detail::Parser<char16_t>(*this, text.c_str(), n, xml_detail::Source::Utf16).Run();
+  }
+}
+
+namespace {
+
+// Reads up to `count` bytes (fewer when the stream ends first) into `buf`, with room for a
+// two-unit NUL sentinel after them.
+std::size_t ReadBytes(TStream* stream, Int64 count, std::unique_ptr<unsigned char[]>& buf) {
+  if (count <= 0) {
+    buf.reset(new unsigned char[4]());
+    return 0;
+  }
+  Int64 avail = stream->Size() - stream->Position();
+  Int64 want = avail >= 0 && avail < count ? avail : count;
+  if (want < 0) want = 0;
+  auto capacity = static_cast<std::size_t>(want);
+  buf.reset(new unsigned char[capacity + 4]);
+  std::size_t got = 0;
+  for (;;) {
+    if (got == capacity) {
+      // A stream that reports less than it holds: keep reading up to `count`.
+      if (static_cast<Int64>(got) >= count) break;
+      unsigned char probe[4096];
+      long r = stream->Read(probe, static_cast<long>(std::min<Int64>(sizeof probe, count - static_cast<Int64>(got))));
+      if (r <= 0) break;
+      std::size_t grown = std::max(capacity * 2, capacity + static_cast<std::size_t>(r));
+      std::unique_ptr<unsigned char[]> bigger(new unsigned char[grown + 4]);
+      std::memcpy(bigger.get(), buf.get(), got);
+      std::memcpy(bigger.get() + got, probe, static_cast<std::size_t>(r));
+      buf.swap(bigger);
+      capacity = grown;
+      got += static_cast<std::size_t>(r);
+      continue;
+    }
+    std::size_t chunk = std::min<std::size_t>(capacity - got, 1u << 30);
+    long r = stream->Read(buf.get() + got, static_cast<long>(chunk));
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  std::memset(buf.get() + got, 0, 4);
+  return got;
+}
+
+void ParseUnits(TKtXMLEngine& engine, std::vector<char16_t>& units) {
+  if (units.empty()) return;
+  std::size_t n = units.size();
+  if (units.back() == 0x1B) units.back() = 0;
+  units.push_back(0);
+  xml_detail::Parser<char16_t>(engine, units.data(), n, xml_detail::Source::Utf16).Run();
+}
+
+std::vector<char16_t> Utf16Units(const unsigned char* p, std::size_t bytes, bool bigEndian) {
+  std::vector<char16_t> units(bytes / 2);
+  for (std::size_t k = 0; k < units.size(); ++k) {
+    unsigned a = p[2 * k], b = p[2 * k + 1];
+    units[k] = static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+  }
+  return units;
+}
+
+}  // namespace
+
+void TKtXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
+  FRootItem->FItems.Clear();
+  if (!AStream) return;
+  Int64 count = (AStreamSize != 0 ? static_cast<Int64>(AStreamSize) : AStream->Size()) - AStream->Position();
+  unsigned mark = 0;
+  long got = 0;
+  if (AStreamSize == 0) {
+    unsigned char m[2];
+    got = AStream->Read(m, 2);
+    if (got == 2) mark = m[0] | (m[1] << 8);
+    if (got < 0) got = 0;
+  }
+  UTF8Processed = false;
+  std::unique_ptr<unsigned char[]> buf;
+  if (mark == 0xFEFF || mark == 0xFFFE) {
+    std::size_t n = ReadBytes(AStream, count - 2, buf);
+    UTF8Processed = true;
+    std::vector<char16_t> units = Utf16Units(buf.get(), n, mark == 0xFFFE);
+    ParseUnits(*this, units);
+    return;
+  }
+  if (got > 0) AStream->Seek(-got, soCurrent);
+  std::size_t n = ReadBytes(AStream, count, buf);
+  unsigned char* p = buf.get();
+  xml_detail::Source source = xml_detail::Source::Ansi;
+  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+    UTF8Processed = true;
+    source = xml_detail::Source::Utf8;
+    p += 3;
+    n -= 3;
+  } else if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+    std::vector<char16_t> units = Utf16Units(p + 2, n - 2, p[0] == 0xFE);
+    ParseUnits(*this, units);
+    return;
+  }
+  if (n == 0) return;
+  // A trailing ESC is dropped but the length stays, so its place reads as the end of the text.
+  if (p[n - 1] == 0x1B) p[n - 1] = 0;
+  xml_detail::Parser<unsigned char>(*this, p, n, source).Run();
+}
+
+void TKtXMLEngine::LoadFromFile(const String& AFileName) {
+  TFileStream stream(AFileName, fmOpenRead | fmShareDenyWrite);
+  stream.SetPosition(0);
+  LoadFromStream(0, &stream);
+}
+
+TKtXMLItem* TKtXMLEngine::GetItemByTag(TKtXMLItem* ARoot, const String& XMLTag) const {
+  std::u16string_view tag(XMLTag);
+  return Search(ARoot ? ARoot : FRootItem, -1, [tag](const TKtXMLItem* item) {
+    return xml_detail::SameAsciiNoCase(item->TagNameView(), tag);
+  });
+}
+
+String TKtXMLEngine::GetFirstTagName(String& AXMLPath) const {
+  std::size_t slash = AXMLPath.find(u'/');
+  if (slash == String::npos) {
+    String result;
+    result.swap(AXMLPath);
+    return result;
+  }
+  String result = AXMLPath.substr(0, slash);
+  AXMLPath.erase(0, slash + 1);
+  return result;
+}
+
+String TKtXMLEngine::GetLastTagName(String& AXMLPath) const {
+  std::size_t slash = AXMLPath.rfind(u'/');
+  if (slash == String::npos) {
+    String result;
+    result.swap(AXMLPath);
+    return result;
+  }
+  String result = AXMLPath.substr(slash + 1);
+  AXMLPath.erase(slash);
+  return result;
+}
+
+// ---- Unit functions -----------------------------------------------------------------------
+
+bool SameStrings(bool CaseSensitive, const String& S1, const String& S2) {
+  return CaseSensitive ? S1 == S2 : xml_detail::SameAsciiNoCase(S1, S2);
+}
+
+TDateTime XMLStringToDateTime(const String& S) {
+  if (S.size() < 19) return 0;
+  auto field = [&S](std::size_t pos, std::size_t len, int& out) {
+    return TryStrToInt(S.substr(pos, len), out) && out >= 0 && out <= 0xFFFF;
+  };
+  int year, month, day, hour, minute, second;
+  if (!field(0, 4, year) || !field(5, 2, month) || !field(8, 2, day) || !field(11, 2, hour) ||
+      !field(14, 2, minute) || !field(17, 2, second))
+    return 0;
+  TDateTime date, time;
+  if (!TryEncodeDate(static_cast<Word>(year), static_cast<Word>(month), static_cast<Word>(day), date)) return 0;
+  if (!TryEncodeTime(static_cast<Word>(hour), static_cast<Word>(minute), static_cast<Word>(second), 0, time)) return 0;
+  return date + time;
+}
+
+}  // namespace ktinet
