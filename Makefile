@@ -8,6 +8,10 @@ FUZZ_SECONDS ?= 20
 
 CMAKE_GEN = -G Ninja
 
+# Let ccache share results between clones of the tree (CI builds in a fresh clone).
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+
 .PHONY: all deps build test test-asan demo bench fuzz install clean
 
 all: build
