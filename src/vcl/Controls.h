@@ -10,6 +10,9 @@
 
 namespace ktinet {
 
+// A help context number, as the framework stores it.
+using THelpContext = Integer;
+
 // Modal results: what closed a modal form or a message box.
 using TModalResult = int;
 constexpr TModalResult mrNone = 0;

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "vcl/StdCtrls.h"
 #include "vcl/UiBackend.h"
@@ -11,7 +13,8 @@ namespace ktinet {
 
 // ---- TForm ----------------------------------------------------------------------------------
 
-TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner), FIcon(std::make_unique<TIcon>()) {
+  FIcon->OnChange = [this](TObject*) { Invalidate(); };
   // A form is created hidden; Show or ShowModal presents it.
   SetVisibleQuietly(false);
   SetBounds(0, 0, 320, 240);
@@ -69,6 +72,8 @@ void TForm::SetVisible(bool value) {
     if (OnHide) OnHide(this);
   }
 }
+
+void TForm::SetIcon(const TIcon* v) { FIcon->Assign(v); }
 
 void TForm::Close() {
   if (FModal) {
@@ -152,6 +157,15 @@ void TApplication::ProcessMessages() {
   std::vector<TForm*> released;
   released.swap(FReleased);
   for (TForm* f : released) delete f;
+}
+
+void TApplication::Run() {
+  while (!FTerminated) {
+    ProcessMessages();
+    if (FTerminated) break;
+    // Short naps keep a timer's lateness small without spinning a core.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 int TApplication::AddPumpHook(TIdleCheck check) {

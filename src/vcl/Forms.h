@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "vcl/Controls.h"
@@ -19,6 +20,7 @@ enum TCloseAction { caNone, caHide, caFree, caMinimize };
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 
 class TButton;
+class TIcon;
 
 class TForm : public TWinControl {
  public:
@@ -35,6 +37,11 @@ class TForm : public TWinControl {
   // The stand-in has no window frame: the client area is the whole form.
   void SetClientWidth(int v) { SetWidth(v); }
   void SetClientHeight(int v) { SetHeight(v); }
+
+  // The window's icon (owned; an empty one means the application's).
+  TIcon* Icon() const { return FIcon.get(); }
+  // Copies `v` into the owned icon.
+  void SetIcon(const TIcon* v);
 
   // Setting a result other than mrNone while the form is shown modally ends ShowModal.
   TModalResult ModalResult() const { return FModalResult; }
@@ -69,6 +76,7 @@ class TForm : public TWinControl {
   TWindowState FWindowState = wsNormal;
   TModalResult FModalResult = mrNone;
   bool FModal = false;
+  std::unique_ptr<TIcon> FIcon;
 };
 
 // The application object: title, the message pump and forms waiting for release.
@@ -85,6 +93,15 @@ class TApplication : public TComponent {
   // deletes released forms. Transfers call it between blocks so a shown window
   // stays live and its Cancel button gets through.
   void ProcessMessages();
+  // Runs the loop until Terminate: input, due timers and released forms, waiting
+  // a few milliseconds between rounds instead of spinning.
+  void Run();
+  // Ends Run (at once when called from inside it, else the next Run returns at once).
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
+  // Ours: lets Run be used again after Terminate.
+  void ResetTerminated() { FTerminated = false; }
+
   // How many times ProcessMessages ran (tests and diagnostics).
   unsigned long long PumpCount() const { return FPumpCount; }
 
@@ -105,6 +122,7 @@ class TApplication : public TComponent {
   std::vector<TForm*> FReleased;
   std::vector<std::pair<int, TIdleCheck>> FHooks;
   int FNextHook = 1;
+  bool FTerminated = false;
 };
 
 // The process's application object (never null).

@@ -1,5 +1,7 @@
 #include "vcl/ScriptedBackend.h"
 
+#include "vcl/ComCtrls.h"
+#include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
 
 namespace ktinet {
@@ -21,6 +23,12 @@ void SnapshotChildren(const TWinControl& parent, std::vector<TControlSnapshot>& 
     s.Enabled = c->Enabled();
     auto* w = dynamic_cast<const TWinControl*>(c);
     if (w && w->TabStop()) s.TabOrder = w->TabOrder();
+    if (auto* image = dynamic_cast<const TImage*>(c); image && image->Picture()->Graphic())
+      s.Picture = image->Picture()->Graphic()->Description();
+    if (auto* bar = dynamic_cast<const TProgressBar*>(c)) {
+      s.Position = bar->Position();
+      s.Max = bar->Max();
+    }
     out.push_back(std::move(s));
     if (w) SnapshotChildren(*w, out);
   }

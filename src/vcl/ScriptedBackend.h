@@ -19,6 +19,8 @@ struct TControlSnapshot {
   bool Visible = true;
   bool Enabled = true;
   int TabOrder = -1;  // -1 for controls that take no focus
+  String Picture;     // an image's picture: the Description of its graphic, empty when none
+  Int64 Position = 0, Max = 0;  // a progress bar's
 };
 
 struct TShownForm {

@@ -1,17 +1,23 @@
 #include "vcl/TerminalBackend.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "vcl/Forms.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/TerminalPanel.h"
+#include "vcl/TerminalTree.h"
 
 namespace ktinet {
 
@@ -153,6 +159,8 @@ class TerminalBackend::Session {
 
 TerminalBackend::TerminalBackend(int inFd, int outFd) : FIn(inFd), FOut(outFd) {}
 
+TerminalBackend::~TerminalBackend() { LeavePanelMode(); }
+
 namespace {
 
 struct FieldOutcome {
@@ -280,6 +288,14 @@ FieldOutcome ReadField(S& s, const std::string& prompt, const String& current, b
 }  // namespace
 
 TModalResult TerminalBackend::ShowModal(TForm& form) {
+  // The prompt is written below a live panel, which is drawn afresh after it.
+  SetPanelAside();
+  struct Redraw {
+    TerminalBackend* b;
+    ~Redraw() { b->FDirty = !b->FPanels.empty(); }
+  } redraw{this};
+  // A tree is a list to move through and choose from, not fields to fill in.
+  if (TTreeView* tree = FindTreeView(form)) return RunTerminalTree(form, *tree, FIn, FOut);
   Session s(FIn, FOut);
   std::vector<TEdit*> edits;
   std::vector<TLabel*> labels;
@@ -373,6 +389,11 @@ TModalResult TerminalBackend::ShowModal(TForm& form) {
 }
 
 TModalResult TerminalBackend::MessageBox(const TMessageRequest& request) {
+  SetPanelAside();
+  struct Redraw {
+    TerminalBackend* b;
+    ~Redraw() { b->FDirty = !b->FPanels.empty(); }
+  } redraw{this};
   Session s(FIn, FOut);
   std::vector<TMsgDlgBtn> list = request.Buttons.Empty() ? std::vector<TMsgDlgBtn>{mbOK} : request.Buttons.List();
   std::string caption = UTF8Encode(request.Caption);
@@ -417,6 +438,255 @@ TModalResult TerminalBackend::MessageBox(const TMessageRequest& request) {
       default: break;
     }
   }
+}
+
+// ---- live panels of modeless forms -------------------------------------------------------------
+
+namespace {
+
+// The terminal's state while a panel is shown. One per process: a signal handler
+// must reach it, and a process has one terminal.
+struct PanelTerminal {
+  int in = -1;
+  int out = -1;
+  termios saved{};
+  bool haveSaved = false;
+  bool cursorHidden = false;
+};
+PanelTerminal gPanelTerminal;
+volatile std::sig_atomic_t gPanelActive = 0;
+constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
+struct sigaction gPreviousActions[std::size(kFatalSignals)];
+bool gInstalled[std::size(kFatalSignals)] = {};
+
+// Only async-signal-safe calls: it runs from signal handlers and at exit.
+void RestorePanelTerminal() {
+  if (!gPanelActive) return;
+  gPanelActive = 0;
+  if (gPanelTerminal.haveSaved) tcsetattr(gPanelTerminal.in, TCSANOW, &gPanelTerminal.saved);
+  if (gPanelTerminal.cursorHidden) {
+    static const char kShowCursor[] = "\x1b[?25h";
+    ssize_t ignored = write(gPanelTerminal.out, kShowCursor, sizeof kShowCursor - 1);
+    (void)ignored;
+  }
+}
+
+void OnFatalSignal(int sig) {
+  RestorePanelTerminal();
+  for (size_t i = 0; i < std::size(kFatalSignals); ++i)
+    if (kFatalSignals[i] == sig && gInstalled[i]) {
+      sigaction(sig, &gPreviousActions[i], nullptr);
+      gInstalled[i] = false;
+    }
+  // Blocked while this handler runs; delivered with the previous disposition on return.
+  raise(sig);
+}
+
+void InstallSignalHandlers() {
+  static bool atExitRegistered = false;
+  if (!atExitRegistered) {
+    std::atexit(RestorePanelTerminal);
+    atExitRegistered = true;
+  }
+  for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
+    struct sigaction previous{};
+    if (sigaction(kFatalSignals[i], nullptr, &previous) != 0) continue;
+    // A signal the program ignores (nohup) stays ignored.
+    if (previous.sa_handler == SIG_IGN) continue;
+    struct sigaction ours{};
+    ours.sa_handler = OnFatalSignal;
+    sigemptyset(&ours.sa_mask);
+    if (sigaction(kFatalSignals[i], &ours, &gPreviousActions[i]) == 0) gInstalled[i] = true;
+  }
+}
+
+void RemoveSignalHandlers() {
+  for (size_t i = 0; i < std::size(kFatalSignals); ++i)
+    if (gInstalled[i]) {
+      sigaction(kFatalSignals[i], &gPreviousActions[i], nullptr);
+      gInstalled[i] = false;
+    }
+}
+
+bool LocaleIsUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) continue;
+    std::string s = v;
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
+  }
+  return false;
+}
+
+int TerminalColumns(int fd) {
+  winsize ws{};
+  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  if (const char* c = std::getenv("COLUMNS")) {
+    int n = std::atoi(c);
+    if (n > 0) return n;
+  }
+  return 80;
+}
+
+}  // namespace
+
+void TerminalBackend::Write(const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = write(FOut, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+void TerminalBackend::EnterPanelMode() {
+  if (FPanelMode) return;
+  FPanelMode = true;
+  FOutIsTty = isatty(FOut) == 1;
+  FDrawnLines = 0;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Another backend already holds the terminal: draw, but leave its mode alone.
+  if (gPanelActive) return;
+  gPanelTerminal = PanelTerminal{};
+  gPanelTerminal.in = FIn;
+  gPanelTerminal.out = FOut;
+  if (isatty(FIn) == 1 && tcgetattr(FIn, &gPanelTerminal.saved) == 0) {
+    termios raw = gPanelTerminal.saved;
+    // Keys arrive at once and unechoed; Ctrl-C still interrupts (the handler gives
+    // the terminal back first).
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    gPanelTerminal.haveSaved = tcsetattr(FIn, TCSANOW, &raw) == 0;
+  }
+  if (FOutIsTty) {
+    Write("\x1b[?25l");
+    gPanelTerminal.cursorHidden = true;
+  }
+  gPanelActive = 1;
+  InstallSignalHandlers();
+  FOwnsTerminal = true;
+}
+
+void TerminalBackend::LeavePanelMode() {
+  if (!FPanelMode) return;
+  FPanelMode = false;
+  FDrawnLines = 0;
+  if (!FOwnsTerminal) return;
+  FOwnsTerminal = false;
+  RestorePanelTerminal();
+  RemoveSignalHandlers();
+}
+
+void TerminalBackend::SetPanelAside() { FDrawnLines = 0; }
+
+void TerminalBackend::DrawPanels() {
+  if (FPanels.empty()) return;
+  TPanelStyle style;
+  style.Columns = FColumns > 0 ? FColumns : TerminalColumns(FOut);
+  style.Utf8 = FUtf8Set ? FUtf8 : LocaleIsUtf8();
+  style.Styled = FOutIsTty;
+  std::string out;
+  if (FOutIsTty && FDrawnLines > 0) out += "\x1b[" + std::to_string(FDrawnLines) + "F";
+  if (FOutIsTty) out += "\x1b[J";
+  int count = 0;
+  for (TForm* form : FPanels)
+    for (const std::string& line : RenderPanel(*form, style)) {
+      out += line + "\n";
+      ++count;
+    }
+  Write(out);
+  FDrawnLines = FOutIsTty ? count : 0;
+  FDirty = false;
+  FLastDraw = std::chrono::steady_clock::now();
+}
+
+void TerminalBackend::FormShown(TForm& form) {
+  // A modeless tree is printed once below whatever is shown: it cannot hold the terminal while
+  // the program goes on.
+  if (TTreeView* tree = FindTreeView(form)) {
+    SetPanelAside();
+    PrintTerminalTree(form, *tree, FOut);
+    FDirty = !FPanels.empty();
+    return;
+  }
+  if (std::find(FPanels.begin(), FPanels.end(), &form) == FPanels.end()) FPanels.push_back(&form);
+  EnterPanelMode();
+  DrawPanels();
+}
+
+void TerminalBackend::FormChanged(TForm& form) {
+  if (std::find(FPanels.begin(), FPanels.end(), &form) == FPanels.end()) return;
+  FDirty = true;
+  // Normally the next pump draws; this keeps a panel live for a caller that pumps rarely.
+  if (FOutIsTty && std::chrono::steady_clock::now() - FLastDraw >= std::chrono::milliseconds(250)) DrawPanels();
+}
+
+void TerminalBackend::FormHidden(TForm& form) {
+  auto it = std::find(FPanels.begin(), FPanels.end(), &form);
+  if (it == FPanels.end()) return;
+  // The panel stays on the terminal as it ended.
+  DrawPanels();
+  SetPanelAside();
+  FPanels.erase(std::find(FPanels.begin(), FPanels.end(), &form));
+  if (FPanels.empty()) LeavePanelMode();
+  else if (FOutIsTty) DrawPanels();
+}
+
+void TerminalBackend::ProcessMessages() {
+  if (FPanels.empty()) return;
+  if (!FInputClosed) {
+    std::string bytes;
+    for (;;) {
+      pollfd p{FIn, POLLIN, 0};
+      int r = poll(&p, 1, 0);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      char buf[256];
+      ssize_t n = read(FIn, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        // End of input: nobody can press anything any more (and the pipe would stay readable).
+        if (n == 0 || errno != EAGAIN) FInputClosed = true;
+        break;
+      }
+      bytes.append(buf, static_cast<size_t>(n));
+      if (bytes.size() >= 4096) break;
+    }
+    if (!bytes.empty()) HandleKeys(bytes);
+  }
+  if (FDirty && FOutIsTty && std::chrono::steady_clock::now() - FLastDraw >= std::chrono::milliseconds(40)) DrawPanels();
+}
+
+void TerminalBackend::HandleKeys(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size() && !FPanels.empty(); ++i) {
+    // Keys go to the panel shown last; a click may hide or free it, so look again each time.
+    TForm* form = FPanels.back();
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == 0x1b) {
+      if (i + 1 < bytes.size() && (bytes[i + 1] == '[' || bytes[i + 1] == 'O')) {
+        // An arrow or function key: skip its sequence.
+        i += 2;
+        while (i < bytes.size() && !(bytes[i] >= 0x40 && bytes[i] <= 0x7e)) ++i;
+        continue;
+      }
+      if (TButton* cancel = form->CancelButton()) cancel->Click();
+      continue;
+    }
+    if (b < 0x20 || b >= 0x7f) continue;
+    Char key = b >= 'a' && b <= 'z' ? static_cast<Char>(b - 32) : static_cast<Char>(b);
+    std::vector<TButton*> buttons;
+    CollectButtons(*form, buttons);
+    for (TButton* button : buttons)
+      if (AcceleratorOf(button->Caption()) == key) {
+        button->Click();
+        break;
+      }
+  }
+  FDirty = true;
 }
 
 }  // namespace ktinet

@@ -19,9 +19,23 @@
 // The terminal is put in non-canonical, no-echo mode only while it reads and is
 // restored on every path out. When the input is not a terminal the same keys are
 // read from it as bytes (useful for scripts and tests).
+//
+// A form shown modelessly (the transfer's status window) is drawn as a live panel
+// (see TerminalPanel.h) below the text already on the terminal. While it is shown
+// the terminal is in non-canonical, no-echo mode and every
+// Application->ProcessMessages reads the keys waiting, without blocking: Esc
+// presses the form's cancel button, a letter the button it marks ("c" for
+// "&Cancel"). On a terminal the panel is redrawn in place when the form changes
+// (at most every few hundredths of a second, at the next pump); when the output is
+// not a terminal it is printed once when shown and once, as it ended, when hidden.
+// The terminal's mode and cursor are given back when the last panel goes, when the
+// backend is destroyed, at exit, and on a fatal signal (the signal then does what it
+// would have done).
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "vcl/UiBackend.h"
 
@@ -30,14 +44,42 @@ namespace ktinet {
 class TerminalBackend : public UiBackend {
  public:
   explicit TerminalBackend(int inFd = 0, int outFd = 1);
+  ~TerminalBackend() override;
+  TerminalBackend(const TerminalBackend&) = delete;
+  TerminalBackend& operator=(const TerminalBackend&) = delete;
   const char* Name() const override { return "terminal"; }
   TModalResult ShowModal(TForm& form) override;
   TModalResult MessageBox(const TMessageRequest& request) override;
+  void FormShown(TForm& form) override;
+  void FormChanged(TForm& form) override;
+  void FormHidden(TForm& form) override;
+  void ProcessMessages() override;
+
+  // Ours, for tests: the panel's width and character set instead of the terminal's.
+  void SetPanelColumns(int columns) { FColumns = columns; }
+  void SetPanelUtf8(bool utf8) { FUtf8 = utf8; FUtf8Set = true; }
 
  private:
   class Session;
+  void EnterPanelMode();
+  void LeavePanelMode();
+  void DrawPanels();
+  void SetPanelAside();
+  void HandleKeys(const std::string& bytes);
+  void Write(const std::string& s);
   int FIn;
   int FOut;
+  bool FOutIsTty = false;
+  std::vector<TForm*> FPanels;  // modeless forms shown, oldest first
+  int FDrawnLines = 0;          // lines of the live panels, for redrawing in place
+  bool FDirty = false;
+  bool FInputClosed = false;
+  bool FPanelMode = false;
+  bool FOwnsTerminal = false;
+  int FColumns = 0;
+  bool FUtf8 = true;
+  bool FUtf8Set = false;
+  std::chrono::steady_clock::time_point FLastDraw{};
 };
 
 }  // namespace ktinet

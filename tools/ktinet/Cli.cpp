@@ -42,9 +42,9 @@ Args::Args(std::vector<std::string> argv, const std::vector<OptionSpec>& specs) 
         inlineValue = true;
       }
     }
-    const OptionSpec* spec = find(word);
-    if (!spec) throw UsageError("unknown option '" + word + "'");
-    if (spec->takesValue) {
+    const OptionSpec* opt = find(word);
+    if (!opt) throw UsageError("unknown option '" + word + "'");
+    if (opt->takesValue) {
       if (!inlineValue) {
         if (i + 1 >= argv.size()) throw UsageError("option " + word + " needs a value");
         value = argv[++i];
@@ -52,8 +52,8 @@ Args::Args(std::vector<std::string> argv, const std::vector<OptionSpec>& specs) 
     } else if (inlineValue) {
       throw UsageError("option " + word + " takes no value");
     }
-    auto& slot = FOptions[spec->name];
-    if (!slot.empty() && !spec->repeatable) slot.clear();
+    auto& slot = FOptions[opt->name];
+    if (!slot.empty() && !opt->repeatable) slot.clear();
     slot.push_back(value);
   }
 }

@@ -1,0 +1,478 @@
+#include "protocols/KtIDNS.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/KtInCnst.h"
+#include "rtl/SysUtils.h"
+
+namespace ktinet {
+
+namespace {
+
+struct TTypeInfo {
+  TKtIDNSRequest Request;
+  int QType;
+};
+
+// In the enumeration's order: the order in which questions are sent.
+constexpr TTypeInfo kRequestTypes[KtIDNSRequestCount] = {
+    {irAll, 255}, {irA, 1},        {irNS, 2},          {irName, 5},     {irSOA, 6},         {irMB, 7},
+    {irMG, 8},    {irMR, 9},       {irRR, 10},         {irWKS, 11},     {irPTR, 12},        {irHostInfo, 13},
+    {irMailInfo, 14}, {irMX, 15},  {irText, 16},       {irTransferRequest, 252}, {irMailB, 253}};
+
+struct TTypeName {
+  int Type;
+  const char16_t* Name;
+};
+
+constexpr TTypeName kTypeNames[] = {
+    {1, u"A"},       {2, u"NS"},      {3, u"MD"},     {4, u"MF"},     {5, u"CNAME"},   {6, u"SOA"},
+    {7, u"MB"},      {8, u"MG"},      {9, u"MR"},     {10, u"NULL"},  {11, u"WKS"},    {12, u"PTR"},
+    {13, u"HINFO"},  {14, u"MINFO"},  {15, u"MX"},    {16, u"TXT"},   {17, u"RP"},     {18, u"AFSDB"},
+    {24, u"SIG"},    {25, u"KEY"},    {28, u"AAAA"},  {29, u"LOC"},   {33, u"SRV"},    {35, u"NAPTR"},
+    {39, u"DNAME"},  {41, u"OPT"},    {43, u"DS"},    {46, u"RRSIG"}, {47, u"NSEC"},   {48, u"DNSKEY"},
+    {50, u"NSEC3"},  {52, u"TLSA"},   {64, u"SVCB"},  {65, u"HTTPS"}, {99, u"SPF"},    {251, u"IXFR"},
+    {252, u"AXFR"},  {253, u"MAILB"}, {254, u"MAILA"}, {255, u"ANY"}, {256, u"URI"},   {257, u"CAA"}};
+
+// The name's labels as they go on the wire: split at every dot from the left; the text after the
+// last dot counts only when it is not empty, so a final dot changes nothing.
+std::vector<String> DomainLabels(const String& domain) {
+  std::vector<String> labels;
+  String label;
+  for (Char c : domain) {
+    if (c == u'.') {
+      labels.push_back(label);
+      label.clear();
+    } else {
+      label += c;
+    }
+  }
+  if (!label.empty()) labels.push_back(label);
+  return labels;
+}
+
+void PutLabel(String& out, const String& label) {
+  out += static_cast<Char>(label.size() & 0xFF);
+  out += label;
+}
+
+// ---- decoding --------------------------------------------------------------------------------
+
+[[noreturn]] void Malformed(const std::string& what) { throw EDNSDecodeError(UTF8ToString("Malformed DNS message: " + what)); }
+
+std::string At(size_t pos) { return " at byte " + std::to_string(pos); }
+
+class TReader {
+ public:
+  explicit TReader(const std::string& m) : Msg(m) {}
+  const std::string& Msg;
+  size_t Pos = 0;
+
+  void Need(size_t n, const char* what) const {
+    if (Pos > Msg.size() || Msg.size() - Pos < n)
+      Malformed(std::string(what) + " runs past the end of the message" + At(Pos));
+  }
+  unsigned U8(const char* what) {
+    Need(1, what);
+    return static_cast<unsigned char>(Msg[Pos++]);
+  }
+  unsigned U16(const char* what) {
+    Need(2, what);
+    unsigned v = (static_cast<unsigned char>(Msg[Pos]) << 8) | static_cast<unsigned char>(Msg[Pos + 1]);
+    Pos += 2;
+    return v;
+  }
+  std::uint32_t U32(const char* what) {
+    Need(4, what);
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(Msg[Pos++]);
+    return v;
+  }
+};
+
+// A label's bytes in presentation form: the characters that mean something in a zone file are
+// escaped with a backslash, unprintable bytes as \DDD.
+void AppendLabel(String& out, const std::string& msg, size_t at, size_t len) {
+  static const std::string kSpecial = "\"().;\\@$";
+  for (size_t i = at; i < at + len; ++i) {
+    auto c = static_cast<unsigned char>(msg[i]);
+    if (kSpecial.find(static_cast<char>(c)) != std::string::npos) {
+      out += u'\\';
+      out += static_cast<Char>(c);
+    } else if (c > 0x20 && c < 0x7F) {
+      out += static_cast<Char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03u", c);
+      out += UTF8ToString(buf);
+    }
+  }
+}
+
+// A name at r.Pos, following compression pointers; r.Pos ends after the name's bytes in place.
+String ReadName(TReader& r) {
+  const std::string& msg = r.Msg;
+  size_t p = r.Pos;
+  bool jumped = false;
+  int jumps = 0;
+  size_t wireLength = 1;
+  String out;
+  for (;;) {
+    if (p >= msg.size()) Malformed("name runs past the end of the message" + At(p));
+    unsigned len = static_cast<unsigned char>(msg[p]);
+    if (len == 0) {
+      ++p;
+      break;
+    }
+    if ((len & 0xC0) == 0xC0) {
+      if (p + 1 >= msg.size()) Malformed("compression pointer runs past the end of the message" + At(p));
+      size_t target = ((len & 0x3F) << 8) | static_cast<unsigned char>(msg[p + 1]);
+      // Pointers may only lead backwards, to where a name was already written: a pointer
+      // forwards or to itself could loop for ever.
+      if (target >= p) Malformed("compression pointer" + At(p) + " does not point backwards");
+      if (++jumps > 126) Malformed("too many compression pointers" + At(p));
+      if (!jumped) r.Pos = p + 2;
+      jumped = true;
+      p = target;
+      continue;
+    }
+    if (len & 0xC0) Malformed("unknown label type" + At(p));
+    if (p + 1 + len > msg.size()) Malformed("label runs past the end of the message" + At(p));
+    wireLength += len + 1;
+    if (wireLength > 255) Malformed("name longer than 255 bytes" + At(r.Pos));
+    AppendLabel(out, msg, p + 1, len);
+    out += u'.';
+    p += 1 + len;
+  }
+  if (!jumped) r.Pos = p;
+  return out.empty() ? String(u".") : out;
+}
+
+// A <character-string>: quoted, with " and \ escaped and unprintable bytes as \DDD.
+String ReadCharacterString(TReader& r) {
+  unsigned len = r.U8("text length");
+  r.Need(len, "text");
+  String out = u"\"";
+  for (size_t i = 0; i < len; ++i) {
+    auto c = static_cast<unsigned char>(r.Msg[r.Pos + i]);
+    if (c == '"' || c == '\\') {
+      out += u'\\';
+      out += static_cast<Char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<Char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03u", c);
+      out += UTF8ToString(buf);
+    }
+  }
+  r.Pos += len;
+  return out + u"\"";
+}
+
+String HexText(const std::string& bytes) {
+  static const char* kDigits = "0123456789abcdef";
+  String out;
+  for (unsigned char c : bytes) {
+    out += static_cast<Char>(kDigits[c >> 4]);
+    out += static_cast<Char>(kDigits[c & 0xF]);
+  }
+  return out;
+}
+
+// The record data from r.Pos to end in presentation form; must use exactly those bytes.
+String DecodeRData(TReader& r, int type, size_t end) {
+  const size_t start = r.Pos;
+  const size_t length = end - start;
+  String out;
+  auto name = [&] {
+    String n = ReadName(r);
+    if (r.Pos > end) Malformed("name runs past its record's data" + At(start));
+    return n;
+  };
+  auto u16 = [&](const char* what) {
+    if (end - r.Pos < 2) Malformed(std::string(what) + " runs past its record's data" + At(r.Pos));
+    return r.U16(what);
+  };
+  auto u32 = [&](const char* what) {
+    if (end - r.Pos < 4) Malformed(std::string(what) + " runs past its record's data" + At(r.Pos));
+    return r.U32(what);
+  };
+  switch (type) {
+    case 1: {  // A
+      if (length != 4) Malformed("A record with " + std::to_string(length) + " bytes of data" + At(start));
+      char buf[INET_ADDRSTRLEN];
+      ::inet_ntop(AF_INET, r.Msg.data() + start, buf, sizeof buf);
+      out = UTF8ToString(buf);
+      r.Pos = end;
+      break;
+    }
+    case 28: {  // AAAA
+      if (length != 16) Malformed("AAAA record with " + std::to_string(length) + " bytes of data" + At(start));
+      char buf[INET6_ADDRSTRLEN];
+      ::inet_ntop(AF_INET6, r.Msg.data() + start, buf, sizeof buf);
+      out = UTF8ToString(buf);
+      r.Pos = end;
+      break;
+    }
+    case 2: case 5: case 7: case 8: case 9: case 12:  // NS CNAME MB MG MR PTR
+      out = name();
+      break;
+    case 6: {  // SOA
+      String mname = name();
+      String rname = name();
+      out = mname + u" " + rname;
+      const char* fields[] = {"SOA serial", "SOA refresh", "SOA retry", "SOA expire", "SOA minimum"};
+      for (const char* f : fields) out += u" " + UIntToStr(u32(f));
+      break;
+    }
+    case 14: {  // MINFO
+      String rmailbx = name();
+      out = rmailbx + u" " + name();
+      break;
+    }
+    case 15: {  // MX
+      unsigned preference = u16("MX preference");
+      out = IntToStr(preference) + u" " + name();
+      break;
+    }
+    case 13:    // HINFO
+    case 16: {  // TXT
+      int count = 0;
+      while (r.Pos < end) {
+        String s = ReadCharacterString(r);
+        if (r.Pos > end) Malformed("text runs past its record's data" + At(start));
+        if (count++) out += u' ';
+        out += s;
+      }
+      if (type == 13 && count != 2) Malformed("HINFO record without its two texts" + At(start));
+      if (count == 0) Malformed("TXT record without text" + At(start));
+      break;
+    }
+    default:  // the generic form for types without a presentation of their own
+      out = u"\\# " + IntToStr(static_cast<long long>(length));
+      if (length) out += u" " + HexText(r.Msg.substr(start, length));
+      r.Pos = end;
+      break;
+  }
+  if (r.Pos != end)
+    Malformed(std::to_string(end - r.Pos) + " bytes left over in the data of a " + UTF8Encode(DNSTypeName(type)) +
+              " record" + At(start));
+  return out;
+}
+
+TDNSResourceRecord ReadRecord(TReader& r) {
+  TDNSResourceRecord rr;
+  rr.Name = ReadName(r);
+  rr.Type = static_cast<int>(r.U16("record type"));
+  rr.Class = static_cast<int>(r.U16("record class"));
+  rr.TTL = r.U32("record TTL");
+  unsigned length = r.U16("record data length");
+  r.Need(length, "record data");
+  const size_t end = r.Pos + length;
+  rr.RData = r.Msg.substr(r.Pos, length);
+  rr.Data = DecodeRData(r, rr.Type, end);
+  return rr;
+}
+
+}  // namespace
+
+// ---- requests --------------------------------------------------------------------------------
+
+int DNSRequestType(TKtIDNSRequest Request) {
+  for (const TTypeInfo& t : kRequestTypes)
+    if (t.Request == Request) return t.QType;
+  return 0;
+}
+
+bool DNSRequestFromText(const String& Text, TKtIDNSRequest& Request) {
+  String upper = UpperCase(Trim(Text));
+  if (upper == u"*") upper = u"ANY";
+  for (const TTypeInfo& t : kRequestTypes) {
+    if (DNSTypeName(t.QType) == upper) {
+      Request = t.Request;
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- TKtIDNSResolver -------------------------------------------------------------------------
+
+TKtIDNSResolver::TKtIDNSResolver(TComponent* AOwner) : TKtInetBase(AOwner) { SetPort(53); }
+
+String TKtIDNSResolver::GetQuery() {
+  if (FRequests.Empty() || FDomain.empty() || (Host().empty() && Address().empty())) return String();
+  std::vector<String> labels = DomainLabels(FDomain);
+  String result;
+  int index = 0;
+  for (const TTypeInfo& t : kRequestTypes) {
+    if (!FRequests.Contains(t.Request)) continue;
+    // Servers answer only one question per message, so every type is a query of its own,
+    // told apart by the second byte of its identifier.
+    String message;
+    message += static_cast<Char>(0x12);
+    message += static_cast<Char>(index & 0xFF);
+    const Char fixed[] = {0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};  // flags RD; QDCOUNT 1
+    message.append(fixed, std::size(fixed));
+    if (t.Request == irPTR) {
+      for (auto it = labels.rbegin(); it != labels.rend(); ++it) PutLabel(message, *it);
+      PutLabel(message, u"in-addr");
+      PutLabel(message, u"arpa");
+    } else {
+      for (const String& label : labels) PutLabel(message, label);
+    }
+    message += Char(0);
+    message += static_cast<Char>(t.QType >> 8);
+    message += static_cast<Char>(t.QType & 0xFF);
+    message += Char(0);
+    message += Char(1);  // class IN
+    result += static_cast<Char>((message.size() >> 8) & 0xFF);
+    result += static_cast<Char>(message.size() & 0xFF);
+    result += message;
+    ++index;
+  }
+  return result;
+}
+
+String TKtIDNSResolver::InternalExecute() {
+  String query = GetQuery();
+  // Nothing asked: a name server never speaks first, so there is nothing to wait for.
+  if (query.empty()) return String();
+  if (SendToSocket(query) <= 0) return u"No answer from server";
+
+  const int expected = FRequests.Count();
+  struct TFrame {
+    size_t At, Size;  // with the two-byte length
+    int ID;
+    bool Used;
+  };
+  std::vector<TFrame> frames;
+  std::string got;
+  size_t complete = 0;  // bytes of got that form whole frames
+  std::vector<char> buffer(16386);
+  while (static_cast<int>(frames.size()) < expected) {
+    int n = ReceiveFromSocket(buffer.data(), static_cast<int>(buffer.size()));
+    if (n <= 0) break;
+    bool first = got.empty();
+    got.append(buffer.data(), static_cast<size_t>(n));
+    // A proxy in the way may refuse in HTTP; binary answers are never read for a status, since
+    // their bytes could spell one by chance.
+    if (first && got.compare(0, 5, "HTTP/") == 0) {
+      size_t space = got.find(' ');
+      int status = space == std::string::npos ? 200 : StrToIntDef(BytesToString(got.substr(space + 1, 3)), 200);
+      if (status == 401) throw Exception(strKtInEAuthRequired);
+      if (status == 404) throw Exception(strKtInEFileNotFound);
+      if (status == 407) throw Exception(strKtInEProxyAuth);
+    }
+    for (;;) {
+      if (got.size() - complete < 2) break;
+      size_t length = (static_cast<unsigned char>(got[complete]) << 8) | static_cast<unsigned char>(got[complete + 1]);
+      if (got.size() - complete - 2 < length) break;
+      int id = length >= 2 ? (static_cast<unsigned char>(got[complete + 2]) << 8) |
+                                 static_cast<unsigned char>(got[complete + 3])
+                           : -1;
+      frames.push_back({complete, length + 2, id, false});
+      complete += length + 2;
+    }
+  }
+
+  // In query order; a frame no query claims, and a frame the server left unfinished, follow as
+  // they came.
+  std::string result;
+  result.reserve(got.size());
+  for (int i = 0; i < expected; ++i) {
+    for (TFrame& f : frames) {
+      if (!f.Used && f.ID == (0x1200 | i)) {
+        f.Used = true;
+        result.append(got, f.At, f.Size);
+        break;
+      }
+    }
+  }
+  for (const TFrame& f : frames)
+    if (!f.Used) result.append(got, f.At, f.Size);
+  result.append(got, complete, std::string::npos);
+  return BytesToString(result);
+}
+
+// ---- decoding --------------------------------------------------------------------------------
+
+TDNSMessage DecodeDNSMessage(const std::string& Message) {
+  TReader r(Message);
+  if (Message.size() < 12)
+    Malformed("the header needs 12 bytes, the message has " + std::to_string(Message.size()));
+  TDNSMessage m;
+  m.ID = static_cast<int>(r.U16("identifier"));
+  m.Flags = static_cast<int>(r.U16("flags"));
+  unsigned qd = r.U16("question count"), an = r.U16("answer count"), ns = r.U16("authority count"),
+           ar = r.U16("additional count");
+  for (unsigned i = 0; i < qd; ++i) {
+    TDNSQuestion q;
+    q.Name = ReadName(r);
+    q.Type = static_cast<int>(r.U16("question type"));
+    q.Class = static_cast<int>(r.U16("question class"));
+    m.Questions.push_back(std::move(q));
+  }
+  for (unsigned i = 0; i < an; ++i) m.Answers.push_back(ReadRecord(r));
+  for (unsigned i = 0; i < ns; ++i) m.Authority.push_back(ReadRecord(r));
+  for (unsigned i = 0; i < ar; ++i) m.Additional.push_back(ReadRecord(r));
+  if (r.Pos != Message.size())
+    Malformed(std::to_string(Message.size() - r.Pos) + " bytes after the last record" + At(r.Pos));
+  return m;
+}
+
+std::vector<TDNSMessage> DecodeDNSAnswer(const String& Answer) {
+  for (Char c : Answer)
+    if (c > 0xFF) throw EDNSDecodeError(u"Malformed DNS answer: a character above 255 is no byte");
+  std::string bytes = StringToBytes(Answer);
+  std::vector<TDNSMessage> result;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    if (bytes.size() - pos < 2)
+      throw EDNSDecodeError(UTF8ToString("Malformed DNS answer: it ends inside a length frame" + At(pos)));
+    size_t length = (static_cast<unsigned char>(bytes[pos]) << 8) | static_cast<unsigned char>(bytes[pos + 1]);
+    if (bytes.size() - pos - 2 < length)
+      throw EDNSDecodeError(UTF8ToString("Malformed DNS answer: it ends inside a message of " +
+                                         std::to_string(length) + " bytes, after " +
+                                         std::to_string(bytes.size() - pos - 2) + At(pos)));
+    result.push_back(DecodeDNSMessage(bytes.substr(pos + 2, length)));
+    pos += 2 + length;
+  }
+  return result;
+}
+
+String DNSTypeName(int Type) {
+  for (const TTypeName& t : kTypeNames)
+    if (t.Type == Type) return t.Name;
+  return u"TYPE" + IntToStr(Type);
+}
+
+String DNSClassName(int Class) {
+  switch (Class) {
+    case 1: return u"IN";
+    case 3: return u"CH";
+    case 4: return u"HS";
+    case 254: return u"NONE";
+    case 255: return u"ANY";
+    default: return u"CLASS" + IntToStr(Class);
+  }
+}
+
+String DNSRCodeName(int RCode) {
+  static const char16_t* const kNames[] = {u"NOERROR", u"FORMERR", u"SERVFAIL", u"NXDOMAIN", u"NOTIMP",
+                                           u"REFUSED", u"YXDOMAIN", u"YXRRSET", u"NXRRSET",  u"NOTAUTH",
+                                           u"NOTZONE"};
+  if (RCode >= 0 && RCode < static_cast<int>(std::size(kNames))) return kNames[RCode];
+  return u"RCODE" + IntToStr(RCode);
+}
+
+String DNSRecordToText(const TDNSResourceRecord& Record, const String& Separator) {
+  return Record.Name + Separator + UIntToStr(Record.TTL) + Separator + DNSClassName(Record.Class) + Separator +
+         DNSTypeName(Record.Type) + Separator + Record.Data;
+}
+
+}  // namespace ktinet

@@ -1,0 +1,214 @@
+#include "protocols/KtIHTTP.h"
+
+#include <vector>
+
+#include "rtl/Exceptions.h"
+#include "rtl/SysUtils.h"
+
+namespace ktinet {
+
+namespace {
+
+const Char* const kMethodWords[] = {u"HEAD", u"GET", u"POST"};
+
+// A host as it stands in a URL or a Host line: IPv6 addresses in brackets.
+String UrlHost(const String& host) {
+  return host.find(u':') != String::npos ? u"[" + host + u"]" : host;
+}
+
+// Where a followed redirect goes.
+struct TRedirectTarget {
+  String Host;
+  int Port = 80;
+  String Request;
+};
+
+// Splits "host[:port]" (IPv6 in brackets); false when it is malformed.
+bool SplitAuthority(const String& authority, String& host, int& port) {
+  port = 80;
+  String rest;
+  if (!authority.empty() && authority[0] == u'[') {
+    size_t close = authority.find(u']');
+    if (close == String::npos) return false;
+    host = authority.substr(1, close - 1);
+    rest = authority.substr(close + 1);
+  } else {
+    size_t colon = authority.find(u':');
+    host = authority.substr(0, colon);
+    rest = colon == String::npos ? String() : authority.substr(colon);
+  }
+  if (!rest.empty()) {
+    if (rest[0] != u':') return false;
+    // An empty port ("host:") means the default one.
+    if (rest.size() > 1 && (!TryStrToInt(rest.substr(1), port) || port < 1 || port > 65535)) return false;
+  }
+  // The user information of a URL has no place in an HTTP/1.0 request line.
+  size_t at = host.rfind(u'@');
+  if (at != String::npos) host = host.substr(at + 1);
+  return !host.empty();
+}
+
+// Resolves a Location value against the request that received it.
+TRedirectTarget ResolveRedirect(const String& location, const TRedirectTarget& current) {
+  String u = location;
+  size_t hash = u.find(u'#');
+  if (hash != String::npos) u.erase(hash);
+  if (StartsText(u"https://", u))
+    throw Exception(u"Redirect to an https:// address cannot be followed over this connection: " + location);
+
+  TRedirectTarget next = current;
+  String authorityAndPath;
+  if (StartsText(u"http://", u)) {
+    authorityAndPath = u.substr(7);
+  } else if (u.rfind(u"//", 0) == 0) {
+    authorityAndPath = u.substr(2);
+  } else {
+    size_t colon = u.find(u':');
+    size_t slash = u.find_first_of(u"/?");
+    if (colon != String::npos && (slash == String::npos || colon < slash))
+      throw Exception(u"Redirect to an address that is not http:// cannot be followed: " + location);
+    if (u.empty()) {
+      next.Request = current.Request;
+    } else if (u[0] == u'/') {
+      next.Request = u;
+    } else {
+      // Relative to the directory of the current request (its query left out).
+      String base = current.Request.substr(0, current.Request.find(u'?'));
+      if (u[0] == u'?') {
+        next.Request = base + u;
+      } else {
+        size_t lastSlash = base.rfind(u'/');
+        next.Request = (lastSlash == String::npos ? String(u"/") : base.substr(0, lastSlash + 1)) + u;
+      }
+    }
+    return next;
+  }
+  size_t pathStart = authorityAndPath.find_first_of(u"/?");
+  String authority = authorityAndPath.substr(0, pathStart);
+  if (!SplitAuthority(authority, next.Host, next.Port))
+    throw Exception(u"Redirect to a malformed address cannot be followed: " + location);
+  next.Request = pathStart == String::npos ? String(u"/") : authorityAndPath.substr(pathStart);
+  if (next.Request[0] == u'?') next.Request = u"/" + next.Request;
+  return next;
+}
+
+String TargetKey(const TRedirectTarget& t) {
+  return LowerCase(t.Host) + u":" + IntToStr(t.Port) + t.Request;
+}
+
+}  // namespace
+
+TKtIHTTPClient::TKtIHTTPClient(TComponent* AOwner)
+    : TKtInetBase(AOwner), FHeaders(std::make_unique<TStringList>()), FResponseHeaders(std::make_unique<TStringList>()) {
+  FAction = haHead;
+  SetPort(80);
+  FRemoveHeaders = true;
+}
+
+// The response list goes before the header list.
+TKtIHTTPClient::~TKtIHTTPClient() {
+  FResponseHeaders.reset();
+  FHeaders.reset();
+}
+
+String TKtIHTTPClient::GetResponse(const String& Value) const {
+  for (int i = 0; i < FResponseHeaders->Count(); ++i) {
+    String line = FResponseHeaders->Get(i);
+    if (line.size() >= Value.size() && SameText(line.substr(0, Value.size()), Value)) return line;
+  }
+  return String();
+}
+
+bool TKtIHTTPClient::ThroughProxy() const { return FProxy->UseProxy() && !FProxy->Server().empty(); }
+
+void TKtIHTTPClient::Connect() {
+  // An answer that ended in an error text (404 ...) leaves its connection open with the rest of
+  // that answer unread; an HTTP/1.0 server has closed it anyway. A new request needs a new one.
+  if (FConnected && !FKeepConnection) Disconnect();
+  // The application's own endpoint, not the socket's: after a connect through a proxy the socket
+  // names the proxy until the application writes Host again.
+  if (!FConnected) {
+    FTargetHost = FHost.empty() ? FAddress : FHost;
+    FTargetPort = FPort;
+  }
+  TKtInetBase::Connect();
+}
+
+String TKtIHTTPClient::GetQuery() {
+  String query = kMethodWords[FAction];
+  if (ThroughProxy()) {
+    // A proxy needs the absolute target; the Host line names the destination, not the proxy.
+    query += u" http://" + UrlHost(FTargetHost);
+    if (FTargetPort != 80) query += u":" + IntToStr(FTargetPort);
+    query += FRequest + u" HTTP/1.0\r\nHost: " + UrlHost(FTargetHost) + u"\r\n";
+  } else {
+    // A host given as an address reads back empty from Host; servers refuse an empty Host line
+    // (nginx answers 400), so the address stands in for it.
+    String host = Host().empty() ? Address() : Host();
+    query += u" " + FRequest + u" HTTP/1.0\r\nHost: " + UrlHost(host) + u"\r\n";
+  }
+  for (int i = 0; i < FHeaders->Count(); ++i) query += FHeaders->Get(i) + u"\r\n";
+  if (!FBody.empty()) query += u"Content-Length: " + IntToStr(static_cast<long long>(FBody.size())) + u"\r\n";
+  query += u"\r\n";
+  query += FBody;
+  return query;
+}
+
+void TKtIHTTPClient::TakeAnswer(String& strReceived) {
+  TKtInetBase::AfterExecute(strReceived);
+  FResponseHeaders->SetText(strReceived);
+  const int count = FResponseHeaders->Count();
+  if (count == 0) return;
+  int e = count - 1;
+  for (int i = 0; i < count; ++i) {
+    if (FResponseHeaders->Get(i).empty()) {
+      e = i;
+      break;
+    }
+  }
+  if (FRemoveHeaders) {
+    String body;
+    for (int i = e + 1; i < count; ++i) body += FResponseHeaders->Get(i) + u"\r\n";
+    strReceived = std::move(body);
+  }
+  FResponseHeaders->BeginUpdate();
+  for (int i = count - 1; i >= e; --i) FResponseHeaders->Delete(i);
+  FResponseHeaders->EndUpdate();
+}
+
+void TKtIHTTPClient::AfterExecute(String& strReceived) {
+  TakeAnswer(strReceived);
+  TRedirectTarget current{FTargetHost, FTargetPort, FRequest};
+  std::vector<String> visited{TargetKey(current)};
+  for (int followed = 0;;) {
+    String location = GetResponse(u"Location");
+    if (location.empty()) return;
+    String url = location;
+    bool abort = true;
+    if (FOnRedirect) FOnRedirect(this, url, abort);
+    if (abort || url.empty()) return;
+
+    // Unchanged, URL is the whole header line; a handler may also leave a plain URL.
+    if (StartsText(u"Location:", url)) url = url.substr(9);
+    url = Trim(url);
+    if (url.empty()) return;
+    if (++followed > MaxRedirects)
+      throw Exception(u"Too many redirects: more than " + IntToStr(MaxRedirects) + u", the last to " + url);
+    TRedirectTarget next = ResolveRedirect(url, current);
+    String key = TargetKey(next);
+    for (const String& v : visited)
+      if (v == key) throw Exception(u"Redirect loop: " + url + u" was already asked for");
+    visited.push_back(key);
+
+    Disconnect();
+    SetHost(next.Host);
+    SetPort(next.Port);
+    FRequest = next.Request;
+    Connect();
+    current = next;
+    strReceived = InternalExecute();
+    TakeAnswer(strReceived);
+  }
+}
+
+}  // namespace ktinet

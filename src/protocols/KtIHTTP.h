@@ -1,0 +1,75 @@
+// TKtIHTTPClient: one HTTP/1.0 request (HEAD, GET or POST) over the socket core, returning the
+// answer (by default without its header block), with the answer's header lines in
+// ResponseHeaders and redirects offered through OnRedirect.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/KtInBase.h"
+
+namespace ktinet {
+
+enum TKtIHTTPAction : unsigned char { haHead, haGet, haPost };
+
+// URL starts as the whole Location line; Abort starts true. A handler that sets Abort to false has
+// the redirect followed (to URL, or to the Location line's target when URL still is that line).
+using TKtIHTTPRedirectEvent = std::function<void(TObject* Sender, String& URL, bool& Abort)>;
+
+class TKtIHTTPClient : public TKtInetBase {
+ public:
+  explicit TKtIHTTPClient(TComponent* AOwner);
+  ~TKtIHTTPClient() override;
+
+  TKtIHTTPAction Action() const { return FAction; }
+  void SetAction(TKtIHTTPAction Value) { FAction = Value; }
+  // The request target as written in the request line, normally a path beginning with '/'.
+  const String& Request() const { return FRequest; }
+  void SetRequest(const String& Value) { FRequest = Value; }
+  // Extra request header lines, sent in order after the Host line.
+  TStrings* Headers() const { return FHeaders.get(); }
+  void SetHeaders(const TStrings* Value) { FHeaders->Assign(Value); }
+  bool RemoveHeaders() const { return FRemoveHeaders; }
+  void SetRemoveHeaders(bool Value) { FRemoveHeaders = Value; }
+  // Sent after the empty line with a "Content-Length" header; one byte per character, like every
+  // socket text. Empty (the default) sends no body and no Content-Length.
+  const String& Body() const { return FBody; }
+  void SetBody(const String& Value) { FBody = Value; }
+  const TKtIHTTPRedirectEvent& OnRedirect() const { return FOnRedirect; }
+  void SetOnRedirect(TKtIHTTPRedirectEvent Value) { FOnRedirect = std::move(Value); }
+
+  // The status line and header lines of the last answer.
+  TStrings* ResponseHeaders() const { return FResponseHeaders.get(); }
+  // The first line of ResponseHeaders that begins with Value (without regard to case), whole.
+  String GetResponse(const String& Value) const;
+
+  // The most redirects one Execute follows.
+  static constexpr int MaxRedirects = 5;
+
+  // Also starts afresh when an earlier Execute ended in an error text and left its connection
+  // open (unless KeepConnection).
+  void Connect() override;
+
+ protected:
+  String GetQuery() override;
+  void AfterExecute(String& strReceived) override;
+
+ private:
+  // Fires OnAfterExecute, fills ResponseHeaders and strips the header block when asked.
+  void TakeAnswer(String& strReceived);
+  // True when the connection goes through the proxy rather than straight to the destination.
+  bool ThroughProxy() const;
+
+  TKtIHTTPAction FAction = haHead;
+  String FRequest;
+  std::unique_ptr<TStringList> FHeaders;
+  bool FRemoveHeaders = true;
+  std::unique_ptr<TStringList> FResponseHeaders;
+  TKtIHTTPRedirectEvent FOnRedirect;
+  String FBody;
+  // The destination as the application set it, kept when Connect points the socket at a proxy.
+  String FTargetHost;
+  int FTargetPort = 80;
+};
+
+}  // namespace ktinet

@@ -1,0 +1,49 @@
+// TKtWeatherInfo: the current temperature for a postal code, scraped from the weather site's local
+// page fetched with one HTTP/1.0 GET over the socket core.
+#pragma once
+
+#include "core/KtInBase.h"
+
+namespace ktinet {
+
+enum TKtWeatherTrackingType { wttZip };
+
+class TKtWeatherInfo : public TKtInetBase {
+ public:
+  explicit TKtWeatherInfo(TComponent* AOwner);
+
+  // The weather site asked by default.
+  static constexpr const char16_t* DefaultHost = u"www.weather.com";
+  // What stands right before the temperature on the site's page.
+  static constexpr const char16_t* TemperatureMarker = u"CLASS=obsTempTextA>";
+
+  const String& Zip() const { return FZip; }
+  // A different value also sets TrackingType to wttZip.
+  void SetZip(const String& Value);
+  TKtWeatherTrackingType TrackingType() const { return FTrackingType; }
+  void SetTrackingType(TKtWeatherTrackingType Value) { FTrackingType = Value; }
+  // The temperature of the last page, in the unit the site uses; 0 when none was found.
+  int Temperature() const { return FTemperature; }
+  // True when the last page carried the marker followed by a number, so that a reading of 0 can
+  // be told from no reading.
+  bool TemperatureFound() const { return FTemperatureFound; }
+
+ public:
+  // Starts afresh when an earlier Execute ended in an error text and left its connection open
+  // with the rest of that answer unread (unless KeepConnection).
+  void Connect() override;
+
+ protected:
+  // Clears the last reading first, so that an Execute that ends in an error text reads 0.
+  void BeforeExecute() override;
+  String GetQuery() override;
+  void AfterExecute(String& strReceived) override;
+
+ private:
+  String FZip;
+  TKtWeatherTrackingType FTrackingType = wttZip;
+  int FTemperature = 0;
+  bool FTemperatureFound = false;
+};
+
+}  // namespace ktinet

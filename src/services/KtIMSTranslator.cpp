@@ -1,0 +1,146 @@
+#include "services/KtIMSTranslator.h"
+
+#include <memory>
+#include <vector>
+
+#include "core/KtInBase.h"
+#include "core/ktiutil.h"
+#include "rtl/Exceptions.h"
+#include "rtl/Streams.h"
+#include "xml/KtInetXML.h"
+
+namespace ktinet {
+
+String PercentEncode(const String& S) {
+  static const char kHex[] = "0123456789ABCDEF";
+  String out;
+  for (unsigned char b : UTF8Encode(S)) {
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+                            b == '.' || b == '_' || b == '~';
+    if (unreserved) {
+      out += static_cast<Char>(b);
+    } else {
+      out += u'%';
+      out += static_cast<Char>(kHex[b >> 4]);
+      out += static_cast<Char>(kHex[b & 15]);
+    }
+  }
+  return out;
+}
+
+TKtMSTranslator::TKtMSTranslator(TComponent* AOwner) : TKtCustomWebComponent(AOwner), FBingAppId(DefaultBingAppId) {
+  SetAgent(u"Ardenfold Tracker");
+  SetPort(443);
+  SetHost(DefaultHost);
+}
+
+String TKtMSTranslator::BuildAddress(const String& Template, std::initializer_list<String> Values) const {
+  String out = Host();
+  auto value = Values.begin();
+  for (std::size_t i = 0; i < Template.size(); ++i) {
+    if (Template[i] == u'%' && i + 1 < Template.size() && Template[i + 1] == u's' && value != Values.end()) {
+      out += PercentEncode(*value++);
+      ++i;
+    } else {
+      out += Template[i];
+    }
+  }
+  return out;
+}
+
+void TKtMSTranslator::Fetch(const String& AURL, TStream* AStream) {
+  FLastError = ERROR_SUCCESS;
+  const bool viaProxy = Proxy()->UseProxy() && !Proxy()->Server().empty();
+  HINTERNET session = viaProxy ? InternetOpenW(Agent().c_str(), INTERNET_OPEN_TYPE_PROXY, Proxy()->Server().c_str(), nullptr, 0)
+                               : InternetOpenW(Agent().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!session) {
+    FLastError = InternetGetLastError();
+    return;
+  }
+  if (!FCAFile.empty())
+    InternetSetOptionW(session, KTINET_OPTION_CA_FILE, FCAFile.c_str(), static_cast<DWORD>(FCAFile.size()));
+  DWORD flags = INTERNET_FLAG_RELOAD;
+  if (FIgnoreCertificateErrors) {
+    DWORD security = SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    InternetSetOptionW(session, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+    flags |= INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+  }
+  AStream->SetPosition(0);
+  if (HINTERNET url = InternetOpenUrlW(session, AURL.c_str(), nullptr, 0, flags, 0)) {
+    constexpr DWORD kBuffer = 1048576;
+    std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    for (;;) {
+      DWORD got = 0;
+      if (!InternetReadFile(url, buffer.get(), kBuffer, &got)) {
+        FLastError = InternetGetLastError();
+        break;
+      }
+      if (got == 0) break;
+      AStream->WriteBuffer(buffer.get(), got);
+    }
+    InternetCloseHandle(url);
+  } else {
+    FLastError = InternetGetLastError();
+  }
+  AStream->SetPosition(0);
+  InternetCloseHandle(session);
+}
+
+namespace {
+
+// The service sends UTF-8; the engine read it one byte per ANSI character unless a byte-order
+// mark told it otherwise, in which case the text is already decoded.
+String DecodedValue(const TKtXMLEngine& engine, const TKtXMLItem* item) {
+  String value = item->GetTagValue();
+  if (engine.UTF8Processed) return value;
+  return Utf8Decode(std::string_view(StringToAnsi(value)));
+}
+
+}  // namespace
+
+String TKtMSTranslator::FetchText(const String& AURL) {
+  TMemoryStream stream;
+  Fetch(AURL, &stream);
+  TKtXMLEngine engine(nullptr);
+  engine.LoadFromStream(0, &stream);
+  TKtXMLItem* root = engine.RootItem();
+  return root ? DecodedValue(engine, root) : String();
+}
+
+void TKtMSTranslator::FetchList(const String& AURL, TStrings* AList) {
+  if (!AList) return;
+  AList->Clear();
+  TMemoryStream stream;
+  Fetch(AURL, &stream);
+  TKtXMLEngine engine(nullptr);
+  engine.LoadFromStream(0, &stream);
+  TKtXMLItem* root = engine.RootItem();
+  if (!root) return;
+  TKtXMLItems* items = root->Items();
+  for (int i = 0; i < items->Count(); ++i) AList->Add(DecodedValue(engine, items->Items(i)));
+}
+
+String TKtMSTranslator::TranslateText(const String& AText, const String& SourceLng, const String& DestLng) {
+  return FetchText(BuildAddress(u"/Translate?appId=%s&text=%s&from=%s&to=%s", {FBingAppId, AText, SourceLng, DestLng}));
+}
+
+String TKtMSTranslator::DetectLanguage(const String& AText) {
+  return FetchText(BuildAddress(u"/Detect?appId=%s&text=%s", {FBingAppId, AText}));
+}
+
+void TKtMSTranslator::GetLanguagesForTranslate(TStrings* AList) {
+  if (!AList) return;
+  FetchList(BuildAddress(u"/GetLanguagesForTranslate?appId=%s", {FBingAppId}), AList);
+}
+
+void TKtMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
+  if (!AList) return;
+  FetchList(BuildAddress(u"/GetLanguagesForSpeak?appId=%s", {FBingAppId}), AList);
+}
+
+void TKtMSTranslator::SpeakText(const String& Language, const String& DestFileName, const String& AText) {
+  TFileStream file(DestFileName, fmCreate);
+  Fetch(BuildAddress(u"/Speak?appId=%s&text=%s&language=%s", {FBingAppId, AText, Language}), &file);
+}
+
+}  // namespace ktinet

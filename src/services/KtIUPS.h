@@ -1,0 +1,51 @@
+// TKtUPSTracker: the parcel tracker for the UPS XML tracking service. The base posts the request;
+// this class supplies the path, the content-type line and the two-document body with the access
+// licence number, and reads the TrackResponse into shipment properties and activities.
+#pragma once
+
+#include <memory>
+
+#include "services/KtITrack.h"
+
+namespace ktinet {
+
+class TKtUPSTracker : public TKtInetCustomTracker {
+ public:
+  explicit TKtUPSTracker(TComponent* AOwner);
+  ~TKtUPSTracker() override;
+
+  static constexpr const char16_t* DefaultHost = u"onlinetools.ups.com";
+  static constexpr const char16_t* DefaultAccessLicenseNumber = u"9D27C0B5E1F4A368";
+
+  const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
+  void SetAccessLicenseNumber(const String& Value) { FAccessLicenseNumber = Value; }
+  const String& ShipperNumber() const { return FShipperNumber; }
+  TKtInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
+  TKtInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
+  const String& IdentificationNumber() const { return FIdentificationNumber; }
+  // Date only; keeps its previous value when an answer's date cannot be read.
+  TDateTime PickupDate() const { return FPickupDate; }
+  const String& ServiceCode() const { return FServiceCode; }
+  const String& ServiceDescription() const { return FServiceDescription; }
+  const String& ShipmentWeight() const { return FShipmentWeight; }
+  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
+
+ protected:
+  void ParseXMLResponse() override;
+  void BuildRequestHeader(String& FirstHeader, String& SecondHeader, String& Body) override;
+  String GetTrackAppHeader() override;
+
+ private:
+  String FAccessLicenseNumber;
+  String FShipperNumber;
+  std::unique_ptr<TKtInetActivityAddress> FShipperAddress;
+  std::unique_ptr<TKtInetActivityAddress> FShipToAddress;
+  String FIdentificationNumber;
+  TDateTime FPickupDate = 0;
+  String FServiceCode;
+  String FServiceDescription;
+  String FShipmentWeight;
+  String FShipmentWeightUnits;
+};
+
+}  // namespace ktinet

@@ -1,0 +1,35 @@
+// TKtRemoteFiles: lists the files of an FTP directory or a file-system directory, optionally
+// with all sub-folders.
+#pragma once
+
+#include <memory>
+
+#include "rtl/Classes.h"
+#include "transfer/ktiupdate.h"
+
+namespace ktinet {
+
+class TKtRemoteFiles : public TKtCustomWebComponent {
+ public:
+  explicit TKtRemoteFiles(TComponent* AOwner);
+  ~TKtRemoteFiles() override;
+
+  // An unreachable server ends isFailed, an empty listing isNotFound (HTTP lists nothing).
+  void InternalExecute() override;
+
+  const String& Directory() const { return FDirectory; }
+  void SetDirectory(const String& Value) { FDirectory = Value; }
+  const String& WildCard() const { return FWildCard; }
+  void SetWildCard(const String& Value) { FWildCard = Value; }
+  bool SubFolders() const { return FSubFolders; }
+  void SetSubFolders(bool Value) { FSubFolders = Value; }
+  TStrings* FileList() const { return FFileList.get(); }
+
+ private:
+  String FDirectory;
+  String FWildCard = u"*.*";
+  bool FSubFolders = false;
+  std::unique_ptr<TStringList> FFileList;
+};
+
+}  // namespace ktinet

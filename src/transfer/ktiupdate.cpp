@@ -1,0 +1,748 @@
+#include "transfer/ktiupdate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "core/KtInCnst.h"
+#include "rtl/DateTime.h"
+#include "rtl/SysUtils.h"
+#include "transfer/KtILogOn.h"
+#include "transfer/KtInStat.h"
+#include "vcl/Dialogs.h"
+#include "vcl/Forms.h"
+
+namespace ktinet {
+
+namespace {
+
+constexpr Cardinal kUnknownSize = 0xFFFFFFFFu;  // what a Content-Length that is no number gives
+
+std::string Path8(const String& s) { return UTF8Encode(s); }
+
+bool HasWildcard(const String& name) { return name.find_first_of(u"*?") != String::npos; }
+
+struct LocalFileInfo {
+  bool found = false;
+  bool directory = false;
+  Int64 size = 0;
+  FILETIME lastWrite;
+};
+
+// The file a name stands for. A plain name is looked up as it is (a mask match would be
+// case-insensitive and might find a neighbour); a name with wildcards takes the first match, as a
+// file search does.
+LocalFileInfo LookUpFile(const String& name) {
+  LocalFileInfo info;
+  if (name.empty()) return info;
+  if (!HasWildcard(name)) {
+    struct stat st {};
+    if (::stat(Path8(name).c_str(), &st) != 0) return info;
+    info.found = true;
+    info.directory = S_ISDIR(st.st_mode);
+    info.size = info.directory ? 0 : static_cast<Int64>(st.st_size);
+    info.lastWrite = UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return info;
+  }
+  TSearchRec rec;
+  if (FindFirst(name, faAnyFile, rec) == 0) {
+    info.found = true;
+    info.directory = (rec.Attr & faDirectory) != 0;
+    info.size = rec.Size;
+    info.lastWrite = rec.LastWriteTime;
+    FindClose(rec);
+  }
+  return info;
+}
+
+int CompareFileTime(const FILETIME& a, const FILETIME& b) {
+  Int64 x = FileTimeToInt64(a), y = FileTimeToInt64(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+bool IsZero(const FILETIME& t) { return t.dwLowDateTime == 0 && t.dwHighDateTime == 0; }
+
+struct timespec FileTimeToTimespec(const FILETIME& ft) {
+  constexpr Int64 kUnixEpoch = 116444736000000000LL;
+  Int64 v = FileTimeToInt64(ft) - kUnixEpoch;
+  Int64 sec = v / 10000000, rest = v % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --sec;
+  }
+  struct timespec ts {};
+  ts.tv_sec = static_cast<time_t>(sec);
+  ts.tv_nsec = static_cast<long>(rest * 100);
+  return ts;
+}
+
+// A new, empty file beside `target` (same directory, so that renaming it over the target is
+// atomic) whose name nobody else uses. It takes the target's permissions when the target exists,
+// else those a new file gets.
+String CreateSiblingTempFile(const String& target) {
+  const String dir = ExtractFilePath(target);
+  const String base = ExtractFileName(target);
+  struct stat st {};
+  const bool targetExists = ::stat(Path8(target).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::random_device rd;
+  std::mt19937_64 gen((static_cast<std::uint64_t>(rd()) << 32) ^ rd() ^ static_cast<std::uint64_t>(::getpid()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    String name = dir + u"." + base + u"." + IntToHex(gen() & 0xFFFFFFFFFFull, 10) + u".part";
+    int fd = ::open(Path8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      if (targetExists) (void)::fchmod(fd, st.st_mode & 07777);
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) break;
+  }
+  throw EFCreateError(u"Cannot create file \"" + dir + u"." + base + u".*.part\". " + SysErrorMessage(errno));
+}
+
+// Collects the 2050-byte blocks and hands the file large pieces: one system call per block would
+// cap the download rate far below what the network gives. Blocks are read straight into its
+// buffer, so the data is copied once on its way through.
+class TBlockWriter {
+ public:
+  explicit TBlockWriter(TStream* dest) : FDest(dest), FBuffer(kCapacity) {}
+  // Room for the next block of `count` bytes, zeroed.
+  char* Next(size_t count) {
+    if (FUsed + count > FBuffer.size()) Flush();
+    std::memset(FBuffer.data() + FUsed, 0, count);
+    return FBuffer.data() + FUsed;
+  }
+  // The block given by Next holds `count` bytes.
+  void Commit(size_t count) { FUsed += count; }
+  void Flush() {
+    if (FUsed == 0) return;
+    FDest->WriteBuffer(FBuffer.data(), static_cast<long>(FUsed));
+    FUsed = 0;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 1024 * 1024;
+  TStream* FDest;
+  std::vector<char> FBuffer;
+  size_t FUsed = 0;
+};
+
+// Moves the start of a remote read (an HTTP range, an FTP restart) to `offset`.
+bool SeekRemote(HINTERNET handle, Int64 offset) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  return InternetSetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN, 0) !=
+         INVALID_SET_FILE_POINTER;
+}
+
+// The status code of a request's answer (0 when there is none).
+DWORD StatusOf(HINTERNET request) {
+  DWORD code = 0;
+  DWORD length = sizeof(code);
+  return request && HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr)
+             ? code
+             : 0;
+}
+
+String ProxyText(const TKtInetProxy& proxy) {
+  String server = proxy.Server();
+  if (proxy.Port() <= 0) return server;
+  // A text that already carries a port or lists proxies per protocol is passed as it is.
+  if (server.find_first_of(u"=;") != String::npos) return server;
+  size_t close = server.rfind(u']');
+  size_t colon = server.rfind(u':');
+  if (colon != String::npos && (close == String::npos || colon > close)) return server;
+  return server + u":" + IntToStr(proxy.Port());
+}
+
+}  // namespace
+
+// ---- TKtCustomWebComponent -----------------------------------------------------------------
+
+TKtCustomWebComponent::TKtCustomWebComponent(TComponent* AOwner)
+    : TComponent(AOwner), FProxy(std::make_unique<TKtInetProxy>()), FStatusDialog(std::make_unique<TKtInetStatusDialog>()) {
+  FProxy->SetPort(0);
+  FLoginPrompt = true;
+  FResumeDownload = false;
+  FWEBAgent = u"Ardenfold WebUpdater";
+  FWEBPort = 80;
+}
+
+TKtCustomWebComponent::~TKtCustomWebComponent() {
+  // A descendant that raised before disconnecting must not leak its handles.
+  if (hFindFile) InternetCloseHandle(hFindFile);
+  if (hURL) InternetCloseHandle(hURL);
+  if (hInet) InternetCloseHandle(hInet);
+  delete dlgStatus;
+}
+
+void TKtCustomWebComponent::SetService(TKtIService Value) {
+  if (Value == FService) return;
+  FService = Value;
+  switch (Value) {
+    case isHTTP: FWEBPort = 80; break;
+    case isHTTPS: FWEBPort = 443; break;
+    case isFTP: FWEBPort = 21; break;
+    case isNetwork: break;
+  }
+}
+
+void TKtCustomWebComponent::SetStatus(TKtIStatus Value) {
+  if (Value == FStatus) return;
+  FStatus = Value;
+  if (FOnStatusChange) FOnStatusChange(this);
+}
+
+void TKtCustomWebComponent::SetAction(TKtIAction Value) {
+  if (Value == FAction) return;
+  FAction = Value;
+  if (dlgStatus && FStatusDialog->Enabled()) {
+    const String* text = nullptr;
+    TImage* step = nullptr;
+    int image = -1;
+    switch (Value) {
+      case iaIdle: break;
+      case iaConnecting: text = &strKtInConnecting, step = dlgStatus->imgStep1, image = siStepUnderWay; break;
+      case iaConnected: text = &strKtInConnected, step = dlgStatus->imgStep1, image = siConnected; break;
+      case iaFileSearch: text = &strKtInFileSearch, step = dlgStatus->imgStep2, image = siStepUnderWay; break;
+      case iaFileFound: text = &strKtInFileFound, step = dlgStatus->imgStep2, image = siStepUnderWay; break;
+      case iaComparing: text = &strKtInFileComparing, step = dlgStatus->imgStep2, image = siStepUnderWay; break;
+      case iaCompared: text = &strKtInFileCompared, step = dlgStatus->imgStep2, image = siCompared; break;
+      case iaDownloading: text = &strKtInDownloading, step = dlgStatus->imgStep3, image = siStepUnderWay; break;
+      case iaDownloaded: text = &strKtInDownloaded, step = dlgStatus->imgStep3, image = siDownloaded; break;
+      case iaDisconnecting: text = &strKtInDisconnecting, step = dlgStatus->imgStep4, image = siStepUnderWay; break;
+      case iaDisconnected: text = &strKtInDisconnected, step = dlgStatus->imgStep4, image = siDisconnected; break;
+    }
+    if (text) dlgStatus->lblStatus->SetCaption(*text);
+    if (step) {
+      step->Picture()->Assign(nullptr);
+      dlgStatus->imgStatus->GetBitmap(image, step->Picture()->Bitmap());
+    }
+    Application->ProcessMessages();
+  }
+  if (FOnActionChange) FOnActionChange(this);
+}
+
+void TKtCustomWebComponent::PrepareStatusWindow() {
+  if (!dlgStatus) dlgStatus = new TfrmKtInetUpdate(nullptr);
+  if (auto* updater = dynamic_cast<TKtCustomWebUpdater*>(this)) {
+    dlgStatus->lblRemoteFileName->SetVisible(true);
+    dlgStatus->lblRemoteFileName->SetCaption(FWEBHost + u"/" + updater->FRemoteFileName);
+    dlgStatus->lblLocalFileName->SetVisible(true);
+    dlgStatus->lblLocalFileName->SetCaption(updater->FLocalFileName);
+  } else {
+    dlgStatus->lblRemoteFileName->SetVisible(false);
+    dlgStatus->lblLocalFileName->SetVisible(false);
+  }
+  dlgStatus->lblCaption->SetCaption(!FStatusDialog->Title().empty() ? FStatusDialog->Title() : Application->Title());
+  if (!FStatusDialog->Description().empty()) dlgStatus->lblDescription->SetCaption(FStatusDialog->Description());
+  if (!FStatusDialog->Icon()->Empty()) dlgStatus->SetIcon(FStatusDialog->Icon());
+  if (!FStatusDialog->Picture()->Empty()) dlgStatus->imgLogo->SetPicture(FStatusDialog->Picture());
+  dlgStatus->IsCanceled = false;
+  dlgStatus->Show();
+}
+
+void TKtCustomWebComponent::FreeStatusWindow() {
+  if (!dlgStatus) return;
+  TfrmKtInetUpdate* window = dlgStatus;
+  dlgStatus = nullptr;
+  delete window;
+}
+
+bool TKtCustomWebComponent::Execute() {
+  if (FOnBeforeExecute) FOnBeforeExecute(this);
+  bool result;
+  try {
+    if (FStatusDialog->Enabled()) PrepareStatusWindow();
+    SetStatus(isInProgress);
+    InternalExecute();
+    if (FStatus == isInProgress) SetStatus(isFinished);
+    result = FStatus != isFailed;
+  } catch (...) {
+    // Nothing of this run may outlive it: a later run would find a stale request or window.
+    if (hFindFile) InternetCloseHandle(hFindFile);
+    if (hURL) InternetCloseHandle(hURL);
+    if (hInet) InternetCloseHandle(hInet);
+    hFindFile = hURL = hInet = nullptr;
+    FreeStatusWindow();
+    throw;
+  }
+  FreeStatusWindow();
+  if (FOnAfterExecute) FOnAfterExecute(this);
+  return result;
+}
+
+DWORD TKtCustomWebComponent::RequestFlags() const {
+  return FService == isHTTPS ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD;
+}
+
+HINTERNET TKtCustomWebComponent::OpenSession() {
+  if (FProxy->UseProxy() && !FProxy->Server().empty()) {
+    const String proxy = ProxyText(*FProxy);
+    return InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+  }
+  return InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+}
+
+void TKtCustomWebComponent::ConnectToInet(bool RefreshProxy) {
+  SetAction(iaConnecting);
+  try {
+    if (FService != isNetwork) {
+      if (RefreshProxy) FProxy->FillProxyInfo();
+      hInet = OpenSession();
+      hURL = nullptr;
+      if (hInet) {
+        const DWORD service = FService == isFTP ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP;
+        hURL = InternetConnectW(hInet, FWEBHost.c_str(), FWEBPort, FWEBUser.c_str(), FWEBPassword.c_str(), service, 0,
+                                reinterpret_cast<DWORD_PTR>(this));
+      }
+    }
+    SetAction(iaConnected);
+  } catch (...) {
+    SetStatus(isFailed);
+  }
+}
+
+void TKtCustomWebComponent::DisconnectFromInet() {
+  SetAction(iaDisconnecting);
+  if (hFindFile) {
+    InternetCloseHandle(hFindFile);
+    hFindFile = nullptr;
+  }
+  if (hURL) {
+    InternetCloseHandle(hURL);
+    hURL = nullptr;
+  }
+  if (hInet) {
+    InternetCloseHandle(hInet);
+    hInet = nullptr;
+  }
+  SetAction(iaDisconnected);
+}
+
+bool TKtCustomWebComponent::GetFileInfoFromInet(const String& AFileName, Cardinal& ASize, FILETIME& ATime) {
+  ASize = 0;
+  if (!hURL && FService != isNetwork) return false;
+  SetAction(iaFileSearch);
+  bool networkFound = false;
+  try {
+    switch (FService) {
+      case isHTTP:
+      case isHTTPS: {
+        FLastHTTPStatus = 0;
+        if (hFindFile) {  // a request of an earlier query of this connection
+          InternetCloseHandle(hFindFile);
+          hFindFile = nullptr;
+        }
+        hFindFile = HttpOpenRequestW(hURL, u"GET", AFileName.c_str(), u"HTTP/1.0", nullptr, nullptr, RequestFlags(), 0);
+        int counter = 0;
+        int unreadable = 0;
+        while (hFindFile) {
+          ++counter;
+          HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0);
+          DWORD code = 0;
+          DWORD length = sizeof(code);
+          if (!HttpQueryInfoW(hFindFile, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr)) {
+            // No answer to read (the server cannot be reached, or it broke off): a few more tries,
+            // then the query has failed and there is nothing to download.
+            if (++unreadable > 3) {
+              InternetCloseHandle(hFindFile);
+              hFindFile = nullptr;
+              SetStatus(isFailed);
+            }
+            continue;
+          }
+          FLastHTTPStatus = code;
+          const bool server = code == HTTP_STATUS_DENIED;
+          if (!server && code != HTTP_STATUS_PROXY_AUTH_REQ) break;
+          String user = server ? FWEBUser : FProxy->User();
+          String password = server ? FWEBPassword : FProxy->Password();
+          if (FLoginPrompt) {
+            if (KtInAskLogon(server ? strKtInLogon : strKtInProxyLogon, user, password)) {
+              if (server) {
+                FWEBUser = user;
+                FWEBPassword = password;
+              } else {
+                FProxy->SetUser(user);
+                FProxy->SetPassword(password);
+              }
+              counter = 0;
+            } else {
+              counter = 2;
+            }
+          }
+          if (counter > 1) throw Exception(server ? strKtInEAuthRequired : strKtInEProxyAuth);
+          InternetSetOptionW(hFindFile, server ? INTERNET_OPTION_USERNAME : INTERNET_OPTION_PROXY_USERNAME,
+                             user.data(), static_cast<DWORD>(user.size()));
+          InternetSetOptionW(hFindFile, server ? INTERNET_OPTION_PASSWORD : INTERNET_OPTION_PROXY_PASSWORD,
+                             password.data(), static_cast<DWORD>(password.size()));
+        }
+        if (hFindFile) {
+          Char text[201] = {};
+          DWORD length = sizeof(text);
+          if (HttpQueryInfoW(hFindFile, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
+            String value(text, std::find(text, text + 201, u'\0'));
+            long long n = 0;
+            // Only the low 32 bits are kept, so a file above 4 GiB compares by those, like its
+            // local copy; text that is no size becomes 4294967295.
+            ASize = TryStrToInt64(Trim(value), n) && n >= 0 ? static_cast<Cardinal>(static_cast<std::uint64_t>(n))
+                                                             : kUnknownSize;
+          }
+          SYSTEMTIME st{};
+          length = sizeof(st);
+          if (HttpQueryInfoW(hFindFile, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &st, &length, nullptr)) {
+            FILETIME ft;
+            if (SystemTimeToFileTime(&st, &ft)) ATime = ft;
+          }
+        }
+        break;
+      }
+      case isFTP: {
+        if (hFindFile) {
+          InternetCloseHandle(hFindFile);
+          hFindFile = nullptr;
+        }
+        WIN32_FIND_DATAW data{};
+        hFindFile = FtpFindFirstFileW(hURL, AFileName.c_str(), &data, 0, reinterpret_cast<DWORD_PTR>(this));
+        if (hFindFile) {
+          ASize = data.nFileSizeLow;
+          ATime = data.ftLastWriteTime;
+        }
+        break;
+      }
+      case isNetwork: {
+        LocalFileInfo info = LookUpFile(AFileName);
+        if (info.found) {
+          networkFound = true;
+          ASize = static_cast<Cardinal>(static_cast<std::uint64_t>(info.size));
+          ATime = info.lastWrite;
+        }
+        break;
+      }
+    }
+  } catch (...) {
+  }
+  if (hFindFile || networkFound) {
+    SetAction(iaFileFound);
+    return true;
+  }
+  return false;
+}
+
+bool TKtCustomWebComponent::ReadDirFromInet(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
+                                            TStrings* AList) {
+  if (!hURL && FService != isNetwork) return false;
+  SetAction(iaFileSearch);
+  if (FService == isFTP)
+    ReadDirFtp(ADirectory, AMask, AIncludeSubFolders, AList);
+  else if (FService == isNetwork)
+    ReadDirNetwork(ADirectory, AMask, AIncludeSubFolders, AList);
+  const bool result = AList->Count() > 0;
+  SetAction(iaFileFound);
+  return result;
+}
+
+void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
+                                       TStrings* AList) {
+  std::vector<String> folders;
+  const String current = ADirectory.empty() ? String(u"/") : ADirectory;
+  String previous;
+  {
+    Char buffer[2049] = {};
+    DWORD length = 2048;
+    if (FtpGetCurrentDirectoryW(hURL, buffer, &length)) previous.assign(buffer, std::find(buffer, buffer + 2048, u'\0'));
+  }
+  const bool same = current == previous;
+  if (!same && !FtpSetCurrentDirectoryW(hURL, current.c_str())) {
+    String text = InternetErrorMessage(InternetGetLastError());
+    if (text.size() > 201) text.resize(201);
+    ShowMessage(text);
+  }
+  const String pattern = same ? AMask : current + u"/" + AMask;
+  WIN32_FIND_DATAW data{};
+  HINTERNET find = FtpFindFirstFileW(hURL, pattern.c_str(), &data, 0, reinterpret_cast<DWORD_PTR>(this));
+  if (find) {
+    do {
+      const String name(data.cFileName, std::find(data.cFileName, data.cFileName + MAX_PATH, u'\0'));
+      AList->Add(same ? name : current + u"/" + name);
+      if (AIncludeSubFolders && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != u"." && name != u"..")
+        folders.push_back(current == u"/" ? u"/" + name : current + u"/" + name);
+      data = WIN32_FIND_DATAW{};
+    } while (InternetFindNextFileW(find, &data));
+    InternetCloseHandle(find);
+  }
+  for (const String& folder : folders) ReadDirFromInet(folder, AMask, AIncludeSubFolders, AList);
+  if (!previous.empty()) FtpSetCurrentDirectoryW(hURL, previous.c_str());
+}
+
+void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
+                                           TStrings* AList) {
+  // The directories on the way down: a link back to one of them would never end.
+  const String prefix = ADirectory.empty() ? String() : ADirectory + u"/";
+  struct stat self {};
+  const bool known = ::stat(Path8(ADirectory.empty() ? String(u".") : ADirectory).c_str(), &self) == 0;
+  const std::pair<std::uint64_t, std::uint64_t> key{self.st_dev, self.st_ino};
+  if (known && std::find(FDirChain.begin(), FDirChain.end(), key) != FDirChain.end()) return;
+  if (known) FDirChain.push_back(key);
+  struct Leave {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>>* chain;
+    bool active;
+    ~Leave() {
+      if (active) chain->pop_back();
+    }
+  } leave{&FDirChain, known};
+  TSearchRec rec;
+  if (FindFirst(prefix + AMask, faAnyFile, rec) == 0) {
+    struct Close {
+      TSearchRec& r;
+      ~Close() { FindClose(r); }
+    } close{rec};
+    do {
+      AList->Add(prefix + rec.Name);
+      if (AIncludeSubFolders && (rec.Attr & faDirectory) && rec.Name != u"." && rec.Name != u"..")
+        ReadDirFromInet(prefix + rec.Name, AMask, AIncludeSubFolders, AList);
+    } while (FindNext(rec) == 0);
+  }
+}
+
+void TKtCustomWebComponent::UpdateProgress(Cardinal ACurrent, Cardinal AMaximum, bool& Abort) {
+  if (dlgStatus && FStatusDialog->Enabled()) {
+    Abort = dlgStatus->IsCanceled;
+    if (AMaximum == 0) {
+      // Nothing to measure against: the bytes so far, no percentage, an empty bar.
+      dlgStatus->pbStatus->SetRange(0, 0);
+      dlgStatus->pbStatus->SetPosition(0);
+      dlgStatus->lblStatus->SetCaption(Format(u"Downloaded %d bytes", {static_cast<long long>(ACurrent)}));
+    } else {
+      dlgStatus->pbStatus->SetRange(0, AMaximum);
+      dlgStatus->pbStatus->SetPosition(ACurrent);
+      const std::uint64_t percent = static_cast<std::uint64_t>(ACurrent) * 100 / AMaximum;
+      dlgStatus->lblStatus->SetCaption(Format(strKtInProgress, {static_cast<long long>(ACurrent),
+                                                                static_cast<long long>(AMaximum),
+                                                                static_cast<long long>(percent)}));
+    }
+    Application->ProcessMessages();
+  }
+  if (FOnProgress) FOnProgress(this, static_cast<Integer>(ACurrent), static_cast<Integer>(AMaximum), Abort);
+}
+
+bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, const String& ALocalFileName,
+                                             Cardinal ASize) {
+  if (!hURL && FService != isNetwork) return false;
+  SetAction(iaDownloading);
+  bool result = false;
+
+  // Where a resumed copy continues: the local file's size.
+  const LocalFileInfo local = LookUpFile(ALocalFileName);
+  const bool resuming = FResumeDownload && local.found && !local.directory;
+  const Int64 offset = resuming ? local.size : 0;
+
+  std::unique_ptr<TFileStream> source;
+  Int64 sourceStart = 0;
+  switch (FService) {
+    case isFTP:
+      // One transfer per FTP session: the find handle of the file query goes first.
+      if (hFindFile) {
+        InternetCloseHandle(hFindFile);
+        hFindFile = nullptr;
+      }
+      hFindFile = FtpOpenFileW(hURL, ARemoteFileName.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
+                               0);
+      // The server cannot restart: the copy starts over rather than repeat what is on disk.
+      if (hFindFile && offset > 0 && !SeekRemote(hFindFile, offset)) sourceStart = -1;
+      break;
+    case isNetwork:
+      source = std::make_unique<TFileStream>(ARemoteFileName, fmOpenRead | fmShareDenyWrite);
+      source->SetPosition(0);
+      if (offset > 0) {
+        // A local copy longer than the source is no prefix of it: start over.
+        if (offset <= source->Size()) source->SetPosition(offset);
+        else sourceStart = -1;
+      }
+      break;
+    case isHTTP:
+    case isHTTPS:
+      break;
+  }
+
+  if (hFindFile || source) {
+    result = true;
+    std::unique_ptr<TFileStream> dest;
+    String tempName;
+    struct TempGuard {
+      String* name;
+      std::unique_ptr<TFileStream>* stream;
+      ~TempGuard() {
+        if (!name->empty()) {
+          stream->reset();
+          DeleteFile(*name);
+        }
+      }
+    } tempGuard{&tempName, &dest};
+
+    if (FResumeDownload) {
+      if (resuming) dest = std::make_unique<TFileStream>(ALocalFileName, fmOpenWrite);
+      else dest = std::make_unique<TFileStream>(ALocalFileName, fmCreate);
+    } else {
+      tempName = CreateSiblingTempFile(ALocalFileName);
+      dest = std::make_unique<TFileStream>(tempName, fmCreate);
+    }
+
+    bool failed = false;
+    if (FResumeDownload) {
+      dest->Seek(0, soEnd);
+      if (resuming && (FService == isHTTP || FService == isHTTPS)) {
+        // The request of the file query asked for all of it; moving its start asks again with a
+        // range, and only a partial answer (206) continues the local file.
+        if (!SeekRemote(hFindFile, offset)) {
+          sourceStart = -1;
+          // A server that ignores the range sends the whole file (200): it replaces what is on
+          // disk. Any other answer (416 for a local copy longer than the remote one) means a
+          // fresh request for the whole file.
+          if (StatusOf(hFindFile) != HTTP_STATUS_OK) {
+            InternetCloseHandle(hFindFile);
+            hFindFile = HttpOpenRequestW(hURL, u"GET", ARemoteFileName.c_str(), u"HTTP/1.0", nullptr, nullptr,
+                                         RequestFlags(), 0);
+            const DWORD code = hFindFile && HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0) ? StatusOf(hFindFile) : 0;
+            if (code < 200 || code > 299) failed = true;
+          }
+        }
+      }
+      if (sourceStart < 0 && !failed) {
+        dest->SetSize(0);
+        if (source) source->SetPosition(0);
+      }
+    }
+    const Int64 startSize = dest->Position();
+
+    TBlockWriter writer(dest.get());
+    Int64 total = 0;
+    bool abort = false;
+    bool more = !failed;
+    while (more) {
+      char* block = writer.Next(kBlockSize);
+      DWORD got = 0;
+      if (source) {
+        long n = source->Read(block, kBlockSize);
+        if (n < 0) failed = true;
+        else got = static_cast<DWORD>(n);
+      } else if (!InternetReadFile(hFindFile, block, kBlockSize, &got)) {
+        // A reset or a time-out is no end of the data.
+        failed = true;
+        got = 0;
+      }
+      writer.Commit(got);
+      total += got;
+      UpdateProgress(static_cast<Cardinal>(total), ASize, abort);
+      more = got > 0 && !abort;
+    }
+    writer.Flush();
+
+    // A copy that stops short of the size the server announced is a failure, not the end.
+    const std::uint64_t finalSize = static_cast<std::uint64_t>(startSize + total);
+    const bool sizeKnown = ASize != 0 && ASize != kUnknownSize;
+    if (!failed && !abort && sizeKnown && finalSize < ASize) failed = true;
+    if (abort || failed) SetStatus(isFailed);
+
+    if (!tempName.empty() && !abort && !failed) {
+      dest.reset();
+      if (RenameFile(tempName, ALocalFileName)) tempName.clear();
+      else SetStatus(isFailed);
+    }
+  }
+  SetAction(iaDownloaded);
+  return result;
+}
+
+void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* AStream) {
+  HINTERNET session = OpenSession();
+  if (!session) return;
+  struct Close {
+    HINTERNET h;
+    ~Close() {
+      if (h) InternetCloseHandle(h);
+    }
+  } closeSession{session};
+  AStream->SetPosition(0);
+  constexpr DWORD kBuffer = 1048576;
+  std::vector<char> buffer(kBuffer);
+  HINTERNET url = InternetOpenUrlW(session, AURL.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+  if (url) {
+    Close closeUrl{url};
+    DWORD got = 0;
+    while (InternetReadFile(url, buffer.data(), kBuffer, &got) && got > 0) AStream->WriteBuffer(buffer.data(), got);
+  }
+  AStream->SetPosition(0);
+}
+
+String TKtCustomWebComponent::ReadHTTPGetResponseString(const String& AURL) {
+  TStringStream stream;
+  ReadHTTPGetResponse(AURL, &stream);
+  if (stream.Size() == 0) return String();
+  return stream.DataString();
+}
+
+// ---- TKtCustomWebUpdater -------------------------------------------------------------------
+
+TKtCustomWebUpdater::TKtCustomWebUpdater(TComponent* AOwner) : TKtCustomWebComponent(AOwner) {}
+
+void TKtCustomWebUpdater::SetRemoteFileName(const String& Value) { FRemoteFileName = Value; }
+
+void TKtCustomWebUpdater::InternalExecute() {
+  ConnectToInet(true);
+  if (Service() == isNetwork || (hInet && hURL)) {
+    const bool web = Service() == isHTTP || Service() == isHTTPS;
+    if (!GetFileInfoFromInet(FRemoteFileName, FRemoteFileSize, FRemoteFileCreated)) {
+      if (Status() != isFailed) SetStatus(isNotFound);
+    } else if (web && LastHTTPStatus() >= 400) {
+      // An error page is not the file: the local copy stays as it is.
+      const DWORD code = LastHTTPStatus();
+      SetStatus(code == HTTP_STATUS_NOT_FOUND || code == HTTP_STATUS_GONE ? isNotFound : isFailed);
+    } else {
+      SetAction(iaComparing);
+      bool download = false;
+      if (FRemoteFileSize > 0) {
+        download = true;
+        const LocalFileInfo local = LookUpFile(FLocalFileName);
+        if (local.found)
+          download = FRemoteFileSize != static_cast<Cardinal>(static_cast<std::uint64_t>(local.size)) ||
+                     CompareFileTime(local.lastWrite, FRemoteFileCreated) < 0;
+      }
+      if (FOnFileCompare) {
+        bool equal = !download;
+        FOnFileCompare(this, equal);
+        download = !equal;
+      }
+      SetAction(iaCompared);
+      if (!download) {
+        SetStatus(isSkipped);
+      } else if (ReadFileFromInet(FRemoteFileName, FLocalFileName, FRemoteFileSize)) {
+        // A failed copy left the previous file in place (unless resuming, which keeps the part):
+        // stamping that one would make it look current. No remote time means no stamp either.
+        if ((Status() != isFailed || ResumeDownload()) && !IsZero(FRemoteFileCreated)) {
+          try {
+            TFileStream file(FLocalFileName, fmOpenWrite | fmShareDenyWrite);
+            struct timespec times[2];
+            times[0].tv_sec = 0;
+            times[0].tv_nsec = UTIME_OMIT;
+            times[1] = FileTimeToTimespec(FRemoteFileCreated);
+            ::futimens(file.Handle(), times);
+          } catch (const EFileStreamError&) {
+          }
+        }
+      } else {
+        SetStatus(isFailed);
+      }
+    }
+  } else {
+    SetStatus(isFailed);
+  }
+  DisconnectFromInet();
+}
+
+}  // namespace ktinet

@@ -1,0 +1,288 @@
+// The tree view stand-in, its terminal presentation under a real terminal (tmux), and the
+// program's printed tree.
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+#include "vcl/TerminalTree.h"
+#include "vcl/TreeView.h"
+
+namespace ktinet {
+namespace {
+
+using test::NginxServer;
+using test::ReadFileBytes;
+using test::TempDir;
+
+TEST(TreeView, OrderSelectionStateAndDeletion) {
+  TTreeView tree(nullptr);
+  TTreeNodes* items = tree.Items();
+  TTreeNode* a = items->AddChild(nullptr, u"A");
+  TTreeNode* a1 = items->AddChild(a, u"a1");
+  TTreeNode* a2 = items->AddChild(a, u"a2");
+  TTreeNode* b = items->Add(a, u"B");
+  TTreeNode* b1 = items->AddChild(b, u"b1");
+  ASSERT_EQ(items->Count(), 5);
+  EXPECT_EQ(items->Item(0), a);
+  EXPECT_EQ(items->Item(2), a2);
+  EXPECT_EQ(items->Item(4), b1);
+  EXPECT_THROW(items->Item(5), EListError);
+  EXPECT_EQ(a2->GetNext(), b);
+  EXPECT_EQ(b->GetPrev(), a2);
+  EXPECT_EQ(b1->AbsoluteIndex(), 4);
+  EXPECT_EQ(b1->Level(), 1);
+  EXPECT_EQ(a->GetPrev(), nullptr);
+
+  // Collapsed nodes hide their children until expanded.
+  EXPECT_EQ(tree.VisibleNodes().size(), 2u);
+  tree.FullExpand();
+  EXPECT_EQ(tree.VisibleNodes().size(), 5u);
+
+  // The state message changes only the masked bits.
+  tree.SetItemState(a1, TVIS_BOLD | TVIS_CUT, TVIS_BOLD);
+  EXPECT_EQ(a1->State(), TVIS_BOLD);
+  EXPECT_TRUE(a1->Bold());
+  tree.SetItemState(a1, 0, TVIS_CUT);
+  EXPECT_TRUE(a1->Bold());
+  a1->SetBold(false);
+  EXPECT_EQ(a1->State(), 0u);
+
+  // A click selects, then fires OnClick once; the change event fires on a real move only.
+  int clicks = 0, changes = 0;
+  tree.OnClick = [&](TObject*) { ++clicks; };
+  tree.OnChange = [&](TObject*, TTreeNode*) { ++changes; };
+  tree.ClickNode(b1);
+  tree.ClickNode(b1);
+  EXPECT_EQ(tree.Selected(), b1);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(changes, 1);
+
+  // Deleting a subtree drops the selection inside it and the count with it.
+  items->Delete(b);
+  EXPECT_EQ(items->Count(), 3);
+  EXPECT_EQ(tree.Selected(), nullptr);
+  EXPECT_EQ(a2->GetNext(), nullptr);
+
+  // An image list freed first leaves no dangling reference.
+  auto* images = new TImageList(nullptr);
+  tree.SetImages(images);
+  delete images;
+  EXPECT_EQ(tree.Images(), nullptr);
+}
+
+TEST(TerminalTree, LinesShowLevelsMarkersAndTheSelection) {
+  TTreeView tree(nullptr);
+  TTreeNode* g = tree.Items()->AddChild(nullptr, u"Releases");
+  TTreeNode* fresh = tree.Items()->AddChild(g, u"Version 3.1\tfixes");
+  tree.Items()->AddChild(g, u"Version 3.0 with a caption far too long for the narrow terminal");
+  fresh->SetBold(true);
+  tree.FullExpand();
+  tree.SetSelected(fresh);
+  TTreeStyle plain;
+  plain.Columns = 40;
+  auto lines = RenderTree(tree, plain);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "  Releases");
+  EXPECT_EQ(lines[1], ">   * Version 3.1 fixes");
+  EXPECT_EQ(lines[2].substr(0, 16), "      Version 3.");
+  EXPECT_LE(UTF8ToString(lines[2]).size(), 39u);  // cut before the last column
+
+  TTreeStyle styled = plain;
+  styled.Styled = true;
+  lines = RenderTree(tree, styled, 1, 1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "\x1b[7m>   * \x1b[1mVersion 3.1 fixes\x1b[22m\x1b[27m");
+}
+
+// ---- the program -------------------------------------------------------------------------------
+
+std::string Shell(const std::string& cmd, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  int st = pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+const std::string kNews =
+    "[Releases]\r\nhttps://example.org/3.0=Version 3.0\r\nhttps://example.org/2.9=Version 2.9\r\n"
+    "[Tips]\r\nhttps://example.org/tips=A \"quoted\" tip\r\n";
+
+void ServeNewer(const NginxServer& nginx, const std::string& bytes) {
+  const std::string path = nginx.Root() + "/news.wdn";
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+  timeval t[2] = {{st.st_mtime + 60, 0}, {st.st_mtime + 60, 0}};
+  ASSERT_EQ(utimes(path.c_str(), t), 0);
+}
+
+// The program copied into a directory of its own, so its news file (beside it) starts afresh.
+struct ProgramCopy {
+  TempDir dir;
+  std::string tool = dir / "ktinet";
+  ProgramCopy() {
+    EXPECT_EQ(system(("cp " + Quote(KTINET_TOOL) + " " + Quote(tool)).c_str()), 0);
+  }
+};
+
+NginxServer::Options NewsOptions() {
+  NginxServer::Options o;
+  o.files = {{"news.wdn", kNews}};
+  return o;
+}
+
+TEST(NewsProgram, PrintsTheTreeAndJsonWithTheNewEntries) {
+  NginxServer nginx(NewsOptions());
+  ProgramCopy program;
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/news.wdn";
+  const std::string env = "env -u http_proxy -u HTTP_PROXY KTINET_UI=headless ";
+  int status = -1;
+  std::string out = Shell(env + Quote(program.tool) + " news " + Quote(url) + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out,
+            "Releases\n  * Version 3.0 <https://example.org/3.0>\n  * Version 2.9 <https://example.org/2.9>\n"
+            "Tips\n  * A \"quoted\" tip <https://example.org/tips>\n");
+  EXPECT_EQ(ReadFileBytes(program.dir / "ktinet.wdn"), kNews);
+
+  std::string added = kNews;
+  added.insert(added.find("[Tips]"), "https://example.org/3.1=Version 3.1\r\n");
+  ServeNewer(nginx, added);
+  out = Shell(env + Quote(program.tool) + " news --json " + Quote(url) + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "{\"file\": \"" + program.dir / "ktinet.wdn" + "\", \"status\": \"finished\", \"groups\": ["
+                 "{\"caption\": \"Releases\", \"entries\": ["
+                 "{\"caption\": \"Version 3.0\", \"link\": \"https://example.org/3.0\", \"new\": false}, "
+                 "{\"caption\": \"Version 2.9\", \"link\": \"https://example.org/2.9\", \"new\": false}, "
+                 "{\"caption\": \"Version 3.1\", \"link\": \"https://example.org/3.1\", \"new\": true}]}, "
+                 "{\"caption\": \"Tips\", \"entries\": ["
+                 "{\"caption\": \"A \\\"quoted\\\" tip\", \"link\": \"https://example.org/tips\", \"new\": false}]}]}\n");
+
+  // The backup still holds the copy before 3.1 came, so 3.1 is still the news.
+  out = Shell(env + Quote(program.tool) + " news --file " + Quote(program.dir / "ktinet.wdn") + " 2>&1", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("\n  * Version 3.1 <https://example.org/3.1>\n"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '*'), 1) << out;
+  // Nothing changed: if-changed prints nothing (and the backup now equals the copy).
+  out = Shell(env + Quote(program.tool) + " news --show if-changed " + Quote(url) + " 2>&1", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "");
+  // A bad mode is bad usage.
+  Shell(env + Quote(program.tool) + " news --show sometimes " + Quote(url) + " 2>&1", &status);
+  EXPECT_EQ(status, 2);
+}
+
+// ---- a real terminal ---------------------------------------------------------------------------
+
+class Tmux {
+ public:
+  explicit Tmux(const std::string& command) {
+    static int counter = 0;
+    FSocket = "ktinet-news-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    std::string err = Shell(Base() + " -f /dev/null new-session -d -x 100 -y 30 " + Quote(command) + " 2>&1");
+    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
+  }
+  ~Tmux() {
+    Shell(Base() + " kill-server 2>/dev/null");
+    const char* dir = std::getenv("TMUX_TMPDIR");
+    unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(getuid()) + "/" + FSocket)
+               .c_str());
+  }
+  // With escapes: bold shows as ESC [1m.
+  std::string Screen(bool escapes = false) {
+    return Shell(Base() + " capture-pane -p " + (escapes ? "-e " : "") + "-t 0 2>/dev/null");
+  }
+  void Keys(const std::string& keys) { Shell(Base() + " send-keys -t 0 " + keys); }
+  std::string WaitFor(const std::string& text, int ms = 10000) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::string screen;
+    while (std::chrono::steady_clock::now() < until) {
+      screen = Screen();
+      if (screen.find(text) != std::string::npos) return screen;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
+    return screen;
+  }
+
+ private:
+  std::string Base() const { return "tmux -L " + FSocket; }
+  std::string FSocket;
+};
+
+std::string WaitForFile(const std::string& path, const std::string& text) {
+  std::string bytes;
+  for (int i = 0; i < 250; ++i) {
+    bytes = ReadFileBytes(path);
+    if (bytes.find(text) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return bytes;
+}
+
+TEST(NewsOnATerminal, ArrowsAndEnterOpenTheLinkQCloses) {
+  ASSERT_EQ(system("command -v tmux >/dev/null 2>&1"), 0) << "tmux is needed for this test (scripts/install-deps)";
+  NginxServer nginx(NewsOptions());
+  ProgramCopy program;
+  // The opener is a recorder found first on PATH.
+  TempDir bin;
+  const std::string log = bin / "opened.log";
+  bin.Write("xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " + Quote(log) + "\n");
+  chmod((bin / "xdg-open").c_str(), 0755);
+  // A first run with one entry less, so the second run shows exactly one new entry.
+  std::string older = kNews;
+  older.erase(older.find("https://example.org/2.9"), std::string("https://example.org/2.9=Version 2.9\r\n").size());
+  program.dir.Write("ktinet.wdn", older);
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/news.wdn";
+  Tmux t("env -u http_proxy -u HTTP_PROXY KTINET_UI=terminal PATH=" + Quote(bin.Path()) + ":\"$PATH\" sh -c " +
+         Quote("before=$(stty -g); " + Quote(program.tool) + " news " + Quote(url) +
+               "; code=$?; [ \"$before\" = \"$(stty -g)\" ] && echo TTY-RESTORED; echo EXIT=$code; sleep 60"));
+  std::string screen = t.WaitFor("q closes");
+  EXPECT_NE(screen.find("> Releases"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("    * Version 2.9"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("      Version 3.0"), std::string::npos) << screen;
+  // Only the new entry is bold.
+  std::string raw = t.Screen(true);
+  EXPECT_NE(raw.find("\x1b[1mVersion 2.9"), std::string::npos) << raw;
+  EXPECT_EQ(raw.find("\x1b[1mVersion 3.0"), std::string::npos) << raw;
+
+  t.Keys("Enter");  // on the heading: nothing opens
+  t.Keys("Down");
+  t.WaitFor(">     Version 3.0");
+  t.Keys("j");
+  t.WaitFor(">   * Version 2.9");
+  t.Keys("j j k Enter");  // Tips, its tip, back to Tips: a heading again
+  t.Keys("Up Enter");
+  EXPECT_EQ(WaitForFile(log, "\n"), "https://example.org/2.9\n");
+  t.Keys("q");
+  screen = t.WaitFor("EXIT=");
+  EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("TTY-RESTORED"), std::string::npos) << screen;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(ReadFileBytes(log), "https://example.org/2.9\n");
+}
+
+}  // namespace
+}  // namespace ktinet

@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""Loopback stand-ins for the carriers' tracking services and the translator service.
+
+Every request is recorded before it is answered, as DIR/NNNN.req: the request line's method and
+target, the header lines as received, an empty line, and the body bytes. Answers are the
+documents under the data directory (shapes of the services' public documentation):
+
+  POST /ups.app/xml/Track       ups_track_response.xml; tracking number #NOTFOUND: 404
+  POST /web-services/track      fedex_track_reply.xml; package value FAULT: fedex_soap_fault.xml with 500
+  GET  /v2/Http.svc/Translate   translator_string.xml with the text received, prefixed by the target code
+  GET  /v2/Http.svc/Detect      translator_detect.xml
+  GET  /v2/Http.svc/GetLanguagesForTranslate, .../GetLanguagesForSpeak   array-of-string documents
+  GET  /v2/Http.svc/Speak       translator_speech.wav
+Anything else is 404.
+"""
+import argparse
+import http.server
+import os
+import re
+import ssl
+import sys
+import threading
+import urllib.parse
+from xml.sax.saxutils import escape
+
+counter_lock = threading.Lock()
+counter = [0]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--data", required=True)
+    ap.add_argument("--log", required=True)
+    ap.add_argument("--cert")
+    ap.add_argument("--key")
+    args = ap.parse_args()
+
+    def data(name):
+        with open(os.path.join(args.data, name), "rb") as f:
+            return f.read()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *a):
+            pass
+
+        def setup(self):
+            self.request.settimeout(10)
+            if isinstance(self.request, ssl.SSLSocket):
+                self.request.do_handshake()
+            super().setup()
+
+        def record(self, body):
+            with counter_lock:
+                counter[0] += 1
+                n = counter[0]
+            lines = ["%s %s" % (self.command, self.path)]
+            for k, v in self.headers.items():
+                lines.append("%s: %s" % (k, v))
+            raw = ("\n".join(lines) + "\n\n").encode("latin-1", "replace") + body
+            tmp = os.path.join(args.log, "%04d.tmp" % n)
+            with open(tmp, "wb") as f:
+                f.write(raw)
+            os.rename(tmp, os.path.join(args.log, "%04d.req" % n))
+
+        def answer(self, code, body, ctype="text/xml; charset=utf-8"):
+            self.send_response(code)
+            self.send_header("Content-Type", ctype)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_POST(self):
+            length = int(self.headers.get("Content-Length", "0"))
+            body = self.rfile.read(length)
+            self.record(body)
+            if self.path == "/ups.app/xml/Track":
+                if b"<TrackingNumber>#NOTFOUND<" in body:
+                    self.answer(404, b"<html><body>not here</body></html>", "text/html")
+                else:
+                    self.answer(200, data("ups_track_response.xml"))
+            elif self.path == "/web-services/track":
+                if b"<v10:Value>FAULT</v10:Value>" in body:
+                    self.answer(500, data("fedex_soap_fault.xml"))
+                else:
+                    self.answer(200, data("fedex_track_reply.xml"))
+            else:
+                self.answer(404, b"no such service", "text/plain")
+
+        def do_GET(self):
+            self.record(b"")
+            url = urllib.parse.urlsplit(self.path)
+            query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+            op = url.path.rsplit("/", 1)[-1] if url.path.startswith("/v2/Http.svc/") else ""
+            if op == "Translate":
+                text = query.get("to", [""])[0] + ":" + query.get("text", [""])[0]
+                doc = data("translator_string.xml").replace(b"{text}", escape(text).encode("utf-8"))
+                self.answer(200, doc, "application/xml; charset=utf-8")
+            elif op == "Detect":
+                self.answer(200, data("translator_detect.xml"), "application/xml; charset=utf-8")
+            elif op == "GetLanguagesForTranslate":
+                self.answer(200, data("translator_languages_translate.xml"), "application/xml; charset=utf-8")
+            elif op == "GetLanguagesForSpeak":
+                self.answer(200, data("translator_languages_speak.xml"), "application/xml; charset=utf-8")
+            elif op == "Speak":
+                self.answer(200, data("translator_speech.wav"), "audio/wav")
+            else:
+                self.answer(404, b"no such operation", "text/plain")
+
+    class Server(http.server.ThreadingHTTPServer):
+        daemon_threads = True
+
+        def handle_error(self, request, client_address):
+            pass  # readiness probes and refused handshakes end this way
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    if args.cert:
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(args.cert, args.key)
+        # The handshake runs on the connection's own thread, so a silent client holds up no one.
+        server.socket = ctx.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
+    sys.stdout.write("listening on %d\n" % args.port)
+    sys.stdout.flush()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

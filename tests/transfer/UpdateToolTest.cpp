@@ -1,0 +1,199 @@
+// `ktinet update` and `ktinet get` as a user runs them: outcomes, exit codes, the file on disk,
+// and once for real on a terminal (tmux) with the live status panel and its Cancel key.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "TransferSupport.h"
+#include "support/FtpServer.h"
+#include "support/NginxServer.h"
+#include "support/ScriptedServer.h"
+#include "support/TempDir.h"
+
+namespace ktinet::test {
+namespace {
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct ToolRun {
+  int code = -1;
+  std::string out;
+};
+
+// Runs the program headless (no terminal, no proxy from the environment) and collects stdout.
+ToolRun Tool(const std::string& args) {
+  std::string cmd = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u ftp_proxy -u FTP_PROXY "
+                    "KTINET_UI=headless " +
+                    Quote(KTINET_TOOL) + " " + args + " 2>&1 </dev/null";
+  ToolRun r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  while (size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+  int status = ::pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(UpdateTool, DownloadsThenSkipsAndLeavesALocalFileAloneOn404) {
+  const std::string content = PatternBytes(70000, 21);
+  NginxServer::Options o;
+  o.files = {{"f.bin", content}};
+  NginxServer nginx(o);
+  SetMTime(nginx.Root() + "/f.bin", FileTimeOfUnix(1764583200));
+  TempDir dir;
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port());
+  const std::string local = dir / "f.bin";
+
+  ToolRun r = Tool("update " + url + "/f.bin " + Quote(local));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out, "finished\n");
+  EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
+  EXPECT_EQ(MTime(local), FileTimeOfUnix(1764583200));
+
+  r = Tool("update --no-window " + url + "/f.bin " + Quote(local));  // options anywhere
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out, "skipped\n");
+
+  r = Tool("update " + url + "/missing.bin " + Quote(local));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out, "not found\n");
+  EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
+
+  // A file-system path is a source too.
+  r = Tool("update " + Quote(nginx.Root() + "/f.bin") + " " + Quote(dir / "copy.bin"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "copy.bin"), content));
+
+  r = Tool("get " + url + "/f.bin");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(SameBytes(r.out, content));
+
+  // Nobody listens: failed, exit 1, a reason on stderr.
+  r = Tool("update http://127.0.0.1:1/f.bin " + Quote(local));
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(r.out.rfind("failed\n", 0), 0u) << r.out;
+  EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
+
+  r = Tool("update gopher://127.0.0.1/x " + Quote(local));
+  EXPECT_EQ(r.code, 2) << r.out;
+  r = Tool("update " + url + "/f.bin");
+  EXPECT_EQ(r.code, 2) << r.out;
+}
+
+TEST(UpdateTool, HttpsNeedsItsAuthorityAndFtpWorksTheSame) {
+  const std::string content = PatternBytes(30000, 22);
+  NginxServer::Options o;
+  o.https = true;
+  o.files = {{"f.bin", content}};
+  NginxServer nginx(o);
+  TempDir dir;
+  const std::string url = "https://127.0.0.1:" + std::to_string(nginx.Port()) + "/f.bin";
+  ToolRun r = Tool("update " + url + " " + Quote(dir / "f.bin"));
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(r.out.rfind("failed\n", 0), 0u) << r.out;
+  EXPECT_FALSE(FileExists(U16(dir / "f.bin")));
+  r = Tool("update --cacert " + Quote(NginxServer::CAFile()) + " " + url + " " + Quote(dir / "f.bin"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out, "finished\n");
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "f.bin"), content));
+
+  FtpServer ftp({});
+  ftp.Write("pub/f.bin", content, 1764583200);
+  const std::string ftpUrl = "ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/f.bin";
+  const std::string creds = " --user " + ftp.User() + " --password " + ftp.Password();
+  r = Tool("update " + ftpUrl + " " + Quote(dir / "g.bin") + creds);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out, "finished\n");
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "g.bin"), content));
+  EXPECT_EQ(MTime(dir / "g.bin"), FileTimeOfUnix(1764583200));
+  r = Tool("update " + ftpUrl + " " + Quote(dir / "g.bin") + creds);
+  EXPECT_EQ(r.out, "skipped\n");
+  r = Tool("update ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/none.bin " + Quote(dir / "g.bin") + creds);
+  EXPECT_EQ(r.out, "not found\n");
+  EXPECT_EQ(r.code, 0);
+}
+
+// ---- the live panel on a real terminal ------------------------------------------------------
+
+std::string Sh(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+class Tmux {
+ public:
+  explicit Tmux(const std::string& command) {
+    FSocket = "ktinet-transfer-" + std::to_string(::getpid());
+    std::string err = Sh(Base() + " -f /dev/null new-session -d -x 100 -y 40 " + Quote(command) + " 2>&1");
+    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
+  }
+  ~Tmux() {
+    Sh(Base() + " kill-server 2>/dev/null");
+    const char* dir = std::getenv("TMUX_TMPDIR");
+    ::unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(::getuid()) + "/" +
+              FSocket)
+                 .c_str());
+  }
+  std::string Screen() { return Sh(Base() + " capture-pane -p -t 0 2>/dev/null"); }
+  void Keys(const std::string& keys) { Sh(Base() + " send-keys -t 0 " + keys); }
+  std::string WaitFor(const std::string& text, int ms = 15000) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::string screen;
+    while (std::chrono::steady_clock::now() < until) {
+      screen = Screen();
+      if (screen.find(text) != std::string::npos) return screen;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
+    return screen;
+  }
+
+ private:
+  std::string Base() const { return "tmux -L " + FSocket; }
+  std::string FSocket;
+};
+
+TEST(UpdateToolOnATerminal, ThePanelShowsProgressAndCKeyCancels) {
+  ASSERT_EQ(system("command -v tmux >/dev/null 2>&1"), 0) << "tmux is needed for this test";
+  TempDir dir;
+  const std::string local = dir.Write("f.bin", "the previous version");
+  // A body that trickles in: a block every 100 ms, so the panel is live long enough to cancel.
+  ScriptedServer::Options so;
+  so.stepTimeoutMs = 30000;
+  ScriptedServer server(so);
+  Script slow;
+  slow.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n");
+  for (int i = 0; i < 300; ++i) slow.Send(PatternBytes(4100, i)).Stall(100);
+  server.Add(slow);
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/f.bin";
+  Tmux t("sh -c " + Quote("env -u http_proxy -u HTTP_PROXY -u KTINET_UI " + Quote(KTINET_TOOL) + " update " + url +
+                          " " + Quote(local) + "; echo EXIT=$?; sleep 60"));
+  std::string screen = t.WaitFor("of 2000000 bytes");
+  EXPECT_NE(screen.find("Step 3: Download"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("ktinet update"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("127.0.0.1//f.bin"), std::string::npos) << screen;
+  t.Keys("c");
+  screen = t.WaitFor("EXIT=");
+  EXPECT_NE(screen.find("failed"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("EXIT=1"), std::string::npos) << screen;
+  EXPECT_EQ(ReadFileBytes(local), "the previous version");
+  EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"f.bin"});
+}
+
+}  // namespace
+}  // namespace ktinet::test

@@ -1,0 +1,63 @@
+// `ktinet sntp`: TKtInetSNTP from the command line.
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "Cli.h"
+#include "SocketOptions.h"
+#include "protocols/KtISNTP.h"
+
+namespace ktinet::cli {
+
+namespace {
+
+int RunSntp(const Args& args) {
+  args.ExpectPositional(0, 0);
+  TKtInetSNTP sntp(nullptr);
+  if (auto host = args.Get("--host")) sntp.SetHost(UTF8ToString(*host));
+  sntp.SetPort(static_cast<int>(args.GetInt("--port", 123, 1, 65535)));
+  // Only the time-out applies: a datagram does not travel through a proxy.
+  sntp.SetReadTimeout(TimeoutOption(args));
+  String reply;
+  sntp.SetOnAfterExecute([&reply](TObject*, String& text) { reply = text; });
+
+  TDateTime before = Now();
+  TDateTime server = sntp.DateTime();
+  TDateTime after = Now();
+  if (server == 0) {
+    String why = sntp.LastError();
+    if (why.empty())
+      why = reply.empty() ? u"no answer from " + sntp.Host() + sntp.Address() + u":" + IntToStr(sntp.Port())
+                          : u"the server is not synchronised (leap indicator 3, stratum 0 or above 15, or no time)";
+    std::cerr << "ktinet sntp: " << UTF8Encode(why) << "\n";
+    return kExitFailed;
+  }
+  // The local clock's reading halfway through the exchange stands against the server's.
+  double offset = ((before + after) / 2 - server) * SecsPerDay;
+  int stratum = reply.size() > 1 ? static_cast<int>(reply[1]) : 0;
+  std::string time = UTF8Encode(FormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", server));
+  char offsetText[64];
+  std::snprintf(offsetText, sizeof offsetText, "%+.3f", std::round(offset * 1000) / 1000);
+  if (args.Has("--json")) {
+    std::cout << "{\"time\": \"" << time << "\", \"offset\": " << offsetText << ", \"stratum\": " << stratum << "}\n";
+  } else {
+    std::cout << time << " (local time, stratum " << stratum << ")\n"
+              << "offset " << offsetText << " s (this clock minus the server's)\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+KTINET_COMMAND(Command{
+    "sntp", "the time from an NTP server and this clock's offset from it (TKtInetSNTP)",
+    "Usage: ktinet sntp [--host H] [--port P] [--timeout MS] [--json]\n\n"
+    "Asks an NTP server for the time with one SNTP datagram and prints it as local time,\n"
+    "with this computer's clock offset from it in seconds (positive: this clock is ahead).\n\n"
+    "  --host H            server (pool.ntp.org)\n"
+    "  --port P            server port (123)\n"
+    "  --timeout MS        how long to wait for the answer (5000 when 0 or absent)\n"
+    "  --json              {\"time\": ..., \"offset\": seconds, \"stratum\": n}\n",
+    {{"--host", "", true}, {"--port", "", true}, {"--timeout", "", true}, {"--json", "", false}}, RunSntp});
+
+}  // namespace ktinet::cli

@@ -1,0 +1,165 @@
+// `ktinet translate`, `detect`, `languages` and `speak`: TKtMSTranslator from the command line,
+// and its demo line.
+#include <iostream>
+
+#include "Cli.h"
+#include "Demo.h"
+#include "DemoServers.h"
+#include "rtl/Classes.h"
+#include "rtl/Exceptions.h"
+#include "services/KtIMSTranslator.h"
+
+namespace ktinet::cli {
+
+namespace {
+
+const char kConnectionHelp[] =
+    "  --host URL          the service's base address\n"
+    "                      (https://api.microsofttranslator.com/v2/Http.svc)\n"
+    "  --cacert FILE       also trust the certificate authorities in this PEM file\n"
+    "  --insecure          do not verify the server's certificate\n"
+    "  --appid ID          the application identifier sent with every call\n";
+
+std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}) {
+  std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--cacert", "", true}, {"--insecure", "", false},
+                                         {"--appid", "", true}};
+  specs.insert(specs.end(), more.begin(), more.end());
+  return specs;
+}
+
+std::string TransferError(const TKtMSTranslator& t) {
+  String text = InternetErrorMessage(t.LastError());
+  return "error " + std::to_string(t.LastError()) + (text.empty() ? std::string() : ": " + UTF8Encode(text));
+}
+
+void Configure(const Args& args, TKtMSTranslator& t) {
+  if (auto host = args.Get("--host")) t.SetHost(UTF8ToString(*host));
+  if (auto ca = args.Get("--cacert")) t.SetCAFile(UTF8ToString(*ca));
+  if (auto id = args.Get("--appid")) t.SetBingAppId(UTF8ToString(*id));
+  t.SetIgnoreCertificateErrors(args.Has("--insecure"));
+}
+
+// The component's calls report nothing themselves; LastError tells a failed transfer from an
+// empty answer.
+int PrintOrFail(const char* command, const TKtMSTranslator& t, const String& answer) {
+  if (t.LastError() != ERROR_SUCCESS) {
+    std::cerr << "ktinet " << command << ": " << TransferError(t) << "\n";
+    return kExitFailed;
+  }
+  if (answer.empty()) {
+    std::cerr << "ktinet " << command << ": the service gave an empty answer\n";
+    return kExitFailed;
+  }
+  std::cout << UTF8Encode(answer) << "\n";
+  return kExitOk;
+}
+
+int RunTranslate(const Args& args) {
+  args.ExpectPositional(1, 1);
+  auto from = args.Get("--from");
+  auto to = args.Get("--to");
+  if (!to) throw UsageError("--to is required");
+  TKtMSTranslator t(nullptr);
+  Configure(args, t);
+  return PrintOrFail("translate", t, t.TranslateText(UTF8ToString(args.Positional()[0]), UTF8ToString(from.value_or("")),
+                                                  UTF8ToString(*to)));
+}
+
+int RunDetect(const Args& args) {
+  args.ExpectPositional(1, 1);
+  TKtMSTranslator t(nullptr);
+  Configure(args, t);
+  return PrintOrFail("detect", t, t.DetectLanguage(UTF8ToString(args.Positional()[0])));
+}
+
+int RunLanguages(const Args& args) {
+  args.ExpectPositional(0, 0);
+  TKtMSTranslator t(nullptr);
+  Configure(args, t);
+  TStringList list;
+  if (args.Has("--speak")) t.GetLanguagesForSpeak(&list);
+  else t.GetLanguagesForTranslate(&list);
+  if (t.LastError() != ERROR_SUCCESS) {
+    std::cerr << "ktinet languages: " << TransferError(t) << "\n";
+    return kExitFailed;
+  }
+  if (list.Count() == 0) {
+    std::cerr << "ktinet languages: the service listed no languages\n";
+    return kExitFailed;
+  }
+  for (int i = 0; i < list.Count(); ++i) std::cout << UTF8Encode(list[i]) << "\n";
+  return kExitOk;
+}
+
+int RunSpeak(const Args& args) {
+  args.ExpectPositional(1, 1);
+  auto lang = args.Get("--lang");
+  auto out = args.Get("--out");
+  if (!lang || !out) throw UsageError("--lang and --out are required");
+  TKtMSTranslator t(nullptr);
+  Configure(args, t);
+  try {
+    t.SpeakText(UTF8ToString(*lang), UTF8ToString(*out), UTF8ToString(args.Positional()[0]));
+  } catch (const Exception& e) {
+    std::cerr << "ktinet speak: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  if (t.LastError() != ERROR_SUCCESS) {
+    std::cerr << "ktinet speak: " << TransferError(t) << "\n";
+    return kExitFailed;
+  }
+  TFileStream written(UTF8ToString(*out), fmOpenRead);
+  std::cout << *out << ": " << written.Size() << " bytes\n";
+  return kExitOk;
+}
+
+// A stand-in of the translator service answering the translate call with a fixed document.
+DemoOutcome DemoTranslator() {
+  DemoServer site([](DemoConnection& conn) {
+    std::string head = conn.ReceiveUntil("\r\n\r\n");
+    const bool match = head.rfind("GET /v2/Http.svc/Translate?appId=", 0) == 0 &&
+                       head.find("&text=rock%20%26%20roll&from=en&to=de ") != std::string::npos;
+    std::string body = match ? "<string xmlns=\"http://schemas.microsoft.com/2003/10/Serialization/\">"
+                               "Rock &amp; Roll</string>"
+                             : "not found";
+    conn.Send(std::string(match ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+              "\r\nContent-Type: application/xml; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+              std::to_string(body.size()) + "\r\n\r\n" + body);
+  });
+  TKtMSTranslator t(nullptr);
+  t.SetHost(u"http://127.0.0.1:" + IntToStr(site.Port()) + u"/v2/Http.svc");
+  String answer = t.TranslateText(u"rock & roll", u"en", u"de");
+  DemoOutcome out;
+  out.did = "translating 'rock & roll' from en to de at a translator stand-in on 127.0.0.1:" + std::to_string(site.Port());
+  out.ok = answer == u"Rock & Roll";
+  out.result = out.ok ? "'" + UTF8Encode(answer) + "'" : "unexpected answer '" + UTF8Encode(answer) + "'";
+  return out;
+}
+
+}  // namespace
+
+KTINET_COMMAND(Command{"translate", "translate a text (TKtMSTranslator)",
+                       std::string("Usage: ktinet translate TEXT --to L [--from L] [OPTIONS]\n\n"
+                                   "Prints the translation of TEXT into the language L.\n\n") +
+                           kConnectionHelp,
+                       ConnectionOptions({{"--from", "", true}, {"--to", "", true}}), RunTranslate});
+KTINET_COMMAND(Command{"detect", "detect the language of a text (TKtMSTranslator)",
+                       std::string("Usage: ktinet detect TEXT [OPTIONS]\n\nPrints the language code of TEXT.\n\n") +
+                           kConnectionHelp,
+                       ConnectionOptions(), RunDetect});
+KTINET_COMMAND(Command{"languages", "list the languages of the translator service (TKtMSTranslator)",
+                       std::string("Usage: ktinet languages [--speak] [OPTIONS]\n\n"
+                                   "Prints the codes of the languages the service translates, or with\n"
+                                   "--speak those it can speak, one per line.\n\n") +
+                           kConnectionHelp,
+                       ConnectionOptions({{"--speak", "", false}}), RunLanguages});
+KTINET_COMMAND(Command{"speak", "save the spoken form of a text (TKtMSTranslator)",
+                       std::string("Usage: ktinet speak TEXT --lang L --out FILE [OPTIONS]\n\n"
+                                   "Writes the service's audio for TEXT in language L to FILE (created or\n"
+                                   "emptied first).\n\n") +
+                           kConnectionHelp,
+                       ConnectionOptions({{"--lang", "", true}, {"--out", "", true}}), RunSpeak});
+
+KTINET_DEMO_STEP(DemoStep{82, "TKtMSTranslator", DemoTranslator});
+
+}  // namespace ktinet::cli
