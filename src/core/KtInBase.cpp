@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/KtInCnst.h"
-#include "core/KtiProxyInfo.h"
+#include "core/ktiutil.h"
 #include "rtl/SysUtils.h"
 #include "transfer/KtILogOn.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/KtInBase.h"
-#include "core/KtiProxyInfo.h"
+#include "core/ktiutil.h"
 #include "platform/SystemSettings.h"
 
 namespace ktinet {

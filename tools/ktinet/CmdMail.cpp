@@ -66,16 +66,16 @@ int RunMail(const Args& args) {
   if (auto cs = args.Get("--charset")) smtp.SetCharSet(UTF8ToString(*cs));
   // Text typed beyond ASCII arrives as UTF-8 and goes out as such unless a charset is named.
   else if (!plain) smtp.SetCharSet(u"utf-8");
-  for (const std::string& spec : args.GetAll("--attach")) {
+  for (const std::string& item : args.GetAll("--attach")) {
     TKtIEMailAttachment* a = smtp.Attachments()->Add();
-    std::string file = spec;
+    std::string file = item;
     std::string type;
     // FILE:TYPE, where TYPE looks like a MIME type; a colon elsewhere belongs to the file name.
-    size_t colon = spec.rfind(':');
-    if (colon != std::string::npos && spec.find('/', colon) != std::string::npos &&
-        spec.find_first_of(" ;", colon) == std::string::npos) {
-      file = spec.substr(0, colon);
-      type = spec.substr(colon + 1);
+    size_t colon = item.rfind(':');
+    if (colon != std::string::npos && item.find('/', colon) != std::string::npos &&
+        item.find_first_of(" ;", colon) == std::string::npos) {
+      file = item.substr(0, colon);
+      type = item.substr(colon + 1);
     }
     a->SetFileName(UTF8ToString(file));
     a->SetAttachmentName(a->GetAttachmentName());
