@@ -48,6 +48,9 @@ FILETIME UnixToFileTime(std::time_t t, long nsec = 0);
 std::time_t FileTimeToUnix(const FILETIME& ft);
 // Local time <-> UTC for a TDateTime, using the system's time zone.
 TDateTime LocalToUTC(TDateTime local);
+// Proleptic Gregorian calendar: days since 1970-01-01 of a civil date, and back.
+Int64 DaysFromCivil(Int64 y, unsigned m, unsigned d);
+void CivilFromDays(Int64 z, Int64& y, unsigned& m, unsigned& d);
 TDateTime UTCToLocal(TDateTime utc);
 
 }  // namespace ktinet
