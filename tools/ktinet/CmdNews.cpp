@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
 #include "rtl/SysUtils.h"
@@ -37,59 +38,9 @@ class QuietBackend : public UiBackend {
   TModalResult MessageBox(const TMessageRequest& request) override { return UnattendedAnswer(request.Buttons); }
 };
 
-struct Source {
-  TKtIService service = isNetwork;
-  std::string host;
-  int port = 0;  // 0: the service's default
-  std::string path;
-};
+using Source = feeds::Remote;
 
-// http://, https:// or ftp:// host[:port]/path; anything else is a file-system path.
-Source ParseSource(const std::string& text) {
-  Source out;
-  std::string lower = text;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  const size_t schemeEnd = lower.find("://");
-  if (schemeEnd == std::string::npos) {
-    out.path = text;
-    return out;
-  }
-  const std::string scheme = lower.substr(0, schemeEnd);
-  if (scheme == "http") out.service = isHTTP;
-  else if (scheme == "https") out.service = isHTTPS;
-  else if (scheme == "ftp") out.service = isFTP;
-  else throw UsageError("URL must begin with http://, https:// or ftp:// (or be a file path), not '" + text + "'");
-  const std::string rest = text.substr(schemeEnd + 3);
-  const size_t slash = rest.find('/');
-  const std::string authority = rest.substr(0, slash);
-  out.path = slash == std::string::npos ? "/" : rest.substr(slash);
-  if (size_t hash = out.path.find('#'); hash != std::string::npos) out.path.erase(hash);
-  if (authority.find('@') != std::string::npos) throw UsageError("credentials in the URL are not supported");
-  std::string portText;
-  bool hasPort = false;
-  if (!authority.empty() && authority[0] == '[') {
-    const size_t close = authority.find(']');
-    if (close == std::string::npos) throw UsageError("unclosed '[' in the URL's host");
-    out.host = authority.substr(1, close - 1);
-    const std::string after = authority.substr(close + 1);
-    if (!after.empty() && after[0] != ':') throw UsageError("malformed host in '" + text + "'");
-    hasPort = !after.empty();
-    if (hasPort) portText = after.substr(1);
-  } else {
-    const size_t colon = authority.find(':');
-    out.host = authority.substr(0, colon);
-    hasPort = colon != std::string::npos;
-    if (hasPort) portText = authority.substr(colon + 1);
-  }
-  if (out.host.empty()) throw UsageError("the URL has no host: '" + text + "'");
-  if (hasPort) {
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(portText) < 1 || std::stoi(portText) > 65535)
-      throw UsageError("the URL's port must be a number from 1 to 65535, not '" + portText + "'");
-    out.port = std::stoi(portText);
-  }
-  return out;
-}
+Source ParseSource(const std::string& text) { return feeds::ParseRemote(text, ""); }
 
 const char* StatusWord(TKtIStatus status) {
   switch (status) {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "Cli.h"
+#include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
 #include "rtl/DateTime.h"
@@ -23,55 +24,11 @@ namespace ktinet::cli {
 
 namespace {
 
-struct Source {
-  TKtIService service = isNetwork;
-  std::string host;
-  int port = 0;  // 0: the service's default
-  std::string path;
-};
+using Source = feeds::Remote;
 
-// http://, https:// or ftp:// host[:port]/path; anything else is a file-system path.
+// As the other transfer commands read a URL; an update needs a file, not an FTP directory.
 Source ParseSource(const std::string& text) {
-  Source out;
-  auto lower = text;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  size_t schemeEnd = lower.find("://");
-  if (schemeEnd == std::string::npos) {
-    out.path = text;
-    return out;
-  }
-  const std::string scheme = lower.substr(0, schemeEnd);
-  if (scheme == "http") out.service = isHTTP;
-  else if (scheme == "https") out.service = isHTTPS;
-  else if (scheme == "ftp") out.service = isFTP;
-  else throw UsageError("URL must begin with http://, https:// or ftp:// (or be a file path), not '" + text + "'");
-  std::string rest = text.substr(schemeEnd + 3);
-  size_t slash = rest.find('/');
-  std::string authority = rest.substr(0, slash);
-  out.path = slash == std::string::npos ? "/" : rest.substr(slash);
-  if (size_t hash = out.path.find('#'); hash != std::string::npos) out.path.erase(hash);
-  if (authority.find('@') != std::string::npos)
-    throw UsageError("credentials in the URL are not supported: use --user and --password");
-  std::string portText;
-  if (!authority.empty() && authority[0] == '[') {
-    size_t close = authority.find(']');
-    if (close == std::string::npos) throw UsageError("unclosed '[' in the URL's host");
-    out.host = authority.substr(1, close - 1);
-    std::string after = authority.substr(close + 1);
-    if (!after.empty() && after[0] != ':') throw UsageError("malformed host in '" + text + "'");
-    if (!after.empty()) portText = after.substr(1);
-  } else {
-    size_t colon = authority.find(':');
-    out.host = authority.substr(0, colon);
-    if (colon != std::string::npos) portText = authority.substr(colon + 1);
-  }
-  if (out.host.empty()) throw UsageError("the URL has no host: '" + text + "'");
-  if (!portText.empty() || authority.find(':') != std::string::npos) {
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(portText) < 1 || std::stoi(portText) > 65535)
-      throw UsageError("the URL's port must be a number from 1 to 65535, not '" + portText + "'");
-    out.port = std::stoi(portText);
-  }
+  Source out = feeds::ParseRemote(text);
   if (out.service == isFTP && out.path.size() > 1 && out.path.back() == '/')
     throw UsageError("the FTP URL names a directory, not a file: '" + text + "'");
   return out;

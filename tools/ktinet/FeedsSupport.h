@@ -20,7 +20,10 @@ struct Remote {
 };
 
 // http://, https:// or ftp:// host[:port]/path; anything else is a file-system path.
-inline Remote ParseRemote(const std::string& text) {
+// `credentialsAdvice` follows the refusal of user:password@ in the URL (commands with
+// --user and --password say so).
+inline Remote ParseRemote(const std::string& text,
+                          const std::string& credentialsAdvice = ": use --user and --password") {
   Remote out;
   std::string lower = text;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -40,7 +43,7 @@ inline Remote ParseRemote(const std::string& text) {
   out.path = slash == std::string::npos ? "/" : rest.substr(slash);
   if (size_t hash = out.path.find('#'); hash != std::string::npos) out.path.erase(hash);
   if (authority.find('@') != std::string::npos)
-    throw UsageError("credentials in the URL are not supported: use --user and --password");
+    throw UsageError("credentials in the URL are not supported" + credentialsAdvice);
   std::string portText;
   bool hasPort = false;
   if (!authority.empty() && authority[0] == '[') {
