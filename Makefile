@@ -12,7 +12,7 @@ CMAKE_GEN = -G Ninja
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build test test-asan demo bench fuzz install clean
+.PHONY: all deps build test test-asan packages demo bench fuzz install clean
 
 all: build
 
@@ -31,6 +31,12 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# The five packages (one shared library per host version, built from one tree) in $(BUILD)/packages.
+packages: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target packages
+	@ls -1 $(BUILD)/packages/*.so
 
 demo: build
 	@./$(BUILD)/ktinet demo

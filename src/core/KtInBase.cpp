@@ -64,10 +64,17 @@ class TAnswerBuffer {
     text.reserve(FSize);
     PreferHugePages(text.data(), (text.capacity() + 1) * sizeof(Char));
     for (Block& b : FBlocks) {
-      size_t at = text.size();
+      const size_t at = text.size();
+#if defined(__cpp_lib_string_resize_and_overwrite)
+      // Grows without filling the new characters first: the widening writes each one once.
+      text.resize_and_overwrite(at + b.used, [&](Char* out, size_t n) {
+        WidenBytes(b.data, b.used, out + at);
+        return n;
+      });
+#else
       text.resize(at + b.used);
-      Char* out = text.data() + at;
-      for (size_t i = 0; i < b.used; ++i) out[i] = b.data[i];
+      WidenBytes(b.data, b.used, text.data() + at);
+#endif
       Release(b);
     }
     FBlocks.clear();
@@ -382,6 +389,41 @@ void TKtInetBase::DoDisconnect(TObject* Sender, TCustomWinSocket* Socket) {
 void TKtInetBase::DoError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode) {
   FConnected = false;
   if (FOnError) FOnError(Sender, Socket, ErrorEvent, ErrorCode);
+}
+
+const TClassInfo* TKtInetProxy::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetProxy>(u"TKtInetProxy", nullptr)
+      .Property(u"Server", &TKtInetProxy::Server, &TKtInetProxy::SetServer)
+      .Property(u"User", &TKtInetProxy::User, &TKtInetProxy::SetUser)
+      .Property(u"Password", &TKtInetProxy::Password, &TKtInetProxy::SetPassword)
+      .Property(u"UseProxy", &TKtInetProxy::UseProxy, &TKtInetProxy::SetUseProxy)
+      .Property(u"Port", &TKtInetProxy::Port, &TKtInetProxy::SetPort).Default(0)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtInetBase::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetBase>(u"TKtInetBase", nullptr)
+      .Property(u"About", &TKtInetBase::About, &TKtInetBase::SetAbout)
+      .Property(u"Port", &TKtInetBase::Port, &TKtInetBase::SetPort)
+      .Property(u"Host", &TKtInetBase::Host, &TKtInetBase::SetHost)
+      .Property(u"Address", &TKtInetBase::Address, &TKtInetBase::SetAddress)
+      .Property(u"KeepConnection", &TKtInetBase::KeepConnection, &TKtInetBase::SetKeepConnection)
+      .Property(u"Proxy", &TKtInetBase::Proxy)
+      .Property(u"LoginPrompt", &TKtInetBase::LoginPrompt, &TKtInetBase::SetLoginPrompt).Default(true)
+      .Property(u"ConnectTimeout", &TKtInetBase::ConnectTimeout, &TKtInetBase::SetConnectTimeout).Default(0)
+      .Property(u"ReadTimeout", &TKtInetBase::ReadTimeout, &TKtInetBase::SetReadTimeout).Default(0)
+      .Event(u"OnConnect", u"TSocketNotifyEvent")
+      .Event(u"OnDisconnect", u"TSocketNotifyEvent")
+      .Event(u"OnError", u"TSocketErrorEvent")
+      .Event(u"OnLookup", u"TSocketNotifyEvent")
+      .Event(u"OnConnecting", u"TSocketNotifyEvent")
+      .Event(u"OnSendTextToSocket", u"TSocketNotifyEvent")
+      .Event(u"OnReceiveTextFromSocket", u"TSocketNotifyEvent")
+      .Event(u"OnBeforeExecute", u"TNotifyEvent")
+      .Event(u"OnAfterExecute", u"TKtIReceivedEvent")
+      .Build();
+  return info;
 }
 
 }  // namespace ktinet

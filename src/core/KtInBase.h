@@ -10,11 +10,13 @@
 
 #include "platform/Sockets.h"
 #include "rtl/Classes.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 // Proxy settings owned by every component with a Proxy property; copied in with Assign.
 class TKtInetProxy : public TPersistent {
+  KTINET_PUBLISHED(TKtInetProxy)
  public:
   // Copies every setting from another TKtInetProxy; any other source raises EConvertError.
   void Assign(const TPersistent* Source) override;
@@ -44,6 +46,7 @@ class TKtInetProxy : public TPersistent {
 using TKtIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
 
 class TKtInetBase : public TComponent {
+  KTINET_PUBLISHED(TKtInetBase)
  public:
   explicit TKtInetBase(TComponent* AOwner);
   ~TKtInetBase() override;

@@ -112,4 +112,32 @@ void TKtILogin::Assign(const TPersistent* Source) {
   TPersistent::Assign(Source);
 }
 
+const TClassInfo* TKtIEMailAddress::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtIEMailAddress>(u"TKtIEMailAddress", nullptr)
+      .Property(u"Address", &TKtIEMailAddress::Address, &TKtIEMailAddress::SetAddress)
+      .Property(u"Name", &TKtIEMailAddress::Name, &TKtIEMailAddress::SetName)
+      .Property(u"Text", &TKtIEMailAddress::Text, &TKtIEMailAddress::SetText)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtIEMailAttachment::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtIEMailAttachment>(u"TKtIEMailAttachment", nullptr)
+      .Property(u"AttachmentName", &TKtIEMailAttachment::AttachmentName, &TKtIEMailAttachment::SetAttachmentName)
+      .Property(u"ContentType", &TKtIEMailAttachment::ContentType, &TKtIEMailAttachment::SetContentType)
+      .Property(u"Encoding", &TKtIEMailAttachment::Encoding, &TKtIEMailAttachment::SetEncoding)
+      .Property(u"FileName", &TKtIEMailAttachment::FileName, &TKtIEMailAttachment::SetFileName)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtILogin::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtILogin>(u"TKtILogin", nullptr)
+      .Property(u"UserID", &TKtILogin::UserID, &TKtILogin::SetUserID)
+      .Property(u"Password", &TKtILogin::Password, &TKtILogin::SetPassword)
+      .Property(u"UseLogin", &TKtILogin::UseLogin, &TKtILogin::SetUseLogin)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "rtl/Classes.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 // One mailbox: the bare address and an optional display name. Used in a TKtIEMailAddresses or
 // on its own (the sender's From has no collection).
 class TKtIEMailAddress : public TCollectionItem {
+  KTINET_PUBLISHED(TKtIEMailAddress)
  public:
   explicit TKtIEMailAddress(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   // Copies Address and Name from another TKtIEMailAddress; other sources raise EConvertError.
@@ -57,6 +59,7 @@ class TKtIEMailAddresses : public TCollectionOf<TKtIEMailAddress> {
 };
 
 class TKtIEMailAttachment : public TCollectionItem {
+  KTINET_PUBLISHED(TKtIEMailAttachment)
  public:
   explicit TKtIEMailAttachment(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   // Copies all four fields from another TKtIEMailAttachment; other sources raise EConvertError.
@@ -101,6 +104,7 @@ class TKtIEMailAttachments : public TCollectionOf<TKtIEMailAttachment> {
 
 // The mail server's login.
 class TKtILogin : public TPersistent {
+  KTINET_PUBLISHED(TKtILogin)
  public:
   // Copies UserID, Password and UseLogin from another TKtILogin; other sources raise.
   void Assign(const TPersistent* Source) override;

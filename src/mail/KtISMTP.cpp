@@ -786,4 +786,26 @@ void TKtISMTP::SendAttachment(const TKtIEMailAttachment& A) {
   }
 }
 
+const TClassInfo* TKtISMTP::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtISMTP>(u"TKtISMTP", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"Subject", &TKtISMTP::Subject, &TKtISMTP::SetSubject)
+      .Property(u"Body", &TKtISMTP::Body)
+      .Property(u"From", &TKtISMTP::From)
+      .Property(u"Recipients", &TKtISMTP::Recipients)
+      .Property(u"CC", &TKtISMTP::CC)
+      .Property(u"BCC", &TKtISMTP::BCC)
+      .Property(u"ReplyTo", &TKtISMTP::ReplyTo)
+      .Property(u"CharSet", &TKtISMTP::CharSet, &TKtISMTP::SetCharSet)
+      .Property(u"Encoding", &TKtISMTP::Encoding, &TKtISMTP::SetEncoding)
+      .Property(u"Priority", &TKtISMTP::Priority, &TKtISMTP::SetPriority).Default(spNormal)
+      .Property(u"Date", &TKtISMTP::Date, &TKtISMTP::SetDate)
+      .Property(u"Login", &TKtISMTP::Login)
+      .Property(u"Attachments", &TKtISMTP::Attachments)
+      .Property(u"UseTLS", &TKtISMTP::UseTLS, &TKtISMTP::SetUseTLS).Default(utNone)
+      .Property(u"CACertFile", &TKtISMTP::CACertFile, &TKtISMTP::SetCACertFile)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

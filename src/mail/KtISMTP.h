@@ -15,17 +15,21 @@
 #include "core/KtInBase.h"
 #include "mail/KtIMailAddr.h"
 #include "rtl/DateTime.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 // X-Priority carries the ordinal plus one: spHighest "1" ... spLowest "5".
 enum TKtISMTPPriority { spHighest, spHigh, spNormal, spLow, spLowest };
+KTINET_ENUM_TYPE(TKtISMTPPriority, u"spHighest", u"spHigh", u"spNormal", u"spLow", u"spLowest")
 
 // utImplicit: TLS from the first byte (SMTPS, port 465); utStartTLS: the dialogue upgrades with
 // STARTTLS and fails when the server does not offer it (never clear text instead).
 enum TKtIUseTLS { utNone, utImplicit, utStartTLS };
+KTINET_ENUM_TYPE(TKtIUseTLS, u"utNone", u"utImplicit", u"utStartTLS")
 
 class TKtISMTP : public TKtInetBase {
+  KTINET_PUBLISHED(TKtISMTP)
  public:
   explicit TKtISMTP(TComponent* AOwner);
   ~TKtISMTP() override;

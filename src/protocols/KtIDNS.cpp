@@ -12,13 +12,13 @@ namespace ktinet {
 
 namespace {
 
-struct TTypeInfo {
+struct TRequestType {
   TKtIDNSRequest Request;
   int QType;
 };
 
 // In the enumeration's order: the order in which questions are sent.
-constexpr TTypeInfo kRequestTypes[KtIDNSRequestCount] = {
+constexpr TRequestType kRequestTypes[KtIDNSRequestCount] = {
     {irAll, 255}, {irA, 1},        {irNS, 2},          {irName, 5},     {irSOA, 6},         {irMB, 7},
     {irMG, 8},    {irMR, 9},       {irRR, 10},         {irWKS, 11},     {irPTR, 12},        {irHostInfo, 13},
     {irMailInfo, 14}, {irMX, 15},  {irText, 16},       {irTransferRequest, 252}, {irMailB, 253}};
@@ -283,7 +283,7 @@ TDNSResourceRecord ReadRecord(TReader& r) {
 // ---- requests --------------------------------------------------------------------------------
 
 int DNSRequestType(TKtIDNSRequest Request) {
-  for (const TTypeInfo& t : kRequestTypes)
+  for (const TRequestType& t : kRequestTypes)
     if (t.Request == Request) return t.QType;
   return 0;
 }
@@ -291,7 +291,7 @@ int DNSRequestType(TKtIDNSRequest Request) {
 bool DNSRequestFromText(const String& Text, TKtIDNSRequest& Request) {
   String upper = UpperCase(Trim(Text));
   if (upper == u"*") upper = u"ANY";
-  for (const TTypeInfo& t : kRequestTypes) {
+  for (const TRequestType& t : kRequestTypes) {
     if (DNSTypeName(t.QType) == upper) {
       Request = t.Request;
       return true;
@@ -309,7 +309,7 @@ String TKtIDNSResolver::GetQuery() {
   std::vector<String> labels = DomainLabels(FDomain);
   String result;
   int index = 0;
-  for (const TTypeInfo& t : kRequestTypes) {
+  for (const TRequestType& t : kRequestTypes) {
     if (!FRequests.Contains(t.Request)) continue;
     // Servers answer only one question per message, so every type is a query of its own,
     // told apart by the second byte of its identifier.
@@ -473,6 +473,26 @@ String DNSRCodeName(int RCode) {
 String DNSRecordToText(const TDNSResourceRecord& Record, const String& Separator) {
   return Record.Name + Separator + UIntToStr(Record.TTL) + Separator + DNSClassName(Record.Class) + Separator +
          DNSTypeName(Record.Type) + Separator + Record.Data;
+}
+
+const TClassInfo* TKtIDNSResolver::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtIDNSResolver>(u"TKtIDNSResolver", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Ordinal(
+          u"Requests",
+          TypeInfoSet(u"TKtIDNSRequests", {u"irAll", u"irA", u"irNS", u"irName", u"irSOA", u"irMB", u"irMG", u"irMR", u"irRR",
+                                          u"irWKS", u"irPTR", u"irHostInfo", u"irMailInfo", u"irMX", u"irText",
+                                          u"irTransferRequest", u"irMailB"}),
+          [](const TKtIDNSResolver* r) { return static_cast<std::int64_t>(r->Requests().Bits()); },
+          [](TKtIDNSResolver* r, std::int64_t bits) {
+            TKtIDNSRequests set;
+            for (int i = 0; i < KtIDNSRequestCount; ++i)
+              if ((static_cast<std::uint64_t>(bits) >> i) & 1u) set.Include(static_cast<TKtIDNSRequest>(i));
+            r->SetRequests(set);
+          })
+      .Property(u"Domain", &TKtIDNSResolver::Domain, &TKtIDNSResolver::SetDomain)
+      .Build();
+  return info;
 }
 
 }  // namespace ktinet

@@ -13,6 +13,7 @@
 
 #include "core/KtInBase.h"
 #include "rtl/Exceptions.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -70,6 +71,7 @@ int DNSRequestType(TKtIDNSRequest Request);
 bool DNSRequestFromText(const String& Text, TKtIDNSRequest& Request);
 
 class TKtIDNSResolver : public TKtInetBase {
+  KTINET_PUBLISHED(TKtIDNSResolver)
  public:
   explicit TKtIDNSResolver(TComponent* AOwner);
 

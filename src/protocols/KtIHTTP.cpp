@@ -211,4 +211,17 @@ void TKtIHTTPClient::AfterExecute(String& strReceived) {
   }
 }
 
+const TClassInfo* TKtIHTTPClient::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtIHTTPClient>(u"TKtIHTTPClient", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"Action", &TKtIHTTPClient::Action, &TKtIHTTPClient::SetAction).Default(haHead)
+      .Property(u"Request", &TKtIHTTPClient::Request, &TKtIHTTPClient::SetRequest)
+      .Property(u"Headers", &TKtIHTTPClient::Headers)
+      .Property(u"RemoveHeaders", &TKtIHTTPClient::RemoveHeaders, &TKtIHTTPClient::SetRemoveHeaders).Default(true)
+      .Property(u"Body", &TKtIHTTPClient::Body, &TKtIHTTPClient::SetBody)
+      .Event(u"OnRedirect", u"TKtIHTTPRedirectEvent")
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -7,16 +7,19 @@
 #include <memory>
 
 #include "core/KtInBase.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 enum TKtIHTTPAction : unsigned char { haHead, haGet, haPost };
+KTINET_ENUM_TYPE(TKtIHTTPAction, u"haHead", u"haGet", u"haPost")
 
 // URL starts as the whole Location line; Abort starts true. A handler that sets Abort to false has
 // the redirect followed (to URL, or to the Location line's target when URL still is that line).
 using TKtIHTTPRedirectEvent = std::function<void(TObject* Sender, String& URL, bool& Abort)>;
 
 class TKtIHTTPClient : public TKtInetBase {
+  KTINET_PUBLISHED(TKtIHTTPClient)
  public:
   explicit TKtIHTTPClient(TComponent* AOwner);
   ~TKtIHTTPClient() override;

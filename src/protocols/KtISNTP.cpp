@@ -252,4 +252,12 @@ TDateTime TKtInetSNTP::GetDateTime() {
   return t;
 }
 
+const TClassInfo* TKtInetSNTP::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetSNTP>(u"TKtInetSNTP", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"DateTime", &TKtInetSNTP::DateTime)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

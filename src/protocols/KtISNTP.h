@@ -25,10 +25,12 @@
 
 #include "core/KtInBase.h"
 #include "rtl/DateTime.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtInetSNTP : public TKtInetBase {
+  KTINET_PUBLISHED(TKtInetSNTP)
  public:
   explicit TKtInetSNTP(TComponent* AOwner);
   ~TKtInetSNTP() override;

@@ -46,4 +46,12 @@ TDateTime NISTDaytimeToDateTime(const String& Text) {
          EncodeTime(PartValue(parts[3]), PartValue(parts[4]), PartValue(parts[5]), 0);
 }
 
+const TClassInfo* TKtInetDateTime::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetDateTime>(u"TKtInetDateTime", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"DateTime", &TKtInetDateTime::DateTime)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

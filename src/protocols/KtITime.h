@@ -6,10 +6,12 @@
 
 #include "core/KtInBase.h"
 #include "rtl/DateTime.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtInetDateTime : public TKtInetBase {
+  KTINET_PUBLISHED(TKtInetDateTime)
  public:
   explicit TKtInetDateTime(TComponent* AOwner);
 

@@ -52,4 +52,13 @@ void TKtWeatherInfo::Connect() {
   TKtInetBase::Connect();
 }
 
+const TClassInfo* TKtWeatherInfo::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtWeatherInfo>(u"TKtWeatherInfo", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"Zip", &TKtWeatherInfo::Zip, &TKtWeatherInfo::SetZip)
+      .Property(u"TrackingType", &TKtWeatherInfo::TrackingType, &TKtWeatherInfo::SetTrackingType).Default(wttZip)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -3,12 +3,15 @@
 #pragma once
 
 #include "core/KtInBase.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 enum TKtWeatherTrackingType { wttZip };
+KTINET_ENUM_TYPE(TKtWeatherTrackingType, u"wttZip")
 
 class TKtWeatherInfo : public TKtInetBase {
+  KTINET_PUBLISHED(TKtWeatherInfo)
  public:
   explicit TKtWeatherInfo(TComponent* AOwner);
 

@@ -291,4 +291,21 @@ void TKtWhoIs::Connect() {
   TKtInetBase::Connect();
 }
 
+const TClassInfo* TKtWhoIs::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtWhoIs>(u"TKtWhoIs", TKtInetBase::StaticClassInfo())
+      .Component()
+      .Property(u"AutoSelectServer", &TKtWhoIs::AutoSelectServer, &TKtWhoIs::SetAutoSelectServer)
+      .Property(u"Domain", &TKtWhoIs::Domain, &TKtWhoIs::SetDomain)
+      // The built-in table is what a new component has: a form stores the list only when edited.
+      .Property(u"ServerList", &TKtWhoIs::ServerList)
+      .StoredIf([](const TKtWhoIs* w) {
+        TKtWhoIs fresh(nullptr);
+        return !w->ServerList()->Equals(fresh.ServerList());
+      })
+      .Property(u"FollowReferrals", &TKtWhoIs::FollowReferrals, &TKtWhoIs::SetFollowReferrals).Default(false)
+      .Property(u"ConvertIDN", &TKtWhoIs::ConvertIDN, &TKtWhoIs::SetConvertIDN).Default(false)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "core/KtInBase.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtWhoIs : public TKtInetBase {
+  KTINET_PUBLISHED(TKtWhoIs)
  public:
   explicit TKtWhoIs(TComponent* AOwner);
   ~TKtWhoIs() override;

@@ -283,6 +283,13 @@ void TComponent::SetDesigning(bool value) {
   for (TComponent* c : FComponents) c->SetDesigning(value);
 }
 
+void TComponent::SetLoading(bool value) {
+  if (value)
+    FComponentState |= csLoading;
+  else
+    FComponentState &= ~static_cast<unsigned>(csLoading);
+}
+
 TComponent* TComponent::Components(int index) const {
   if (index < 0 || index >= ComponentCount()) throw EListError(ListIndexError(index));
   return FComponents[static_cast<size_t>(index)];

@@ -12,9 +12,14 @@
 
 namespace ktinet {
 
+class TClassInfo;
+
 class TObject {
  public:
   virtual ~TObject() = default;
+  // The published description of the object's class (rtl/TypInfo.h); null for a class that
+  // publishes nothing.
+  virtual const TClassInfo* ClassInfo() const { return nullptr; }
   // The class name without namespace ("TKtWhoIs"), from the dynamic type.
   String ClassName() const;
 };
@@ -55,6 +60,11 @@ class TComponent : public TPersistent {
   void SetTag(long tag) { FTag = tag; }
   unsigned ComponentState() const { return FComponentState; }
   void SetDesigning(bool value);
+  // Set by the form reader while it applies the stored properties: writers that would change
+  // other properties as a side effect leave them alone while loading.
+  void SetLoading(bool value);
+  // Called by the form reader once every property of the file is applied (csLoading cleared).
+  virtual void Loaded() {}
 
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
   TComponent* Components(int index) const;

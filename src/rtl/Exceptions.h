@@ -52,6 +52,7 @@ KTINET_EXCEPTION(ESocketError, Exception)
 KTINET_EXCEPTION(EInvalidGraphic, Exception)
 KTINET_EXCEPTION(EInvalidOperation, Exception)
 KTINET_EXCEPTION(EComponentError, Exception)
+KTINET_EXCEPTION(EPropertyError, Exception)
 
 #undef KTINET_EXCEPTION
 

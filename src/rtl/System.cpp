@@ -1,5 +1,9 @@
 #include "rtl/System.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ktinet {
 
 namespace {
@@ -86,15 +90,41 @@ String UTF8ToString(std::string_view in) {
   return out;
 }
 
+void WidenBytes(const unsigned char* in, size_t n, Char* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) out[i] = in[i];
+}
+
+void NarrowChars(const Char* in, size_t n, char* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  for (; i + 16 <= n; i += 16) {
+    __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)), low);
+    __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8)), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (; i < n; ++i) out[i] = static_cast<char>(in[i] & 0xFF);
+}
+
 String BytesToString(std::string_view bytes) {
   String out(bytes.size(), u'\0');
-  for (size_t i = 0; i < bytes.size(); ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+  WidenBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out.data());
   return out;
 }
 
 std::string StringToBytes(const String& s) {
   std::string out(s.size(), '\0');
-  for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<char>(s[i] & 0xFF);
+  NarrowChars(s.data(), s.size(), out.data());
   return out;
 }
 

@@ -24,6 +24,10 @@ String UTF8ToString(std::string_view utf8);
 String BytesToString(std::string_view bytes);
 // Low 8 bits of every character.
 std::string StringToBytes(const String& s);
+// The two conversions on raw memory (n bytes to n characters and back), for callers that own
+// their buffers; vectorized where the processor allows.
+void WidenBytes(const unsigned char* in, size_t n, Char* out);
+void NarrowChars(const Char* in, size_t n, char* out);
 
 // The ANSI code page of the suite is Windows-1252.
 String AnsiToString(std::string_view ansi);

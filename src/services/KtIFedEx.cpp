@@ -161,4 +161,42 @@ void TKtFedExTracker::ParseXMLResponse() {
   }
 }
 
+const TClassInfo* TKtFedExCredential::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtFedExCredential>(u"TKtFedExCredential", nullptr)
+      .Property(u"Key", &TKtFedExCredential::Key, &TKtFedExCredential::SetKey)
+      .Property(u"Password", &TKtFedExCredential::Password, &TKtFedExCredential::SetPassword)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtFedExClientDetail::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtFedExClientDetail>(u"TKtFedExClientDetail", nullptr)
+      .Property(u"AccountNumber", &TKtFedExClientDetail::AccountNumber, &TKtFedExClientDetail::SetAccountNumber)
+      .Property(u"CarrierCode", &TKtFedExClientDetail::CarrierCode, &TKtFedExClientDetail::SetCarrierCode)
+      .Property(u"CustomerTransactionId", &TKtFedExClientDetail::CustomerTransactionId, &TKtFedExClientDetail::SetCustomerTransactionId)
+      .Property(u"IntegratorId", &TKtFedExClientDetail::IntegratorId, &TKtFedExClientDetail::SetIntegratorId)
+      .Property(u"MeterNumber", &TKtFedExClientDetail::MeterNumber, &TKtFedExClientDetail::SetMeterNumber)
+      .Property(u"LanguageCode", &TKtFedExClientDetail::LanguageCode, &TKtFedExClientDetail::SetLanguageCode)
+      .Property(u"LocaleCode", &TKtFedExClientDetail::LocaleCode, &TKtFedExClientDetail::SetLocaleCode)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtFedExWebAuthenticationDetail::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtFedExWebAuthenticationDetail>(u"TKtFedExWebAuthenticationDetail", nullptr)
+      .Property(u"ParentCredential", &TKtFedExWebAuthenticationDetail::ParentCredential)
+      .Property(u"UserCredential", &TKtFedExWebAuthenticationDetail::UserCredential)
+      .Property(u"ClientDetail", &TKtFedExWebAuthenticationDetail::ClientDetail)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtFedExTracker::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtFedExTracker>(u"TKtFedExTracker", TKtInetCustomTracker::StaticClassInfo())
+      .Component()
+      .Property(u"WebAuthenticationDetail", &TKtFedExTracker::WebAuthenticationDetail)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

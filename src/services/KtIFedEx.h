@@ -7,10 +7,12 @@
 #include <memory>
 
 #include "services/KtITrack.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtFedExCredential : public TPersistent {
+  KTINET_PUBLISHED(TKtFedExCredential)
  public:
   void Assign(const TPersistent* Source) override;
   const String& Key() const { return FKey; }
@@ -24,6 +26,7 @@ class TKtFedExCredential : public TPersistent {
 };
 
 class TKtFedExClientDetail : public TPersistent {
+  KTINET_PUBLISHED(TKtFedExClientDetail)
  public:
   void Assign(const TPersistent* Source) override;
   // The Localization block with LanguageCode and LocaleCode, each line ended by CR LF.
@@ -50,6 +53,7 @@ class TKtFedExClientDetail : public TPersistent {
 };
 
 class TKtFedExWebAuthenticationDetail : public TPersistent {
+  KTINET_PUBLISHED(TKtFedExWebAuthenticationDetail)
  public:
   TKtFedExWebAuthenticationDetail();
   ~TKtFedExWebAuthenticationDetail() override;
@@ -69,6 +73,7 @@ class TKtFedExWebAuthenticationDetail : public TPersistent {
 };
 
 class TKtFedExTracker : public TKtInetCustomTracker {
+  KTINET_PUBLISHED(TKtFedExTracker)
  public:
   explicit TKtFedExTracker(TComponent* AOwner);
   ~TKtFedExTracker() override;

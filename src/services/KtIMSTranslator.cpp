@@ -143,4 +143,15 @@ void TKtMSTranslator::SpeakText(const String& Language, const String& DestFileNa
   Fetch(BuildAddress(u"/Speak?appId=%s&text=%s&language=%s", {FBingAppId, AText, Language}), &file);
 }
 
+const TClassInfo* TKtMSTranslator::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtMSTranslator>(u"TKtMSTranslator", TKtCustomWebComponent::StaticClassInfo())
+      .Component()
+      .Property(u"BingAppId", &TKtMSTranslator::BingAppId, &TKtMSTranslator::SetBingAppId)
+      .Property(u"IgnoreCertificateErrors", &TKtMSTranslator::IgnoreCertificateErrors, &TKtMSTranslator::SetIgnoreCertificateErrors)
+      .Default(false)
+      .Property(u"CAFile", &TKtMSTranslator::CAFile, &TKtMSTranslator::SetCAFile)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -5,10 +5,12 @@
 
 #include "rtl/Classes.h"
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtMSTranslator : public TKtCustomWebComponent {
+  KTINET_PUBLISHED(TKtMSTranslator)
  public:
   explicit TKtMSTranslator(TComponent* AOwner);
 

@@ -8,30 +8,6 @@
 
 namespace ktinet {
 
-namespace track_detail {
-
-String ValueUnder(const TKtXMLEngine& Engine, TKtXMLItem* X, const String& Tag) {
-  TKtXMLItem* item = Engine.GetItemByTag(X, Tag);
-  return item ? item->GetTagValue() : String();
-}
-
-bool ReadYYYYMMDD(const String& S, TDateTime& Out) {
-  if (S.size() < 8) return false;
-  int parts[3] = {0, 0, 0};
-  const int widths[3] = {4, 2, 2};
-  std::size_t at = 0;
-  for (int p = 0; p < 3; ++p) {
-    for (int k = 0; k < widths[p]; ++k, ++at) {
-      Char c = S[at];
-      if (c < u'0' || c > u'9') return false;
-      parts[p] = parts[p] * 10 + (c - u'0');
-    }
-  }
-  return TryEncodeDate(static_cast<Word>(parts[0]), static_cast<Word>(parts[1]), static_cast<Word>(parts[2]), Out);
-}
-
-}  // namespace track_detail
-
 // ---- TKtInetActivityAddress --------------------------------------------------------------------
 
 void TKtInetActivityAddress::Assign(const TPersistent* Source) {
@@ -246,6 +222,45 @@ void TKtInetCustomTracker::InternalExecute() {
   }
   DisconnectFromInet();
   ParseXMLResponse();
+}
+
+const TClassInfo* TKtInetActivityAddress::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetActivityAddress>(u"TKtInetActivityAddress", nullptr)
+      .Property(u"AddressLine1", &TKtInetActivityAddress::AddressLine1, &TKtInetActivityAddress::SetAddressLine1)
+      .Property(u"AddressLine2", &TKtInetActivityAddress::AddressLine2, &TKtInetActivityAddress::SetAddressLine2)
+      .Property(u"AddressLine3", &TKtInetActivityAddress::AddressLine3, &TKtInetActivityAddress::SetAddressLine3)
+      .Property(u"City", &TKtInetActivityAddress::City, &TKtInetActivityAddress::SetCity)
+      .Property(u"PostalCode", &TKtInetActivityAddress::PostalCode, &TKtInetActivityAddress::SetPostalCode)
+      .Property(u"State", &TKtInetActivityAddress::State, &TKtInetActivityAddress::SetState)
+      .Property(u"Country", &TKtInetActivityAddress::Country, &TKtInetActivityAddress::SetCountry)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtInetActivity::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetActivity>(u"TKtInetActivity", nullptr)
+      .Property(u"LocationCode", &TKtInetActivity::LocationCode, &TKtInetActivity::SetLocationCode)
+      .Property(u"Location", &TKtInetActivity::Location)
+      .Property(u"LocationDescription", &TKtInetActivity::LocationDescription, &TKtInetActivity::SetLocationDescription)
+      .Property(u"LocationSignedForByName", &TKtInetActivity::LocationSignedForByName, &TKtInetActivity::SetLocationSignedForByName)
+      .Property(u"StatusTypeCode", &TKtInetActivity::StatusTypeCode, &TKtInetActivity::SetStatusTypeCode)
+      .Property(u"StatusTypeDescription", &TKtInetActivity::StatusTypeDescription, &TKtInetActivity::SetStatusTypeDescription)
+      .Property(u"StatusCode", &TKtInetActivity::StatusCode, &TKtInetActivity::SetStatusCode)
+      .Property(u"DateTime", &TKtInetActivity::DateTime, &TKtInetActivity::SetDateTime)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtInetCustomTracker::StaticClassInfo() {
+  static const TClassInfo* info =
+      TClassBuilder<TKtInetCustomTracker>(u"TKtInetCustomTracker", TKtCustomWebComponent::StaticClassInfo())
+          .Property(u"TrackingNumber", &TKtInetCustomTracker::TrackingNumber, &TKtInetCustomTracker::SetTrackingNumber)
+          .Property(u"IgnoreCertificateErrors", &TKtInetCustomTracker::IgnoreCertificateErrors,
+                    &TKtInetCustomTracker::SetIgnoreCertificateErrors)
+          .Default(false)
+          .Property(u"CAFile", &TKtInetCustomTracker::CAFile, &TKtInetCustomTracker::SetCAFile)
+          .Build();
+  return info;
 }
 
 }  // namespace ktinet

@@ -7,7 +7,9 @@
 
 #include "rtl/Classes.h"
 #include "rtl/DateTime.h"
+#include "services/KtITrackXml.h"
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -15,6 +17,7 @@ class TKtXMLEngine;
 class TKtXMLItem;
 
 class TKtInetActivityAddress : public TPersistent {
+  KTINET_PUBLISHED(TKtInetActivityAddress)
  public:
   void Assign(const TPersistent* Source) override;
 
@@ -41,6 +44,7 @@ class TKtInetActivityAddress : public TPersistent {
 };
 
 class TKtInetActivity : public TCollectionItem {
+  KTINET_PUBLISHED(TKtInetActivity)
  public:
   explicit TKtInetActivity(TCollection* Collection);
   ~TKtInetActivity() override;
@@ -92,6 +96,7 @@ class TKtInetActivities : public TCollection {
 };
 
 class TKtInetCustomTracker : public TKtCustomWebComponent {
+  KTINET_PUBLISHED(TKtInetCustomTracker)
  public:
   explicit TKtInetCustomTracker(TComponent* AOwner);
   ~TKtInetCustomTracker() override;
@@ -151,12 +156,5 @@ class TKtInetCustomTracker : public TKtCustomWebComponent {
   bool FIgnoreCertificateErrors = false;
   String FCAFile;
 };
-
-namespace track_detail {
-// The value of the first element named Tag (ignoring case) at or below X; empty when there is none.
-String ValueUnder(const TKtXMLEngine& Engine, TKtXMLItem* X, const String& Tag);
-// Reads the date of "YYYYMMDD" (fixed positions); false when it is not one.
-bool ReadYYYYMMDD(const String& S, TDateTime& Out);
-}  // namespace track_detail
 
 }  // namespace ktinet

@@ -6,10 +6,12 @@
 #include <memory>
 
 #include "services/KtITrack.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtUPSTracker : public TKtInetCustomTracker {
+  KTINET_PUBLISHED(TKtUPSTracker)
  public:
   explicit TKtUPSTracker(TComponent* AOwner);
   ~TKtUPSTracker() override;

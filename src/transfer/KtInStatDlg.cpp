@@ -26,4 +26,16 @@ void TKtInetStatusDialog::SetPicture(const TPicture* v) { FPicture->Assign(v); }
 
 void TKtInetStatusDialog::SetIcon(const TIcon* v) { FIcon->Assign(v); }
 
+const TClassInfo* TKtInetStatusDialog::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetStatusDialog>(u"TKtInetStatusDialog", nullptr)
+      .Property(u"Enabled", &TKtInetStatusDialog::Enabled, &TKtInetStatusDialog::SetEnabled).Default(false)
+      .Property(u"HelpContext", &TKtInetStatusDialog::HelpContext, &TKtInetStatusDialog::SetHelpContext).Default(0)
+      .Property(u"Picture", &TKtInetStatusDialog::Picture)
+      .Property(u"Icon", &TKtInetStatusDialog::Icon)
+      .Property(u"Title", &TKtInetStatusDialog::Title, &TKtInetStatusDialog::SetTitle)
+      .Property(u"Description", &TKtInetStatusDialog::Description, &TKtInetStatusDialog::SetDescription)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -7,10 +7,12 @@
 
 #include "vcl/Controls.h"
 #include "vcl/Graphics.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtInetStatusDialog : public TPersistent {
+  KTINET_PUBLISHED(TKtInetStatusDialog)
  public:
   TKtInetStatusDialog();
   ~TKtInetStatusDialog() override;

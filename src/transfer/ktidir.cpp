@@ -18,4 +18,14 @@ void TKtRemoteFiles::InternalExecute() {
   DisconnectFromInet();
 }
 
+const TClassInfo* TKtRemoteFiles::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtRemoteFiles>(u"TKtRemoteFiles", TKtCustomWebComponent::StaticClassInfo())
+      .Component()
+      .Property(u"Directory", &TKtRemoteFiles::Directory, &TKtRemoteFiles::SetDirectory)
+      .Property(u"WildCard", &TKtRemoteFiles::WildCard, &TKtRemoteFiles::SetWildCard)
+      .Property(u"SubFolders", &TKtRemoteFiles::SubFolders, &TKtRemoteFiles::SetSubFolders).Default(false)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

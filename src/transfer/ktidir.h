@@ -6,10 +6,12 @@
 
 #include "rtl/Classes.h"
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TKtRemoteFiles : public TKtCustomWebComponent {
+  KTINET_PUBLISHED(TKtRemoteFiles)
  public:
   explicit TKtRemoteFiles(TComponent* AOwner);
   ~TKtRemoteFiles() override;

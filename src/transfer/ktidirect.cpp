@@ -255,4 +255,14 @@ void TKtWebDirect::DialogDestroy(TObject* Sender) {
   tree = nullptr;
 }
 
+const TClassInfo* TKtWebDirect::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtWebDirect>(u"TKtWebDirect", TKtCustomWebUpdater::StaticClassInfo())
+      .Component()
+      .Property(u"ShowMode", &TKtWebDirect::ShowMode, &TKtWebDirect::SetShowMode).Default(omAlways)
+      .Property(u"Title", &TKtWebDirect::Title, &TKtWebDirect::SetTitle)
+      .Property(u"ParentControl", &TKtWebDirect::ParentControl, &TKtWebDirect::SetParentControl)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -10,10 +10,12 @@
 #include "vcl/Forms.h"
 #include "vcl/ImgList.h"
 #include "vcl/TreeView.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 enum TKtIShowMode { omAlways, omNever, omIfChanged };
+KTINET_ENUM_TYPE(TKtIShowMode, u"omAlways", u"omNever", u"omIfChanged")
 
 // The link of one news entry, attached to its tree node and freed with the dialog.
 class TKtINodeData : public TObject {
@@ -28,6 +30,7 @@ class TKtITreeView : public TTreeView {
 };
 
 class TKtWebDirect : public TKtCustomWebUpdater {
+  KTINET_PUBLISHED(TKtWebDirect)
  public:
   explicit TKtWebDirect(TComponent* AOwner);
   ~TKtWebDirect() override;

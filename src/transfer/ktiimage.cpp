@@ -69,4 +69,14 @@ void TKtRemoteImage::TimerHandler(TObject*) {
   if (FActive) FTimer->SetEnabled(true);
 }
 
+const TClassInfo* TKtRemoteImage::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtRemoteImage>(u"TKtRemoteImage", TKtCustomWebUpdater::StaticClassInfo())
+      .Component()
+      .Property(u"Image", &TKtRemoteImage::Image, &TKtRemoteImage::SetImage)
+      .Property(u"Active", &TKtRemoteImage::Active, &TKtRemoteImage::SetActive)
+      .Property(u"Interval", &TKtRemoteImage::Interval, &TKtRemoteImage::SetInterval)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -10,6 +11,7 @@ class TImage;
 class TTimer;
 
 class TKtRemoteImage : public TKtCustomWebUpdater {
+  KTINET_PUBLISHED(TKtRemoteImage)
  public:
   explicit TKtRemoteImage(TComponent* AOwner);
   ~TKtRemoteImage() override;

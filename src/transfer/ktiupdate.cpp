@@ -184,6 +184,8 @@ TKtCustomWebComponent::~TKtCustomWebComponent() {
 void TKtCustomWebComponent::SetService(TKtIService Value) {
   if (Value == FService) return;
   FService = Value;
+  // A form file stores Port before Service: the stored port stands.
+  if (ComponentState() & csLoading) return;
   switch (Value) {
     case isHTTP: FWEBPort = 80; break;
     case isHTTPS: FWEBPort = 443; break;
@@ -743,6 +745,43 @@ void TKtCustomWebUpdater::InternalExecute() {
     SetStatus(isFailed);
   }
   DisconnectFromInet();
+}
+
+const TClassInfo* TKtCustomWebComponent::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtCustomWebComponent>(u"TKtCustomWebComponent", nullptr)
+      .Property(u"Agent", &TKtCustomWebComponent::Agent, &TKtCustomWebComponent::SetAgent)
+      .Property(u"Port", &TKtCustomWebComponent::Port, &TKtCustomWebComponent::SetPort)
+      .Property(u"Service", &TKtCustomWebComponent::Service, &TKtCustomWebComponent::SetService).Default(isHTTP)
+      .Property(u"Host", &TKtCustomWebComponent::Host, &TKtCustomWebComponent::SetHost)
+      .Property(u"User", &TKtCustomWebComponent::User, &TKtCustomWebComponent::SetUser)
+      .Property(u"Password", &TKtCustomWebComponent::Password, &TKtCustomWebComponent::SetPassword)
+      .Property(u"Proxy", &TKtCustomWebComponent::Proxy)
+      .Property(u"StatusDialog", &TKtCustomWebComponent::StatusDialog)
+      .Property(u"LoginPrompt", &TKtCustomWebComponent::LoginPrompt, &TKtCustomWebComponent::SetLoginPrompt).Default(true)
+      .Event(u"OnProgress", u"TKtIProgress")
+      .Event(u"OnBeforeExecute", u"TNotifyEvent")
+      .Event(u"OnAfterExecute", u"TNotifyEvent")
+      .Event(u"OnActionChange", u"TNotifyEvent")
+      .Event(u"OnStatusChange", u"TNotifyEvent")
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtCustomWebUpdater::StaticClassInfo() {
+  static const TClassInfo* info =
+      TClassBuilder<TKtCustomWebUpdater>(u"TKtCustomWebUpdater", TKtCustomWebComponent::StaticClassInfo())
+          .Property(u"RemoteFileName", &TKtCustomWebUpdater::RemoteFileName, &TKtCustomWebUpdater::SetRemoteFileName)
+          .Event(u"OnFileCompare", u"TKtIFileCompare")
+          .Build();
+  return info;
+}
+
+const TClassInfo* TKtWebUpdater::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtWebUpdater>(u"TKtWebUpdater", TKtCustomWebUpdater::StaticClassInfo())
+      .Component()
+      .Property(u"LocalFileName", &TKtWebUpdater::LocalFileName, &TKtWebUpdater::SetLocalFileName)
+      .Build();
+  return info;
 }
 
 }  // namespace ktinet

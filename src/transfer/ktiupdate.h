@@ -17,12 +17,14 @@
 #include "rtl/Classes.h"
 #include "rtl/Streams.h"
 #include "transfer/KtInStatDlg.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 class TfrmKtInetUpdate;
 
 enum TKtIService { isHTTP, isHTTPS, isFTP, isNetwork };
+KTINET_ENUM_TYPE(TKtIService, u"isHTTP", u"isHTTPS", u"isFTP", u"isNetwork")
 enum TKtIStatus { isInProgress, isFinished, isFailed, isSkipped, isNotFound };
 enum TKtIAction {
   iaIdle, iaConnecting, iaConnected, iaDisconnecting, iaDisconnected, iaFileSearch, iaFileFound,
@@ -35,6 +37,7 @@ using TKtIProgress = std::function<void(TObject* Sender, Integer CurValue, Integ
 using TKtIFileCompare = std::function<void(TObject* Sender, bool& Equal)>;
 
 class TKtCustomWebComponent : public TComponent {
+  KTINET_PUBLISHED(TKtCustomWebComponent)
  public:
   explicit TKtCustomWebComponent(TComponent* AOwner);
   ~TKtCustomWebComponent() override;
@@ -48,7 +51,8 @@ class TKtCustomWebComponent : public TComponent {
   Word Port() const { return FWEBPort; }
   void SetPort(Word Value) { FWEBPort = Value; }
   TKtIService Service() const { return FService; }
-  // A different service sets Port to its default (80, 443, 21; isNetwork keeps the port).
+  // A different service sets Port to its default (80, 443, 21; isNetwork keeps the port), except
+  // while a form file is being read.
   void SetService(TKtIService Value);
   const String& Host() const { return FWEBHost; }
   void SetHost(const String& Value) { FWEBHost = Value; }
@@ -154,6 +158,7 @@ class TKtCustomWebComponent : public TComponent {
 // Brings one local file up to date from its remote copy: compares size and time, downloads when
 // they differ or the local copy is older, and stamps the local file with the remote time.
 class TKtCustomWebUpdater : public TKtCustomWebComponent {
+  KTINET_PUBLISHED(TKtCustomWebUpdater)
  public:
   explicit TKtCustomWebUpdater(TComponent* AOwner);
 
@@ -179,6 +184,7 @@ class TKtCustomWebUpdater : public TKtCustomWebComponent {
 };
 
 class TKtWebUpdater : public TKtCustomWebUpdater {
+  KTINET_PUBLISHED(TKtWebUpdater)
  public:
   using TKtCustomWebUpdater::TKtCustomWebUpdater;
   const String& LocalFileName() const { return FLocalFileName; }

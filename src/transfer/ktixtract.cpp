@@ -83,4 +83,12 @@ void TKtInfoExtractor::ParseData() {
   ExtractItems(bytes, ExtractPrefix(FExtract), FExtractedInfo.get());
 }
 
+const TClassInfo* TKtInfoExtractor::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInfoExtractor>(u"TKtInfoExtractor", TKtCustomWebUpdater::StaticClassInfo())
+      .Component()
+      .Property(u"Extract", &TKtInfoExtractor::Extract, &TKtInfoExtractor::SetExtract).Default(ieMailTo)
+      .Build();
+  return info;
+}
+
 }  // namespace ktinet

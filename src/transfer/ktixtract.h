@@ -7,10 +7,12 @@
 
 #include "rtl/Classes.h"
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
 enum TKtIExtract { ieMailTo, ieHTTP, itHTTPS, itFTP, itFile, itTelnet, itNews, itGopher, itWais };
+KTINET_ENUM_TYPE(TKtIExtract, u"ieMailTo", u"ieHTTP", u"itHTTPS", u"itFTP", u"itFile", u"itTelnet", u"itNews", u"itGopher", u"itWais")
 
 // The exact, case-sensitive prefix each kind looks for ("mailto:", "http://" ...).
 const char* ExtractPrefix(TKtIExtract AKind);
@@ -21,6 +23,7 @@ const char* ExtractPrefix(TKtIExtract AKind);
 void ExtractItems(std::string_view AText, std::string_view APrefix, TStrings* AList);
 
 class TKtInfoExtractor : public TKtCustomWebUpdater {
+  KTINET_PUBLISHED(TKtInfoExtractor)
  public:
   explicit TKtInfoExtractor(TComponent* AOwner);
   ~TKtInfoExtractor() override;

@@ -107,4 +107,9 @@ void TTimer::Check() {
   handler(this);
 }
 
+const TClassInfo* TImage::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TImage>(u"TImage", nullptr).Component().Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "vcl/Controls.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -27,6 +28,7 @@ class TBevel : public TControl {
 // An image shows its Picture. PictureFileName says where a drawing backend may load
 // a picture from when the form supplies none (the logon dialog's key).
 class TImage : public TControl {
+  KTINET_PUBLISHED(TImage)
  public:
   explicit TImage(TComponent* AOwner);
   ~TImage() override;

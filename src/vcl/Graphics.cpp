@@ -347,6 +347,49 @@ void TPicture::LoadFromFile(const String& fileName) {
   Take(std::move(g));
 }
 
+std::string TPicture::GetData() const {
+  if (!FGraphic || FGraphic->Data().empty()) return std::string();
+  std::string name = UTF8Encode(FGraphic->ClassName());
+  return std::string(1, static_cast<char>(name.size())) + name + FGraphic->Data();
+}
+
+void TPicture::SetData(const std::string& data) {
+  if (data.empty()) {
+    SetGraphic(nullptr);
+    return;
+  }
+  const size_t len = static_cast<unsigned char>(data[0]);
+  if (data.size() < 1 + len) throw EInvalidGraphic("The picture data is cut short");
+  const std::string name = data.substr(1, len);
+  std::unique_ptr<TGraphic> g;
+  for (const char* ext : {"bmp", "ico", "png", "jpg", "gif"}) {
+    auto candidate = GraphicClassForExtension(UTF8ToString(ext));
+    if (UTF8Encode(candidate->ClassName()) == name) g = std::move(candidate);
+  }
+  if (!g) throw EInvalidGraphic(u"Unknown picture class " + UTF8ToString(name));
+  g->LoadFromBytes(data.substr(1 + len));
+  Take(std::move(g));
+}
+
+const TClassInfo* TGraphic::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TGraphic>(u"TGraphic", nullptr)
+                                      .Binary(u"Data", [](const TGraphic* g) { return g->Data(); },
+                                              [](TGraphic* g, const std::string& v) {
+                                                if (v.empty()) g->Clear();
+                                                else g->LoadFromBytes(v);
+                                              })
+                                      .Build();
+  return info;
+}
+
+const TClassInfo* TPicture::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TPicture>(u"TPicture", nullptr)
+                                      .Binary(u"Data", [](const TPicture* p) { return p->GetData(); },
+                                              [](TPicture* p, const std::string& v) { p->SetData(v); })
+                                      .Build();
+  return info;
+}
+
 void TPicture::SaveToFile(const String& fileName) const {
   if (!FGraphic || FGraphic->Data().empty()) throw EInvalidGraphic("The picture holds no image to save");
   FGraphic->SaveToFile(fileName);

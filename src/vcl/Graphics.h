@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rtl/Classes.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -47,6 +48,7 @@ struct TFont {
 // cheap to read. Two things of ours travel with the bytes: a Description of what
 // the picture shows, and a Glyph, the few characters a text backend draws instead.
 class TGraphic : public TPersistent {
+  KTINET_PUBLISHED(TGraphic)
  public:
   TGraphic() = default;
   TGraphic(const TGraphic&) = delete;
@@ -128,6 +130,7 @@ std::string MakeIconFile(const std::vector<std::string>& rows, const std::vector
 // Holds one graphic of any class, as TImage and the status window's settings do.
 // The graphic is owned; assigning copies it.
 class TPicture : public TPersistent {
+  KTINET_PUBLISHED(TPicture)
  public:
   TPicture();
   ~TPicture() override;
@@ -152,6 +155,12 @@ class TPicture : public TPersistent {
   void LoadFromFile(const String& fileName);
   // Writes the graphic's bytes (nothing to write raises EInvalidGraphic).
   void SaveToFile(const String& fileName) const;
+
+  // The picture as a form file stores it: the graphic's class name (one length byte first) and
+  // the image file's bytes; empty for an empty picture. Setting it raises EInvalidGraphic for an
+  // unknown class or bytes that are not of its format, and leaves the picture as it was.
+  std::string GetData() const;
+  void SetData(const std::string& data);
 
   // From a TPicture or a TGraphic (copied); null empties the picture.
   void Assign(const TPersistent* source) override;

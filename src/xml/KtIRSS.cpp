@@ -249,4 +249,10 @@ void TKtIRSSParser::ParseRSS() {
   ParseRSSText(bytes, *FChannels);
 }
 
+const TClassInfo* TKtIRSSParser::StaticClassInfo() {
+  static const TClassInfo* info =
+      TClassBuilder<TKtIRSSParser>(u"TKtIRSSParser", TKtCustomWebUpdater::StaticClassInfo()).Component().Build();
+  return info;
+}
+
 }  // namespace ktinet

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "transfer/ktiupdate.h"
+#include "rtl/TypInfo.h"
 
 namespace ktinet {
 
@@ -99,6 +100,7 @@ class TKtIRSSChannels : public TKtIOwnedList<TKtIRSSChannel> {};
 void ParseRSSText(std::string_view AText, TKtIRSSChannels& AChannels);
 
 class TKtIRSSParser : public TKtCustomWebUpdater {
+  KTINET_PUBLISHED(TKtIRSSParser)
  public:
   explicit TKtIRSSParser(TComponent* AOwner);
   ~TKtIRSSParser() override;

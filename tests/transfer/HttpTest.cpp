@@ -3,6 +3,9 @@
 // Content-Length, a bad one, a truncated body, a server that ignores ranges or never answers).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <algorithm>
 
 #include "TransferSupport.h"
@@ -20,6 +23,16 @@ constexpr std::time_t kServedTime = 1764583200;  // 2025-12-01 10:00:00 UTC, who
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
   for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
+  return n;
+}
+
+// nginx writes its access log after it has answered: the count of a request's lines, once it
+// reaches `expected` or after five seconds.
+template <class Server>
+size_t LoggedCount(const Server& nginx, const std::string& needle, size_t expected) {
+  size_t n = 0;
+  for (int i = 0; i < 500 && (n = Count(nginx.AccessLog(), needle)) < expected; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return n;
 }
 
@@ -74,7 +87,7 @@ TEST_F(Nginx, DownloadsByteIdenticalStampsAndSkipsTheSecondRun) {
   EXPECT_TRUE(u.Execute());
   EXPECT_EQ(u.Status(), isSkipped);
   ASSERT_TRUE(nginx->WaitForAccessLog("\"GET /f.bin HTTP/1.0\" 200", 5000));
-  EXPECT_EQ(Count(nginx->AccessLog(), "GET /f.bin HTTP/1.0"), 2u) << nginx->AccessLog();
+  EXPECT_EQ(LoggedCount(*nginx, "GET /f.bin HTTP/1.0", 2), 2u) << nginx->AccessLog();
 }
 
 TEST_F(Nginx, ErrorAnswersLeaveTheLocalFileAlone) {
@@ -153,7 +166,7 @@ TEST_F(Nginx, AuthorizationWithoutPromptTriesTheStoredCredentialsOnce) {
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(u.LastHTTPStatus(), 401u);
   ASSERT_TRUE(nginx->WaitForAccessLog("secret.bin HTTP/1.0\" 401"));
-  EXPECT_EQ(Count(nginx->AccessLog(), "GET /auth/secret.bin"), 2u) << nginx->AccessLog();
+  EXPECT_EQ(LoggedCount(*nginx, "GET /auth/secret.bin", 2), 2u) << nginx->AccessLog();
 
   // The whole update: a refused authorization is a failure, and nothing is written.
   u.Body = nullptr;
@@ -189,7 +202,7 @@ TEST_F(Nginx, AuthorizationPromptsAfterEveryRefusalUntilCancelled) {
   EXPECT_EQ(U8(ui->Forms()[0].Caption), "HTTP Server authorization");
   EXPECT_EQ(U8(u.Password()), "right");  // confirmed values are kept
   ASSERT_TRUE(nginx->WaitForAccessLog("secret.bin HTTP/1.0\" 200"));
-  EXPECT_EQ(Count(nginx->AccessLog(), "GET /auth/secret.bin"), 3u) << nginx->AccessLog();
+  EXPECT_EQ(LoggedCount(*nginx, "GET /auth/secret.bin", 3), 3u) << nginx->AccessLog();
 
   // Cancel ends the query at once, keeping what was stored.
   answer(u"mallory", u"x", mrCancel);

@@ -34,7 +34,7 @@ bool WriteBytes(int fd, const String& text) {
   for (size_t at = 0; at < text.size(); at += kSlice) {
     size_t n = std::min(kSlice, text.size() - at);
     bytes.resize(n);
-    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(text[at + i]);
+    NarrowChars(text.data() + at, n, bytes.data());
     const char* p = bytes.data();
     while (n > 0) {
       ssize_t w = ::write(fd, p, n);

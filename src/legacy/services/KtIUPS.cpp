@@ -1,0 +1,205 @@
+#include "services/KtIUPS.h"
+
+#include <vector>
+
+#include "rtl/SysUtils.h"
+
+namespace ktinet {
+
+// ---- TKtInetActivityAddress --------------------------------------------------------------------
+
+void TKtInetActivityAddress::Assign(const TPersistent* Source) {
+  if (auto* src = dynamic_cast<const TKtInetActivityAddress*>(Source)) {
+    FAddressLine1 = src->FAddressLine1;
+    FAddressLine2 = src->FAddressLine2;
+    FAddressLine3 = src->FAddressLine3;
+    FCity = src->FCity;
+    FPostalCode = src->FPostalCode;
+    FCountry = src->FCountry;
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+String TKtInetActivityAddress::Text() const {
+  String out;
+  for (const String* part : {&FAddressLine1, &FAddressLine2, &FAddressLine3, &FCity, &FPostalCode, &FCountry}) {
+    if (part->empty()) continue;
+    if (!out.empty()) out += u' ';
+    out += *part;
+  }
+  return out;
+}
+
+// ---- TKtInetActivity ---------------------------------------------------------------------------
+
+TKtInetActivity::TKtInetActivity(TCollection* Collection)
+    : TCollectionItem(Collection), FLocation(std::make_unique<TKtInetActivityAddress>()) {}
+
+TKtInetActivity::~TKtInetActivity() = default;
+
+void TKtInetActivity::Assign(const TPersistent* Source) {
+  auto* src = dynamic_cast<const TKtInetActivity*>(Source);
+  if (!src) {
+    TCollectionItem::Assign(Source);
+    return;
+  }
+  // The collection hears of one change, also when a copy fails half-way.
+  TCollection* owner = Collection();
+  if (owner) owner->BeginUpdate();
+  try {
+    FLocationCode = src->FLocationCode;
+    FLocation->Assign(src->FLocation.get());
+    FLocationDescription = src->FLocationDescription;
+    FLocationSignedForByName = src->FLocationSignedForByName;
+    FStatusTypeCode = src->FStatusTypeCode;
+    FStatusTypeDescription = src->FStatusTypeDescription;
+    FStatusCode = src->FStatusCode;
+    FDateTime = src->FDateTime;
+  } catch (...) {
+    if (owner) owner->EndUpdate();
+    throw;
+  }
+  if (owner) owner->EndUpdate();
+}
+
+// ---- TKtInetActivities -------------------------------------------------------------------------
+
+TKtInetActivities::TKtInetActivities(TComponent* KtInetCntrl)
+    : TCollection([](TCollection* c) -> TCollectionItem* { return new TKtInetActivity(c); }),
+      FKtInetControl(KtInetCntrl) {}
+
+TPersistent* TKtInetActivities::GetOwner() const { return FKtInetControl; }
+
+// ---- TKtUPSTracker -----------------------------------------------------------------------------
+
+TKtUPSTracker::TKtUPSTracker(TComponent* AOwner)
+    : TKtCustomWebComponent(AOwner),
+      FActivities(std::make_unique<TKtInetActivities>(this)),
+      FShipperAddress(std::make_unique<TKtInetActivityAddress>()),
+      FShipToAddress(std::make_unique<TKtInetActivityAddress>()) {
+  FAccessLicenseNumber = DefaultAccessLicenseNumber;
+  SetAgent(u"Ardenfold Tracker");
+  SetService(isHTTPS);
+  SetPort(443);
+  SetHost(DefaultHost);
+}
+
+TKtUPSTracker::~TKtUPSTracker() = default;
+
+void TKtUPSTracker::SetTrackingNumber(const String& Value) {
+  if (Value == FTrackingNumber) return;
+  FTrackingNumber = Value;
+  Clear();
+}
+
+void TKtUPSTracker::Clear() {
+  FActivities->Clear();
+  FLastXMLResponse.clear();
+}
+
+void TKtUPSTracker::InternalExecute() {
+  FLastXMLResponse.clear();
+  ConnectToInet(false);
+  // A blank host cannot be reached; the Internet layer would only find out when sending.
+  if (!hInet || !hURL || Trim(Host()).empty()) {
+    SetStatus(isFailed);
+  } else {
+    DWORD flags = kRequestFlags;
+    if (FIgnoreCertificateErrors) flags |= kIgnoreCertFlags;
+    HINTERNET request = HttpOpenRequestW(hURL, u"POST", ups_detail::kTrackPath, nullptr, nullptr, nullptr, flags, 0);
+    if (!request) {
+      SetStatus(isFailed);
+    } else {
+      if (FIgnoreCertificateErrors) {
+        DWORD security = kIgnoreSecurityFlags;
+        InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+      }
+      if (!FCAFile.empty())
+        InternetSetOptionW(request, KTINET_OPTION_CA_FILE, FCAFile.c_str(), static_cast<DWORD>(FCAFile.size()));
+
+      const String headers = ups_detail::kContentTypeLine;
+      const std::string body = UTF8Encode(ups_detail::TrackRequestBody(FAccessLicenseNumber, Agent(), FTrackingNumber));
+      if (!HttpSendRequestW(request, headers.c_str(), static_cast<DWORD>(headers.size()), body.data(),
+                            static_cast<DWORD>(body.size()))) {
+        SetStatus(isFailed);
+      } else {
+        // Whatever status the answer carries, its body is the service's word and is read.
+        std::vector<char> buffer(kReadBlock);
+        Cardinal total = 0;
+        bool abort = false;
+        bool readFailed = false;
+        for (;;) {
+          DWORD got = 0;
+          if (!InternetReadFile(request, buffer.data(), kReadBlock, &got)) {
+            // A body cut short is no complete answer.
+            readFailed = true;
+            break;
+          }
+          if (got == 0) break;
+          FLastXMLResponse += BytesToString(std::string_view(buffer.data(), got));
+          total += got;
+          UpdateProgress(total, kProgressMaximum, abort);
+          if (abort) break;
+        }
+        if (abort || readFailed) SetStatus(isFailed);
+        else SetAction(iaDownloaded);
+      }
+      InternetCloseHandle(request);
+    }
+  }
+  DisconnectFromInet();
+  ParseXMLResponse();
+}
+
+void TKtUPSTracker::ParseXMLResponse() {
+  ups_detail::ParseTrackResponse(FLastXMLResponse, ups_detail::TTrackResult<TKtInetActivityAddress, TKtInetActivities>{
+      FShipperNumber, *FShipperAddress, *FShipToAddress, FIdentificationNumber, FPickupDate, FServiceCode,
+      FServiceDescription, FShipmentWeight, FShipmentWeightUnits, *FActivities});
+}
+
+// ---- Published properties ----------------------------------------------------------------------
+
+const TClassInfo* TKtInetActivityAddress::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetActivityAddress>(u"TKtInetActivityAddress", nullptr)
+      .Property(u"AddressLine1", &TKtInetActivityAddress::AddressLine1, &TKtInetActivityAddress::SetAddressLine1)
+      .Property(u"AddressLine2", &TKtInetActivityAddress::AddressLine2, &TKtInetActivityAddress::SetAddressLine2)
+      .Property(u"AddressLine3", &TKtInetActivityAddress::AddressLine3, &TKtInetActivityAddress::SetAddressLine3)
+      .Property(u"City", &TKtInetActivityAddress::City, &TKtInetActivityAddress::SetCity)
+      .Property(u"PostalCode", &TKtInetActivityAddress::PostalCode, &TKtInetActivityAddress::SetPostalCode)
+      .Property(u"Country", &TKtInetActivityAddress::Country, &TKtInetActivityAddress::SetCountry)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtInetActivity::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtInetActivity>(u"TKtInetActivity", nullptr)
+      .Property(u"LocationCode", &TKtInetActivity::LocationCode, &TKtInetActivity::SetLocationCode)
+      .Property(u"Location", &TKtInetActivity::Location)
+      .Property(u"LocationDescription", &TKtInetActivity::LocationDescription, &TKtInetActivity::SetLocationDescription)
+      .Property(u"LocationSignedForByName", &TKtInetActivity::LocationSignedForByName,
+                &TKtInetActivity::SetLocationSignedForByName)
+      .Property(u"StatusTypeCode", &TKtInetActivity::StatusTypeCode, &TKtInetActivity::SetStatusTypeCode)
+      .Property(u"StatusTypeDescription", &TKtInetActivity::StatusTypeDescription,
+                &TKtInetActivity::SetStatusTypeDescription)
+      .Property(u"StatusCode", &TKtInetActivity::StatusCode, &TKtInetActivity::SetStatusCode)
+      .Property(u"DateTime", &TKtInetActivity::DateTime, &TKtInetActivity::SetDateTime)
+      .Build();
+  return info;
+}
+
+const TClassInfo* TKtUPSTracker::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TKtUPSTracker>(u"TKtUPSTracker", TKtCustomWebComponent::StaticClassInfo())
+      .Component()
+      .Property(u"AccessLicenseNumber", &TKtUPSTracker::AccessLicenseNumber, &TKtUPSTracker::SetAccessLicenseNumber)
+      .Property(u"TrackingNumber", &TKtUPSTracker::TrackingNumber, &TKtUPSTracker::SetTrackingNumber)
+      .Property(u"LastXMLResponse", &TKtUPSTracker::LastXMLResponse)
+      .Property(u"IgnoreCertificateErrors", &TKtUPSTracker::IgnoreCertificateErrors,
+                &TKtUPSTracker::SetIgnoreCertificateErrors)
+      .Default(false)
+      .Property(u"CAFile", &TKtUPSTracker::CAFile, &TKtUPSTracker::SetCAFile)
+      .Build();
+  return info;
+}
+
+}  // namespace ktinet
