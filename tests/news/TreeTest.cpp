@@ -14,11 +14,14 @@
 
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 #include "vcl/TerminalTree.h"
 #include "vcl/TreeView.h"
 
 namespace ktinet {
 namespace {
+
+using test::Tmux;
 
 using test::NginxServer;
 using test::ReadFileBytes;
@@ -196,41 +199,6 @@ TEST(NewsProgram, PrintsTheTreeAndJsonWithTheNewEntries) {
 
 // ---- a real terminal ---------------------------------------------------------------------------
 
-class Tmux {
- public:
-  explicit Tmux(const std::string& command) {
-    static int counter = 0;
-    FSocket = "ktinet-news-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-    std::string err = Shell(Base() + " -f /dev/null new-session -d -x 100 -y 30 " + Quote(command) + " 2>&1");
-    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
-  }
-  ~Tmux() {
-    Shell(Base() + " kill-server 2>/dev/null");
-    const char* dir = std::getenv("TMUX_TMPDIR");
-    unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(getuid()) + "/" + FSocket)
-               .c_str());
-  }
-  // With escapes: bold shows as ESC [1m.
-  std::string Screen(bool escapes = false) {
-    return Shell(Base() + " capture-pane -p " + (escapes ? "-e " : "") + "-t 0 2>/dev/null");
-  }
-  void Keys(const std::string& keys) { Shell(Base() + " send-keys -t 0 " + keys); }
-  std::string WaitFor(const std::string& text, int ms = 10000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::string screen;
-    while (std::chrono::steady_clock::now() < until) {
-      screen = Screen();
-      if (screen.find(text) != std::string::npos) return screen;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
-    return screen;
-  }
-
- private:
-  std::string Base() const { return "tmux -L " + FSocket; }
-  std::string FSocket;
-};
 
 std::string WaitForFile(const std::string& path, const std::string& text) {
   std::string bytes;

@@ -15,10 +15,10 @@
 #include "support/ChronyServer.h"
 #include "support/DnsmasqServer.h"
 #include "support/Net.h"
+#include "support/RunTool.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
-extern char** environ;
 
 namespace ktinet {
 namespace {
@@ -26,44 +26,9 @@ namespace {
 using test::Script;
 using test::ScriptedServer;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out, err;
-};
+using ToolRun = test::ToolOutcome;
 
-ToolRun Tool(std::vector<std::string> args) {
-  test::TempDir dir;
-  std::string outPath = dir / "out", errPath = dir / "err";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  args.insert(args.begin(), KTINET_TOOL);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = {"KTINET_UI=headless"};
-  for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("KTINET_UI=", 0) != 0) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  ToolRun run;
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, KTINET_TOOL, &fa, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << KTINET_TOOL;
-    return run;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = test::ReadFileBytes(outPath);
-  run.err = test::ReadFileBytes(errPath);
-  return run;
-}
+ToolRun Tool(const std::vector<std::string>& args) { return test::RunToolArgs(args); }
 
 TEST(TimeTool, DaytimePrintsTheDateTheServerSent) {
   ScriptedServer server;
@@ -71,11 +36,11 @@ TEST(TimeTool, DaytimePrintsTheDateTheServerSent) {
   server.Add(Script().Close());
   const std::string port = std::to_string(server.Port());
   ToolRun run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5000"});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "2020-12-06 13:34:51\n");
   // A server that sends nothing has told no time, whatever the parse makes of it.
   run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5000"});
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("no date"), std::string::npos) << run.err;
 }
@@ -83,7 +48,7 @@ TEST(TimeTool, DaytimePrintsTheDateTheServerSent) {
 TEST(TimeTool, SntpAgainstARealServerShowsASmallOffset) {
   test::ChronyServer chrony;
   ToolRun run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(chrony.Port()), "--timeout", "3000"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
   auto at = run.out.find("offset ");
   ASSERT_NE(at, std::string::npos) << run.out;
   EXPECT_LT(std::fabs(std::atof(run.out.c_str() + at + 7)), 1.0) << run.out;
@@ -95,7 +60,7 @@ TEST(TimeTool, SntpAgainstARealServerShowsASmallOffset) {
   EXPECT_NEAR(printed, Now(), 2.0 / 86400) << run.out;
 
   run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(test::FreePort(true)), "--timeout", "500"});
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("ktinet sntp: "), std::string::npos);
 }
 
@@ -105,25 +70,25 @@ TEST(DnsTool, PrintsTheRecordsOfARealServerPromptly) {
   auto start = std::chrono::steady_clock::now();
   ToolRun run = Tool({"dns", "example.test", "--server", "127.0.0.1", "--port", port, "--type", "A,MX"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("example.test.\t300\tIN\tA\t192.0.2.10\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("example.test.\t300\tIN\tMX\t10 mail.example.test.\n"), std::string::npos) << run.out;
 
   run = Tool({"dns", "--json", "192.0.2.10", "-t", "ptr", "--server", "127.0.0.1", "--port", port});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("\"type\": \"PTR\", \"data\": \"host.example.test.\""), std::string::npos) << run.out;
 
   run = Tool({"dns", "example.test", "--raw", "--server", "127.0.0.1", "--port", port});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.rfind("0000  00 2e 12 00 85 80 00 01 00 01", 0), 0u) << run.out;
 
   // A type dnsmasq refuses to answer for this name is a failed job.
   run = Tool({"dns", "example.test", "--type", "HINFO", "--server", "127.0.0.1", "--port", port});
-  EXPECT_EQ(run.exitCode, 1) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out;
   EXPECT_NE(run.err.find("REFUSED for HINFO"), std::string::npos) << run.err;
 
-  EXPECT_EQ(Tool({"dns", "example.test", "--type", "BOGUS", "--server", "127.0.0.1"}).exitCode, 2);
-  EXPECT_EQ(Tool({"dns", "example.test"}).exitCode, 2);
+  EXPECT_EQ(Tool({"dns", "example.test", "--type", "BOGUS", "--server", "127.0.0.1"}).status, 2);
+  EXPECT_EQ(Tool({"dns", "example.test"}).status, 2);
 }
 
 TEST(TimeTool, DemoShowsTheTimeClientsAndTheResolver) {

@@ -13,6 +13,7 @@
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 namespace ktinet::test {
 namespace {
@@ -124,49 +125,6 @@ TEST(UpdateTool, HttpsNeedsItsAuthorityAndFtpWorksTheSame) {
 
 // ---- the live panel on a real terminal ------------------------------------------------------
 
-std::string Sh(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-class Tmux {
- public:
-  explicit Tmux(const std::string& command) {
-    FSocket = "ktinet-transfer-" + std::to_string(::getpid());
-    std::string err = Sh(Base() + " -f /dev/null new-session -d -x 100 -y 40 " + Quote(command) + " 2>&1");
-    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
-  }
-  ~Tmux() {
-    Sh(Base() + " kill-server 2>/dev/null");
-    const char* dir = std::getenv("TMUX_TMPDIR");
-    ::unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(::getuid()) + "/" +
-              FSocket)
-                 .c_str());
-  }
-  std::string Screen() { return Sh(Base() + " capture-pane -p -t 0 2>/dev/null"); }
-  void Keys(const std::string& keys) { Sh(Base() + " send-keys -t 0 " + keys); }
-  std::string WaitFor(const std::string& text, int ms = 15000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::string screen;
-    while (std::chrono::steady_clock::now() < until) {
-      screen = Screen();
-      if (screen.find(text) != std::string::npos) return screen;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
-    return screen;
-  }
-
- private:
-  std::string Base() const { return "tmux -L " + FSocket; }
-  std::string FSocket;
-};
-
 TEST(UpdateToolOnATerminal, ThePanelShowsProgressAndCKeyCancels) {
   ASSERT_EQ(system("command -v tmux >/dev/null 2>&1"), 0) << "tmux is needed for this test";
   TempDir dir;
@@ -182,7 +140,7 @@ TEST(UpdateToolOnATerminal, ThePanelShowsProgressAndCKeyCancels) {
 
   const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/f.bin";
   Tmux t("sh -c " + Quote("env -u http_proxy -u HTTP_PROXY -u KTINET_UI " + Quote(KTINET_TOOL) + " update " + url +
-                          " " + Quote(local) + "; echo EXIT=$?; sleep 60"));
+                          " " + Quote(local) + "; echo EXIT=$?; sleep 60"), 100, 40);
   std::string screen = t.WaitFor("of 2000000 bytes");
   EXPECT_NE(screen.find("Step 3: Download"), std::string::npos) << screen;
   EXPECT_NE(screen.find("ktinet update"), std::string::npos) << screen;

@@ -15,9 +15,12 @@
 #include "transfer/KtInStat.h"
 #include "vcl/TerminalBackend.h"
 #include "vcl/TerminalPanel.h"
+#include "support/Tmux.h"
 
 namespace ktinet {
 namespace {
+
+using test::Tmux;
 
 size_t Columns(const std::string& line) {
   size_t n = 0;
@@ -238,54 +241,12 @@ TEST(StatusPanel, OutputThatIsNoTerminalGetsThePanelWhenShownAndAsItEnded) {
 
 // ---- a real terminal -------------------------------------------------------------------------
 
-std::string Run(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
 
-// One detached tmux server on a socket of its own, killed when the test ends.
-class Tmux {
- public:
-  explicit Tmux(const std::string& command) {
-    FSocket = "ktinet-status-" + std::to_string(getpid());
-    std::string err = Run(Base() + " -f /dev/null new-session -d -x 90 -y 40 " + Quote(command) + " 2>&1");
-    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
-  }
-  ~Tmux() {
-    Run(Base() + " kill-server 2>/dev/null");
-    const char* dir = std::getenv("TMUX_TMPDIR");
-    unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(getuid()) + "/" + FSocket)
-               .c_str());
-  }
-  std::string Screen() { return Run(Base() + " capture-pane -p -t 0 2>/dev/null"); }
-  void Keys(const std::string& keys) { Run(Base() + " send-keys -t 0 " + keys); }
-  std::string WaitFor(const std::string& text, int ms = 15000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::string screen;
-    while (std::chrono::steady_clock::now() < until) {
-      screen = Screen();
-      if (screen.find(text) != std::string::npos) return screen;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
-    return screen;
-  }
-
- private:
-  std::string Base() const { return "tmux -u -L " + FSocket; }
-  std::string FSocket;
-};
 
 TEST(StatusPanelOnATerminal, DrawsInPlaceAndCancelsWithC) {
   ASSERT_EQ(system("command -v tmux >/dev/null 2>&1"), 0) << "tmux is needed for this test (scripts/install-deps)";
@@ -294,7 +255,7 @@ TEST(StatusPanelOnATerminal, DrawsInPlaceAndCancelsWithC) {
                        " status-demo --size 20000000 --block-ms 1 --step-ms 50 --title 'Demo updater'"
                        " --remote 127.0.0.1/f.bin --local /tmp/f.bin; code=$?; "
                        "[ \"$before\" = \"$(stty -g)\" ] && echo TTY-RESTORED; echo EXIT=$code; sleep 60";
-  Tmux t("env LANG=C.UTF-8 sh -c " + Quote(script));
+  Tmux t("env LANG=C.UTF-8 sh -c " + Quote(script), 90, 40, true);
   std::string screen = t.WaitFor("\u2588");
   EXPECT_NE(screen.find("Demo updater"), std::string::npos) << screen;
   EXPECT_NE(screen.find("Remote file: 127.0.0.1/f.bin"), std::string::npos) << screen;

@@ -13,9 +13,12 @@
 
 #include "transfer/KtILogOn.h"
 #include "vcl/TerminalBackend.h"
+#include "support/Tmux.h"
 
 namespace ktinet {
 namespace {
+
+using test::Tmux;
 
 std::string U8(const String& s) { return UTF8Encode(s); }
 
@@ -117,59 +120,12 @@ TEST(TerminalBackend, MessageBoxesWaitForAButton) {
 
 // ---- a real terminal -------------------------------------------------------------------------
 
-std::string Run(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
 
-// One detached tmux server of our own (its own socket), killed when the test ends.
-class Tmux {
- public:
-  explicit Tmux(const std::string& command) {
-    static int counter = 0;
-    FSocket = "ktinet-vcl-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-    std::string cmd = Base() + " -f /dev/null new-session -d -x 100 -y 30 " + Quote(command) + " 2>&1";
-    std::string err = Run(cmd);
-    if (!err.empty()) ADD_FAILURE() << "tmux new-session: " << err;
-  }
-  ~Tmux() {
-    Run(Base() + " kill-server 2>/dev/null");
-    // tmux leaves its socket file behind.
-    const char* dir = std::getenv("TMUX_TMPDIR");
-    unlink(((dir && *dir ? std::string(dir) : std::string("/tmp")) + "/tmux-" + std::to_string(getuid()) + "/" + FSocket)
-               .c_str());
-  }
-
-  std::string Screen() { return Run(Base() + " capture-pane -p -t 0 2>/dev/null"); }
-  void Keys(const std::string& keys) { Run(Base() + " send-keys -t 0 " + keys); }
-  // Waits (bounded) until the screen shows `text`; returns the screen either way.
-  std::string WaitFor(const std::string& text, int ms = 10000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::string screen;
-    while (std::chrono::steady_clock::now() < until) {
-      screen = Screen();
-      if (screen.find(text) != std::string::npos) return screen;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ADD_FAILURE() << "the screen never showed '" << text << "':\n" << screen;
-    return screen;
-  }
-
- private:
-  std::string Base() const { return "tmux -L " + FSocket; }
-  std::string FSocket;
-};
 
 std::string PromptScript(const std::string& extra) {
   // The shell records the terminal's settings around the program, to show that the

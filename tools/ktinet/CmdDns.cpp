@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "Json.h"
 #include "SocketOptions.h"
 #include "protocols/KtIDNS.h"
 
@@ -46,23 +47,6 @@ void PrintHex(const std::string& bytes) {
   }
 }
 
-std::string Json(const String& s) {
-  std::string out = "\"";
-  for (char c : UTF8Encode(s)) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string Flags(const TDNSMessage& m) {
   std::string f;
   if (m.QR()) f += " qr";
@@ -101,9 +85,9 @@ std::string JsonRecords(const std::vector<TDNSResourceRecord>& records) {
   std::string out = "[";
   for (size_t i = 0; i < records.size(); ++i) {
     const auto& rr = records[i];
-    out += std::string(i ? ", " : "") + "{\"name\": " + Json(rr.Name) + ", \"ttl\": " + std::to_string(rr.TTL) +
-           ", \"class\": " + Json(DNSClassName(rr.Class)) + ", \"type\": " + Json(DNSTypeName(rr.Type)) +
-           ", \"data\": " + Json(rr.Data) + "}";
+    out += std::string(i ? ", " : "") + "{\"name\": " + JsonText(rr.Name) + ", \"ttl\": " + std::to_string(rr.TTL) +
+           ", \"class\": " + JsonText(DNSClassName(rr.Class)) + ", \"type\": " + JsonText(DNSTypeName(rr.Type)) +
+           ", \"data\": " + JsonText(rr.Data) + "}";
   }
   return out + "]";
 }
@@ -112,13 +96,13 @@ void PrintJson(const std::vector<TDNSMessage>& messages) {
   std::cout << "[";
   for (size_t i = 0; i < messages.size(); ++i) {
     const auto& m = messages[i];
-    std::cout << (i ? ",\n " : "") << "{\"id\": " << m.ID << ", \"status\": " << Json(DNSRCodeName(m.RCode()))
-              << ", \"flags\": " << Json(UTF8ToString(Flags(m).empty() ? "" : Flags(m).substr(1)))
+    std::cout << (i ? ",\n " : "") << "{\"id\": " << m.ID << ", \"status\": " << JsonText(DNSRCodeName(m.RCode()))
+              << ", \"flags\": " << JsonText(UTF8ToString(Flags(m).empty() ? "" : Flags(m).substr(1)))
               << ", \"questions\": [";
     for (size_t q = 0; q < m.Questions.size(); ++q)
-      std::cout << (q ? ", " : "") << "{\"name\": " << Json(m.Questions[q].Name)
-                << ", \"class\": " << Json(DNSClassName(m.Questions[q].Class))
-                << ", \"type\": " << Json(DNSTypeName(m.Questions[q].Type)) << "}";
+      std::cout << (q ? ", " : "") << "{\"name\": " << JsonText(m.Questions[q].Name)
+                << ", \"class\": " << JsonText(DNSClassName(m.Questions[q].Class))
+                << ", \"type\": " << JsonText(DNSTypeName(m.Questions[q].Type)) << "}";
     std::cout << "], \"answer\": " << JsonRecords(m.Answers) << ", \"authority\": " << JsonRecords(m.Authority)
               << ", \"additional\": " << JsonRecords(m.Additional) << "}";
   }

@@ -42,38 +42,6 @@ using Source = feeds::Remote;
 
 Source ParseSource(const std::string& text) { return feeds::ParseRemote(text, ""); }
 
-const char* StatusWord(TKtIStatus status) {
-  switch (status) {
-    case isFinished: return "finished";
-    case isSkipped: return "skipped";
-    case isNotFound: return "not found";
-    case isFailed: return "failed";
-    case isInProgress: return "in progress";
-  }
-  return "?";
-}
-
-std::string Json(const String& text) {
-  std::string s = UTF8Encode(text), out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string OneLine(const String& text) {
   std::string s = UTF8Encode(text);
@@ -103,16 +71,16 @@ std::string TreeText(const TTreeView* tree) {
 
 std::string TreeJson(const String& file, const char* status, const TTreeView* tree) {
   std::ostringstream out;
-  out << "{\"file\": " << Json(file) << ", \"status\": " << (status ? Json(UTF8ToString(status)) : "null")
+  out << "{\"file\": " << feeds::JsonText(file) << ", \"status\": " << (status ? feeds::JsonText(UTF8ToString(status)) : "null")
       << ", \"groups\": [";
   if (tree) {
     bool firstGroup = true;
     for (TTreeNode* group = tree->Items()->GetFirstNode(); group; group = group->GetNextSibling()) {
-      out << (firstGroup ? "" : ", ") << "{\"caption\": " << Json(group->Text()) << ", \"entries\": [";
+      out << (firstGroup ? "" : ", ") << "{\"caption\": " << feeds::JsonText(group->Text()) << ", \"entries\": [";
       firstGroup = false;
       for (int i = 0; i < group->Count(); ++i) {
         const TTreeNode* entry = group->Item(i);
-        out << (i ? ", " : "") << "{\"caption\": " << Json(entry->Text()) << ", \"link\": " << Json(LinkOf(entry))
+        out << (i ? ", " : "") << "{\"caption\": " << feeds::JsonText(entry->Text()) << ", \"link\": " << feeds::JsonText(LinkOf(entry))
             << ", \"new\": " << (entry->Bold() ? "true" : "false") << "}";
       }
       out << "]}";
@@ -164,7 +132,7 @@ int RunNews(const Args& args) {
     news.SetRemoteFileName(UTF8ToString(source.path));
     news.SetShowMode(mode);
     news.Execute();
-    status = StatusWord(news.Status());
+    status = feeds::StatusText(news.Status());
     failed = news.Status() == isFailed || news.Status() == isNotFound;
   }
 
@@ -224,7 +192,7 @@ DemoOutcome RunDemoNews() {
     news.SetNewsFile(UTF8ToString(newsFile));
     news.Proxy()->SetUseProxy(false);
     if (!news.Execute() || news.Status() != isFinished || !news.Tree()) {
-      report = std::string("status ") + StatusWord(news.Status());
+      report = std::string("status ") + feeds::StatusText(news.Status());
       return false;
     }
     int total = 0, fresh = 0;

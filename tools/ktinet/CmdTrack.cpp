@@ -21,6 +21,7 @@
 #endif
 
 #include "Cli.h"
+#include "Json.h"
 #include "core/ktiutil.h"
 #include "Demo.h"
 #include "DemoServers.h"
@@ -34,28 +35,6 @@ namespace ktinet::cli {
 
 namespace {
 
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-std::string Json(const String& s) { return Json(UTF8Encode(s)); }
 
 std::string When(TDateTime t, bool withTime) {
   if (t == 0) return std::string();
@@ -122,33 +101,33 @@ void PrintPlain(std::ostream& out, const String& number, const Shipment& s, cons
 }
 
 std::string AddressJson(const TKtInetActivityAddress& a) {
-  return "{\"addressLine1\":" + Json(Text(a.AddressLine1())) + ",\"addressLine2\":" + Json(Text(a.AddressLine2())) +
-         ",\"addressLine3\":" + Json(Text(a.AddressLine3())) + ",\"city\":" + Json(Text(a.City())) +
-         ",\"postalCode\":" + Json(Text(a.PostalCode())) +
+  return "{\"addressLine1\":" + JsonText(Text(a.AddressLine1())) + ",\"addressLine2\":" + JsonText(Text(a.AddressLine2())) +
+         ",\"addressLine3\":" + JsonText(Text(a.AddressLine3())) + ",\"city\":" + JsonText(Text(a.City())) +
+         ",\"postalCode\":" + JsonText(Text(a.PostalCode())) +
 #if !KTINET_LEGACY_TRACKERS
-         ",\"state\":" + Json(Text(a.State())) +
+         ",\"state\":" + JsonText(Text(a.State())) +
 #endif
-         ",\"country\":" + Json(Text(a.Country())) + "}";
+         ",\"country\":" + JsonText(Text(a.Country())) + "}";
 }
 
 void PrintJson(std::ostream& out, const std::string& carrier, const String& number, const Shipment& s,
                const TKtInetActivities& list) {
-  out << "{\"carrier\":" << Json(carrier) << ",\"trackingNumber\":" << Json(number)
-      << ",\"identificationNumber\":" << Json(Text(s.IdentificationNumber)) << ",\"shipperNumber\":" << Json(Text(s.ShipperNumber))
+  out << "{\"carrier\":" << JsonText(carrier) << ",\"trackingNumber\":" << JsonText(number)
+      << ",\"identificationNumber\":" << JsonText(Text(s.IdentificationNumber)) << ",\"shipperNumber\":" << JsonText(Text(s.ShipperNumber))
       << ",\"shipperAddress\":" << AddressJson(*s.Shipper) << ",\"shipToAddress\":" << AddressJson(*s.ShipTo)
-      << ",\"serviceCode\":" << Json(Text(s.ServiceCode)) << ",\"serviceDescription\":" << Json(Text(s.ServiceDescription))
-      << ",\"shipmentWeight\":" << Json(Text(s.Weight)) << ",\"shipmentWeightUnits\":" << Json(Text(s.WeightUnits))
-      << ",\"pickupDate\":" << (s.PickupDate == 0 ? std::string("null") : Json(When(s.PickupDate, false)))
+      << ",\"serviceCode\":" << JsonText(Text(s.ServiceCode)) << ",\"serviceDescription\":" << JsonText(Text(s.ServiceDescription))
+      << ",\"shipmentWeight\":" << JsonText(Text(s.Weight)) << ",\"shipmentWeightUnits\":" << JsonText(Text(s.WeightUnits))
+      << ",\"pickupDate\":" << (s.PickupDate == 0 ? std::string("null") : JsonText(When(s.PickupDate, false)))
       << ",\"activities\":[";
   for (int i = 0; i < list.Count(); ++i) {
     const TKtInetActivity& a = *list.Items(i);
     if (i) out << ",";
-    out << "{\"dateTime\":" << (a.DateTime() == 0 ? std::string("null") : Json(When(a.DateTime(), true)))
-        << ",\"statusTypeCode\":" << Json(Text(a.StatusTypeCode()))
-        << ",\"statusTypeDescription\":" << Json(Text(a.StatusTypeDescription()))
-        << ",\"statusCode\":" << Json(Text(a.StatusCode())) << ",\"locationCode\":" << Json(Text(a.LocationCode()))
-        << ",\"locationDescription\":" << Json(Text(a.LocationDescription()))
-        << ",\"signedForByName\":" << Json(Text(a.LocationSignedForByName()))
+    out << "{\"dateTime\":" << (a.DateTime() == 0 ? std::string("null") : JsonText(When(a.DateTime(), true)))
+        << ",\"statusTypeCode\":" << JsonText(Text(a.StatusTypeCode()))
+        << ",\"statusTypeDescription\":" << JsonText(Text(a.StatusTypeDescription()))
+        << ",\"statusCode\":" << JsonText(Text(a.StatusCode())) << ",\"locationCode\":" << JsonText(Text(a.LocationCode()))
+        << ",\"locationDescription\":" << JsonText(Text(a.LocationDescription()))
+        << ",\"signedForByName\":" << JsonText(Text(a.LocationSignedForByName()))
         << ",\"location\":" << AddressJson(*a.Location()) << "}";
   }
   out << "]}\n";
@@ -175,7 +154,7 @@ std::string OneLine(const String& s) {
 // The lines of a list, for the JSON arrays.
 std::string LinesJson(const TStrings& list) {
   std::string out = "[";
-  for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + Json(Text(list[i]));
+  for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + JsonText(Text(list[i]));
   return out + "]";
 }
 
@@ -224,7 +203,7 @@ int RunFedEx(const Args& args, const String& number) {
     return kExitFailed;
   }
   if (args.Has("--json")) {
-    std::cout << "{\"carrier\":\"fedex\",\"trackingNumber\":" << Json(number) << ",\"shipmentInfo\":" << LinesJson(info)
+    std::cout << "{\"carrier\":\"fedex\",\"trackingNumber\":" << JsonText(number) << ",\"shipmentInfo\":" << LinesJson(info)
               << ",\"activity\":" << LinesJson(activity) << "}\n";
     return kExitOk;
   }

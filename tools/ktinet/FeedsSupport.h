@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "Json.h"
 #include "rtl/System.h"
 #include "transfer/ktiupdate.h"
 
@@ -90,30 +91,7 @@ inline const char* StatusText(TKtIStatus status) {
   return "?";
 }
 
-// A JSON string literal of UTF-8 text.
-inline std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-inline std::string JsonText(const String& s) { return JsonText(UTF8Encode(s)); }
+using cli::JsonText;
 
 }  // namespace ktinet::cli::feeds
 
