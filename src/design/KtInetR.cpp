@@ -61,6 +61,7 @@ void Register() {
 void RegisterFormClasses() {
   RegisterClass(TDataModule::StaticClassInfo());
   RegisterClass(TImage::StaticClassInfo());
+  RegisterClass(TPanel::StaticClassInfo());
   RegisterClass(TKtIDNSResolver::StaticClassInfo());
 }
 

@@ -31,7 +31,8 @@ class TKtInetAboutProperty : public TStringProperty {
 void Register();
 
 // The classes a form file may name besides the palette components: the form-file root
-// (TDataModule), the image control the remote image shows its picture in, and the DNS resolver.
+// (TDataModule), the image control the remote image shows its picture in, the panel the news
+// browser may show its tree in, and the DNS resolver.
 void RegisterFormClasses();
 
 }  // namespace ktinet

@@ -107,6 +107,19 @@ void TTimer::Check() {
   handler(this);
 }
 
+// A form file may hold a panel for the news browser to show its tree in.
+const TClassInfo* TPanel::StaticClassInfo() {
+  static const TClassInfo* info = TClassBuilder<TPanel>(u"TPanel", nullptr)
+                                      .Component()
+                                      .Property(u"Caption", &TPanel::Caption, &TPanel::SetCaption)
+                                      .Property(u"BevelOuter", &TPanel::BevelOuter, &TPanel::SetBevelOuter)
+                                      .Default(bvRaised)
+                                      .Property(u"BevelInner", &TPanel::BevelInner, &TPanel::SetBevelInner)
+                                      .Default(bvNone)
+                                      .Build();
+  return info;
+}
+
 const TClassInfo* TImage::StaticClassInfo() {
   static const TClassInfo* info = TClassBuilder<TImage>(u"TImage", nullptr).Component().Build();
   return info;

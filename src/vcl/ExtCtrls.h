@@ -56,9 +56,11 @@ class TImage : public TControl {
 };
 
 enum TPanelBevel { bvNone, bvLowered, bvRaised, bvSpace };
+KTINET_ENUM_TYPE(TPanelBevel, u"bvNone", u"bvLowered", u"bvRaised", u"bvSpace")
 
 // A container with a colour and bevels; a text backend draws its children.
 class TPanel : public TWinControl {
+  KTINET_PUBLISHED(TPanel)
  public:
   explicit TPanel(TComponent* AOwner);
   TPanelBevel BevelOuter() const { return FBevelOuter; }

@@ -15,6 +15,7 @@
 #include "protocols/KtIHTTP.h"
 #include "protocols/KtWhoIs.h"
 #include "rtl/FormFiles.h"
+#include "transfer/ktidirect.h"
 #include "transfer/ktiimage.h"
 #include "transfer/ktiupdate.h"
 #include "vcl/ExtCtrls.h"
@@ -255,6 +256,30 @@ TEST_F(Design, RemoteImageLoadedActiveRunsItsTimerAndFindsItsImageControl) {
   EXPECT_THROW(ReadComponentText(u"object D: TDataModule\n  object R: TKtRemoteImage\n    Image = D\n  end\nend\n"),
                EReadError)
       << "a reference to a component of the wrong class is refused";
+}
+
+TEST_F(Design, NewsBrowserFindsThePanelItShowsItsTreeIn) {
+  auto root = ReadComponentText(
+      u"object DataModule1: TDataModule\n"
+      u"  object WebDirect1: TKtWebDirect\n"
+      u"    ParentControl = Panel1\n"
+      u"    ShowMode = omNever\n"
+      u"  end\n"
+      u"  object Panel1: TPanel\n"
+      u"    Caption = 'News'\n"
+      u"    BevelOuter = bvLowered\n"
+      u"  end\n"
+      u"end\n");
+  auto* direct = dynamic_cast<TKtWebDirect*>(root->FindComponent(u"WebDirect1"));
+  auto* panel = dynamic_cast<TPanel*>(root->FindComponent(u"Panel1"));
+  ASSERT_TRUE(direct && panel);
+  EXPECT_EQ(direct->ParentControl(), panel);
+  EXPECT_EQ(direct->ShowMode(), omNever);
+  EXPECT_EQ(panel->Caption(), u"News");
+  EXPECT_EQ(panel->BevelOuter(), bvLowered);
+  const std::string text = UTF8Encode(WriteComponentText(root.get()));
+  EXPECT_NE(text.find("    ParentControl = Panel1\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("BevelInner"), std::string::npos) << "a default stays out";
 }
 
 TEST_F(Design, WhoisServerTableIsStoredOnlyWhenEdited) {
