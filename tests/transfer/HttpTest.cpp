@@ -422,8 +422,7 @@ TEST(HttpProxy, TheNamedProxyGetsItsPortAndTheSystemProxyIsTakenEachRun) {
   EXPECT_TRUE(v.Proxy()->UseProxy());
   EXPECT_EQ(v.Proxy()->Port(), proxy.Port());
   EXPECT_EQ(ReadFileBytes(local / "g.bin"), "through the proxy\n");
-  const std::string log = proxy.AccessLog();
-  EXPECT_EQ(Count(log, request), 2u) << log;
+  EXPECT_EQ(LoggedCount(proxy, request, 2), 2u) << proxy.AccessLog();
 }
 
 }  // namespace
