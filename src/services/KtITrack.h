@@ -1,12 +1,13 @@
-// What the parcel trackers share: the address of a tracking event, one event, the collection of
-// events, and TKtInetCustomTracker, which posts the carrier's request over HTTPS and collects the
-// answer for the concrete tracker to parse.
+// What the parcel trackers share: the tracking events (services/KtIActivity.h) and
+// TKtInetCustomTracker, which posts the carrier's request over HTTPS and collects the answer for
+// the concrete tracker to parse.
 #pragma once
 
 #include <memory>
 
 #include "rtl/Classes.h"
 #include "rtl/DateTime.h"
+#include "services/KtIActivity.h"
 #include "services/KtITrackXml.h"
 #include "transfer/ktiupdate.h"
 #include "rtl/TypInfo.h"
@@ -15,85 +16,6 @@ namespace ktinet {
 
 class TKtXMLEngine;
 class TKtXMLItem;
-
-class TKtInetActivityAddress : public TPersistent {
-  KTINET_PUBLISHED(TKtInetActivityAddress)
- public:
-  void Assign(const TPersistent* Source) override;
-
-  const String& AddressLine1() const { return FAddressLine1; }
-  void SetAddressLine1(const String& Value) { FAddressLine1 = Value; }
-  const String& AddressLine2() const { return FAddressLine2; }
-  void SetAddressLine2(const String& Value) { FAddressLine2 = Value; }
-  const String& AddressLine3() const { return FAddressLine3; }
-  void SetAddressLine3(const String& Value) { FAddressLine3 = Value; }
-  const String& City() const { return FCity; }
-  void SetCity(const String& Value) { FCity = Value; }
-  const String& PostalCode() const { return FPostalCode; }
-  void SetPostalCode(const String& Value) { FPostalCode = Value; }
-  const String& State() const { return FState; }
-  void SetState(const String& Value) { FState = Value; }
-  const String& Country() const { return FCountry; }
-  void SetCountry(const String& Value) { FCountry = Value; }
-
-  // The non-empty parts, in declaration order, joined by one blank.
-  String Text() const;
-
- private:
-  String FAddressLine1, FAddressLine2, FAddressLine3, FCity, FPostalCode, FState, FCountry;
-};
-
-class TKtInetActivity : public TCollectionItem {
-  KTINET_PUBLISHED(TKtInetActivity)
- public:
-  explicit TKtInetActivity(TCollection* Collection);
-  ~TKtInetActivity() override;
-  void Assign(const TPersistent* Source) override;
-
-  const String& LocationCode() const { return FLocationCode; }
-  void SetLocationCode(const String& Value) { FLocationCode = Value; }
-  TKtInetActivityAddress* Location() const { return FLocation.get(); }
-  void SetLocation(const TKtInetActivityAddress* Value) { FLocation->Assign(Value); }
-  const String& LocationDescription() const { return FLocationDescription; }
-  void SetLocationDescription(const String& Value) { FLocationDescription = Value; }
-  const String& LocationSignedForByName() const { return FLocationSignedForByName; }
-  void SetLocationSignedForByName(const String& Value) { FLocationSignedForByName = Value; }
-  const String& StatusTypeCode() const { return FStatusTypeCode; }
-  void SetStatusTypeCode(const String& Value) { FStatusTypeCode = Value; }
-  const String& StatusTypeDescription() const { return FStatusTypeDescription; }
-  void SetStatusTypeDescription(const String& Value) { FStatusTypeDescription = Value; }
-  const String& StatusCode() const { return FStatusCode; }
-  void SetStatusCode(const String& Value) { FStatusCode = Value; }
-  TDateTime DateTime() const { return FDateTime; }
-  void SetDateTime(TDateTime Value) { FDateTime = Value; }
-
- private:
-  String FLocationCode;
-  std::unique_ptr<TKtInetActivityAddress> FLocation;
-  String FLocationDescription;
-  String FLocationSignedForByName;
-  String FStatusTypeCode;
-  String FStatusTypeDescription;
-  String FStatusCode;
-  TDateTime FDateTime = 0;
-};
-
-class TKtInetActivities : public TCollection {
- public:
-  explicit TKtInetActivities(TComponent* KtInetCntrl);
-
-  TKtInetActivity* Add() { return static_cast<TKtInetActivity*>(TCollection::Add()); }
-  TKtInetActivity* Items(int Index) const { return static_cast<TKtInetActivity*>(TCollection::Items(Index)); }
-  TKtInetActivity* operator[](int Index) const { return Items(Index); }
-  // Copies Value into the existing item at Index.
-  void SetItems(int Index, const TKtInetActivity* Value) { Items(Index)->Assign(Value); }
-
- protected:
-  TPersistent* GetOwner() const override;
-
- private:
-  TComponent* FKtInetControl;
-};
 
 class TKtInetCustomTracker : public TKtCustomWebComponent {
   KTINET_PUBLISHED(TKtInetCustomTracker)

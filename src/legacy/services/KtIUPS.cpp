@@ -6,71 +6,6 @@
 
 namespace ktinet {
 
-// ---- TKtInetActivityAddress --------------------------------------------------------------------
-
-void TKtInetActivityAddress::Assign(const TPersistent* Source) {
-  if (auto* src = dynamic_cast<const TKtInetActivityAddress*>(Source)) {
-    FAddressLine1 = src->FAddressLine1;
-    FAddressLine2 = src->FAddressLine2;
-    FAddressLine3 = src->FAddressLine3;
-    FCity = src->FCity;
-    FPostalCode = src->FPostalCode;
-    FCountry = src->FCountry;
-    return;
-  }
-  TPersistent::Assign(Source);
-}
-
-String TKtInetActivityAddress::Text() const {
-  String out;
-  for (const String* part : {&FAddressLine1, &FAddressLine2, &FAddressLine3, &FCity, &FPostalCode, &FCountry}) {
-    if (part->empty()) continue;
-    if (!out.empty()) out += u' ';
-    out += *part;
-  }
-  return out;
-}
-
-// ---- TKtInetActivity ---------------------------------------------------------------------------
-
-TKtInetActivity::TKtInetActivity(TCollection* Collection)
-    : TCollectionItem(Collection), FLocation(std::make_unique<TKtInetActivityAddress>()) {}
-
-TKtInetActivity::~TKtInetActivity() = default;
-
-void TKtInetActivity::Assign(const TPersistent* Source) {
-  auto* src = dynamic_cast<const TKtInetActivity*>(Source);
-  if (!src) {
-    TCollectionItem::Assign(Source);
-    return;
-  }
-  // The collection hears of one change, also when a copy fails half-way.
-  TCollection* owner = Collection();
-  if (owner) owner->BeginUpdate();
-  try {
-    FLocationCode = src->FLocationCode;
-    FLocation->Assign(src->FLocation.get());
-    FLocationDescription = src->FLocationDescription;
-    FLocationSignedForByName = src->FLocationSignedForByName;
-    FStatusTypeCode = src->FStatusTypeCode;
-    FStatusTypeDescription = src->FStatusTypeDescription;
-    FStatusCode = src->FStatusCode;
-    FDateTime = src->FDateTime;
-  } catch (...) {
-    if (owner) owner->EndUpdate();
-    throw;
-  }
-  if (owner) owner->EndUpdate();
-}
-
-// ---- TKtInetActivities -------------------------------------------------------------------------
-
-TKtInetActivities::TKtInetActivities(TComponent* KtInetCntrl)
-    : TCollection([](TCollection* c) -> TCollectionItem* { return new TKtInetActivity(c); }),
-      FKtInetControl(KtInetCntrl) {}
-
-TPersistent* TKtInetActivities::GetOwner() const { return FKtInetControl; }
-
 // ---- TKtUPSTracker -----------------------------------------------------------------------------
 
 TKtUPSTracker::TKtUPSTracker(TComponent* AOwner)
@@ -159,34 +94,6 @@ void TKtUPSTracker::ParseXMLResponse() {
 }
 
 // ---- Published properties ----------------------------------------------------------------------
-
-const TClassInfo* TKtInetActivityAddress::StaticClassInfo() {
-  static const TClassInfo* info = TClassBuilder<TKtInetActivityAddress>(u"TKtInetActivityAddress", nullptr)
-      .Property(u"AddressLine1", &TKtInetActivityAddress::AddressLine1, &TKtInetActivityAddress::SetAddressLine1)
-      .Property(u"AddressLine2", &TKtInetActivityAddress::AddressLine2, &TKtInetActivityAddress::SetAddressLine2)
-      .Property(u"AddressLine3", &TKtInetActivityAddress::AddressLine3, &TKtInetActivityAddress::SetAddressLine3)
-      .Property(u"City", &TKtInetActivityAddress::City, &TKtInetActivityAddress::SetCity)
-      .Property(u"PostalCode", &TKtInetActivityAddress::PostalCode, &TKtInetActivityAddress::SetPostalCode)
-      .Property(u"Country", &TKtInetActivityAddress::Country, &TKtInetActivityAddress::SetCountry)
-      .Build();
-  return info;
-}
-
-const TClassInfo* TKtInetActivity::StaticClassInfo() {
-  static const TClassInfo* info = TClassBuilder<TKtInetActivity>(u"TKtInetActivity", nullptr)
-      .Property(u"LocationCode", &TKtInetActivity::LocationCode, &TKtInetActivity::SetLocationCode)
-      .Property(u"Location", &TKtInetActivity::Location)
-      .Property(u"LocationDescription", &TKtInetActivity::LocationDescription, &TKtInetActivity::SetLocationDescription)
-      .Property(u"LocationSignedForByName", &TKtInetActivity::LocationSignedForByName,
-                &TKtInetActivity::SetLocationSignedForByName)
-      .Property(u"StatusTypeCode", &TKtInetActivity::StatusTypeCode, &TKtInetActivity::SetStatusTypeCode)
-      .Property(u"StatusTypeDescription", &TKtInetActivity::StatusTypeDescription,
-                &TKtInetActivity::SetStatusTypeDescription)
-      .Property(u"StatusCode", &TKtInetActivity::StatusCode, &TKtInetActivity::SetStatusCode)
-      .Property(u"DateTime", &TKtInetActivity::DateTime, &TKtInetActivity::SetDateTime)
-      .Build();
-  return info;
-}
 
 const TClassInfo* TKtUPSTracker::StaticClassInfo() {
   static const TClassInfo* info = TClassBuilder<TKtUPSTracker>(u"TKtUPSTracker", TKtCustomWebComponent::StaticClassInfo())

@@ -1,7 +1,7 @@
-// The parcel tracking of the build for host version 10: the address, event and event collection
-// of a shipment's history, and TKtUPSTracker, which posts its UPS XML tracking request over HTTPS
-// itself (there is no tracker base in this build) and reads the TrackResponse into shipment
-// properties and activities. The address here has no State.
+// The parcel tracking of the build for host version 10: the events of a shipment's history (the
+// shared services/KtIActivity.h, over this build's address without State) and TKtUPSTracker, which
+// posts its UPS XML tracking request over HTTPS itself (there is no tracker base in this build) and
+// reads the TrackResponse into shipment properties and activities.
 #pragma once
 
 #include <memory>
@@ -9,89 +9,11 @@
 #include "rtl/Classes.h"
 #include "rtl/DateTime.h"
 #include "rtl/TypInfo.h"
+#include "services/KtIActivity.h"
 #include "services/KtITrackXml.h"
 #include "transfer/ktiupdate.h"
 
 namespace ktinet {
-
-class TKtInetActivityAddress : public TPersistent {
-  KTINET_PUBLISHED(TKtInetActivityAddress)
-
- public:
-  void Assign(const TPersistent* Source) override;
-
-  const String& AddressLine1() const { return FAddressLine1; }
-  void SetAddressLine1(const String& Value) { FAddressLine1 = Value; }
-  const String& AddressLine2() const { return FAddressLine2; }
-  void SetAddressLine2(const String& Value) { FAddressLine2 = Value; }
-  const String& AddressLine3() const { return FAddressLine3; }
-  void SetAddressLine3(const String& Value) { FAddressLine3 = Value; }
-  const String& City() const { return FCity; }
-  void SetCity(const String& Value) { FCity = Value; }
-  const String& PostalCode() const { return FPostalCode; }
-  void SetPostalCode(const String& Value) { FPostalCode = Value; }
-  const String& Country() const { return FCountry; }
-  void SetCountry(const String& Value) { FCountry = Value; }
-
-  // The non-empty parts, in declaration order, joined by one blank.
-  String Text() const;
-
- private:
-  String FAddressLine1, FAddressLine2, FAddressLine3, FCity, FPostalCode, FCountry;
-};
-
-class TKtInetActivity : public TCollectionItem {
-  KTINET_PUBLISHED(TKtInetActivity)
-
- public:
-  explicit TKtInetActivity(TCollection* Collection);
-  ~TKtInetActivity() override;
-  void Assign(const TPersistent* Source) override;
-
-  const String& LocationCode() const { return FLocationCode; }
-  void SetLocationCode(const String& Value) { FLocationCode = Value; }
-  TKtInetActivityAddress* Location() const { return FLocation.get(); }
-  void SetLocation(const TKtInetActivityAddress* Value) { FLocation->Assign(Value); }
-  const String& LocationDescription() const { return FLocationDescription; }
-  void SetLocationDescription(const String& Value) { FLocationDescription = Value; }
-  const String& LocationSignedForByName() const { return FLocationSignedForByName; }
-  void SetLocationSignedForByName(const String& Value) { FLocationSignedForByName = Value; }
-  const String& StatusTypeCode() const { return FStatusTypeCode; }
-  void SetStatusTypeCode(const String& Value) { FStatusTypeCode = Value; }
-  const String& StatusTypeDescription() const { return FStatusTypeDescription; }
-  void SetStatusTypeDescription(const String& Value) { FStatusTypeDescription = Value; }
-  const String& StatusCode() const { return FStatusCode; }
-  void SetStatusCode(const String& Value) { FStatusCode = Value; }
-  TDateTime DateTime() const { return FDateTime; }
-  void SetDateTime(TDateTime Value) { FDateTime = Value; }
-
- private:
-  String FLocationCode;
-  std::unique_ptr<TKtInetActivityAddress> FLocation;
-  String FLocationDescription;
-  String FLocationSignedForByName;
-  String FStatusTypeCode;
-  String FStatusTypeDescription;
-  String FStatusCode;
-  TDateTime FDateTime = 0;
-};
-
-class TKtInetActivities : public TCollection {
- public:
-  explicit TKtInetActivities(TComponent* KtInetCntrl);
-
-  TKtInetActivity* Add() { return static_cast<TKtInetActivity*>(TCollection::Add()); }
-  TKtInetActivity* Items(int Index) const { return static_cast<TKtInetActivity*>(TCollection::Items(Index)); }
-  TKtInetActivity* operator[](int Index) const { return Items(Index); }
-  // Copies Value into the existing item at Index.
-  void SetItems(int Index, const TKtInetActivity* Value) { Items(Index)->Assign(Value); }
-
- protected:
-  TPersistent* GetOwner() const override;
-
- private:
-  TComponent* FKtInetControl;
-};
 
 class TKtUPSTracker : public TKtCustomWebComponent {
   KTINET_PUBLISHED(TKtUPSTracker)
