@@ -43,12 +43,6 @@ const char16_t* const kAttributeNames[] = {u"paValueList", u"paSubProperties", u
   throw EPropertyError(u"Invalid property value '" + value + u"' for " + p->Name + u" (" + p->Type->Name + u")");
 }
 
-int IndexOfName(const TTypeInfo* t, const String& name) {
-  for (size_t i = 0; i < t->EnumNames.size(); ++i)
-    if (SameText(t->EnumNames[i], name)) return static_cast<int>(i);
-  return -1;
-}
-
 }  // namespace
 
 String TPropertyAttributes::Text() const {
@@ -105,16 +99,14 @@ void TPropertyEditor::SetValue(const String& Value) {
       return;
     }
     case tkEnumeration: {
-      int v = IndexOfName(t, Trim(Value));
+      int v = GetEnumValue(t, Trim(Value));
       if (v < 0) BadValue(FProp, Value);
       FProp->SetOrd(FInstance, v);
       return;
     }
     case tkFloat: {
-      std::string s = UTF8Encode(Trim(Value));
-      char* end = nullptr;
-      double v = std::strtod(s.c_str(), &end);
-      if (s.empty() || !end || *end != '\0' || !std::isfinite(v)) BadValue(FProp, Value);
+      double v = 0;
+      if (!TryStrToFloat(Trim(Value), v)) BadValue(FProp, Value);
       FProp->SetFloat(FInstance, v);
       return;
     }

@@ -484,7 +484,7 @@ class TReader {
         }
         case tkEnumeration: {
           if (P.Kind() != tIdent) BadValue(where, prop, line);
-          const int v = IndexOfName(t, P.Text());
+          const int v = GetEnumValue(t, P.Text());
           if (v < 0) P.Fail(line, u"error reading " + where + u": " + P.Text() + u" is not a value of " + t->Name);
           P.Next();
           prop->SetOrd(obj, v);
@@ -495,7 +495,7 @@ class TReader {
           std::uint64_t bits = 0;
           while (!P.IsSymbol(u']')) {
             if (P.Kind() != tIdent) BadValue(where, prop, line);
-            const int v = IndexOfName(t, P.Text());
+            const int v = GetEnumValue(t, P.Text());
             if (v < 0 || v >= 64) P.Fail(line, u"error reading " + where + u": " + P.Text() + u" is not an element of " + t->Name);
             bits |= std::uint64_t{1} << v;
             P.Next();
@@ -509,7 +509,7 @@ class TReader {
         case tkFloat: {
           if (P.Kind() != tFloat && P.Kind() != tInteger) BadValue(where, prop, line);
           double v = 0;
-          if (!ParseFloat(P.Text(), v)) BadValue(where, prop, line);
+          if (!TryStrToFloat(P.Text(), v)) BadValue(where, prop, line);
           P.Next();
           prop->SetFloat(obj, v);
           return;
@@ -582,7 +582,6 @@ class TReader {
   }
 
   void ReadStrings(TStrings* list, const String& where) {
-    const int line = P.Line();
     P.ExpectSymbol(u'(');
     list->BeginUpdate();
     struct TEndUpdate {
@@ -595,7 +594,6 @@ class TReader {
       list->Add(P.ReadStringValue());
     }
     P.Next();
-    (void)line;
   }
 
   void StartLoading(TComponent* c) {
@@ -618,12 +616,6 @@ class TReader {
     for (TComponent* c : FLoading) c->Loaded();
   }
 
-  static int IndexOfName(const TTypeInfo* t, const String& name) {
-    for (size_t i = 0; i < t->EnumNames.size(); ++i)
-      if (SameText(t->EnumNames[i], name)) return static_cast<int>(i);
-    return -1;
-  }
-
   static bool ParseInteger(const String& text, long long& v) {
     std::string s = UTF8Encode(text);
     if (s.empty()) return false;
@@ -632,13 +624,6 @@ class TReader {
     if (s[0] == '$') v = static_cast<long long>(std::strtoull(s.c_str() + 1, &end, 16));
     else v = std::strtoll(s.c_str(), &end, 10);
     return errno == 0 && end && *end == '\0' && end != s.c_str() + (s[0] == '$' ? 1 : 0);
-  }
-
-  static bool ParseFloat(const String& text, double& v) {
-    std::string s = UTF8Encode(text);
-    char* end = nullptr;
-    v = std::strtod(s.c_str(), &end);
-    return end && *end == '\0' && std::isfinite(v);
   }
 
   TParser P;

@@ -570,6 +570,16 @@ String FloatToStr(double v) {
   return Ascii(((neg ? "-" : "") + text).c_str());
 }
 
+bool TryStrToFloat(const String& s, double& out) {
+  const std::string text = UTF8Encode(s);
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (!end || *end != '\0' || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
 String BoolToStr(bool b, bool useBoolStrs) {
   if (useBoolStrs) return b ? u"True" : u"False";
   return b ? u"-1" : u"0";

@@ -92,6 +92,8 @@ int StrToIntDef(const String& s, int fallback);
 bool TryStrToInt(const String& s, int& out);
 bool TryStrToInt64(const String& s, long long& out);
 String FloatToStr(double v);
+// A finite number in C notation ("46000.25", "-1e3"); false for anything else, blanks included.
+bool TryStrToFloat(const String& s, double& out);
 String BoolToStr(bool b, bool useBoolStrs = false);
 
 // ---- Files --------------------------------------------------------------------------------

@@ -131,6 +131,12 @@ String TypeNameFromRtti(const std::type_info& Type) {
   return UTF8ToString(name);
 }
 
+int GetEnumValue(const TTypeInfo* Type, const String& Name) {
+  for (size_t i = 0; i < Type->EnumNames.size(); ++i)
+    if (SameText(Type->EnumNames[i], Name)) return static_cast<int>(i);
+  return -1;
+}
+
 bool TPropInfo::IsReadOnly() const {
   if (!Type) return true;
   switch (Type->Kind) {
@@ -231,9 +237,7 @@ std::vector<const TClassInfo*> RegisteredClasses() {
   return ClassList();
 }
 
-namespace {
-
-String OrdinalText(const TTypeInfo* type, std::int64_t v) {
+String OrdinalToText(const TTypeInfo* type, std::int64_t v) {
   switch (type->Kind) {
     case tkEnumeration:
       if (v >= 0 && v < static_cast<std::int64_t>(type->EnumNames.size())) return type->EnumNames[static_cast<size_t>(v)];
@@ -253,7 +257,6 @@ String OrdinalText(const TTypeInfo* type, std::int64_t v) {
   }
 }
 
-}  // namespace
 
 String GetPropValueText(const TObject* Instance, const TPropInfo* Prop) {
   const TTypeInfo* type = Prop->Type;
@@ -261,7 +264,7 @@ String GetPropValueText(const TObject* Instance, const TPropInfo* Prop) {
     case tkInteger:
     case tkInt64:
     case tkEnumeration:
-    case tkSet: return OrdinalText(type, Prop->GetOrd(Instance));
+    case tkSet: return OrdinalToText(type, Prop->GetOrd(Instance));
     case tkFloat: {
       double v = Prop->GetFloat(Instance);
       if (type == TypeInfoDateTime()) {

@@ -160,6 +160,13 @@ const TClassInfo* FindClassInfo(std::u16string_view Name);
 // The registered classes in registration order.
 std::vector<const TClassInfo*> RegisteredClasses();
 
+// An ordinal value as text: the number, the enumeration's name, or "[a,b]" for a set.
+String OrdinalToText(const TTypeInfo* Type, std::int64_t Value);
+
+// The value of an enumeration (or element of a set) by name, without regard to case; -1 when the
+// type has no such name.
+int GetEnumValue(const TTypeInfo* Type, const String& Name);
+
 // The published description of an object's class (the nearest one its class declares).
 inline const TClassInfo* GetClassInfo(const TObject* Obj) { return Obj ? Obj->ClassInfo() : nullptr; }
 

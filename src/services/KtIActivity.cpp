@@ -55,4 +55,11 @@ const TClassInfo* TKtInetActivity::StaticClassInfo() {
   return info;
 }
 
+// ---- TKtShipmentDetails ------------------------------------------------------------------------
+
+TKtShipmentDetails::TKtShipmentDetails()
+    : FShipperAddress(std::make_unique<TKtInetActivityAddress>()), FShipToAddress(std::make_unique<TKtInetActivityAddress>()) {}
+
+TKtShipmentDetails::~TKtShipmentDetails() = default;
+
 }  // namespace ktinet

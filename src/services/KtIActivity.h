@@ -1,5 +1,6 @@
-// One event of a parcel's history and the collection of them, as both forms of the trackers
-// keep them; the event's address is the build's TKtInetActivityAddress.
+// One event of a parcel's history, the collection of them, and the shipment details a tracker
+// reads from an answer, as every form of the trackers keeps them; the addresses are the build's
+// TKtInetActivityAddress.
 #pragma once
 
 #include <memory>
@@ -61,6 +62,39 @@ class TKtInetActivities : public TCollection {
 
  private:
   TComponent* FKtInetControl;
+};
+
+// The shipment as a tracker's last answer describes it; the trackers derive from this class
+// besides their component base, and their parsers fill the fields.
+class TKtShipmentDetails {
+ public:
+  TKtShipmentDetails();
+  virtual ~TKtShipmentDetails();
+  TKtShipmentDetails(const TKtShipmentDetails&) = delete;
+  TKtShipmentDetails& operator=(const TKtShipmentDetails&) = delete;
+
+  const String& ShipperNumber() const { return FShipperNumber; }
+  TKtInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
+  TKtInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
+  const String& IdentificationNumber() const { return FIdentificationNumber; }
+  // UPS: the pickup date (date only; kept when an answer's date cannot be read). FedEx: the actual
+  // delivery time stamp (0 when an answer has none).
+  TDateTime PickupDate() const { return FPickupDate; }
+  const String& ServiceCode() const { return FServiceCode; }
+  const String& ServiceDescription() const { return FServiceDescription; }
+  const String& ShipmentWeight() const { return FShipmentWeight; }
+  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
+
+ protected:
+  String FShipperNumber;
+  std::unique_ptr<TKtInetActivityAddress> FShipperAddress;
+  std::unique_ptr<TKtInetActivityAddress> FShipToAddress;
+  String FIdentificationNumber;
+  TDateTime FPickupDate = 0;
+  String FServiceCode;
+  String FServiceDescription;
+  String FShipmentWeight;
+  String FShipmentWeightUnits;
 };
 
 }  // namespace ktinet

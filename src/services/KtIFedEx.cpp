@@ -53,9 +53,7 @@ void TKtFedExWebAuthenticationDetail::Assign(const TPersistent* Source) {
 
 TKtFedExTracker::TKtFedExTracker(TComponent* AOwner)
     : TKtInetCustomTracker(AOwner),
-      FWebAuthenticationDetail(std::make_unique<TKtFedExWebAuthenticationDetail>()),
-      FShipperAddress(std::make_unique<TKtInetActivityAddress>()),
-      FShipToAddress(std::make_unique<TKtInetActivityAddress>()) {
+      FWebAuthenticationDetail(std::make_unique<TKtFedExWebAuthenticationDetail>()) {
   SetHost(DefaultHost);
   TKtFedExClientDetail* client = FWebAuthenticationDetail->ClientDetail();
   client->SetCarrierCode(u"FDXG");

@@ -72,7 +72,7 @@ class TKtFedExWebAuthenticationDetail : public TPersistent {
   std::unique_ptr<TKtFedExClientDetail> FClientDetail;
 };
 
-class TKtFedExTracker : public TKtInetCustomTracker {
+class TKtFedExTracker : public TKtInetCustomTracker, public TKtShipmentDetails {
   KTINET_PUBLISHED(TKtFedExTracker)
  public:
   explicit TKtFedExTracker(TComponent* AOwner);
@@ -85,16 +85,6 @@ class TKtFedExTracker : public TKtInetCustomTracker {
 
   TKtFedExWebAuthenticationDetail* WebAuthenticationDetail() const { return FWebAuthenticationDetail.get(); }
   void SetWebAuthenticationDetail(const TKtFedExWebAuthenticationDetail* Value) { FWebAuthenticationDetail->Assign(Value); }
-  const String& ShipperNumber() const { return FShipperNumber; }
-  TKtInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
-  TKtInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
-  const String& IdentificationNumber() const { return FIdentificationNumber; }
-  // From the actual delivery time stamp; 0 when an answer has none.
-  TDateTime PickupDate() const { return FPickupDate; }
-  const String& ServiceCode() const { return FServiceCode; }
-  const String& ServiceDescription() const { return FServiceDescription; }
-  const String& ShipmentWeight() const { return FShipmentWeight; }
-  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
 
  protected:
   void ParseXMLResponse() override;
@@ -103,15 +93,6 @@ class TKtFedExTracker : public TKtInetCustomTracker {
 
  private:
   std::unique_ptr<TKtFedExWebAuthenticationDetail> FWebAuthenticationDetail;
-  String FShipperNumber;
-  std::unique_ptr<TKtInetActivityAddress> FShipperAddress;
-  std::unique_ptr<TKtInetActivityAddress> FShipToAddress;
-  String FIdentificationNumber;
-  TDateTime FPickupDate = 0;
-  String FServiceCode;
-  String FServiceDescription;
-  String FShipmentWeight;
-  String FShipmentWeightUnits;
 };
 
 }  // namespace ktinet

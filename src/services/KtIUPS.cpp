@@ -5,9 +5,7 @@
 namespace ktinet {
 
 TKtUPSTracker::TKtUPSTracker(TComponent* AOwner)
-    : TKtInetCustomTracker(AOwner),
-      FShipperAddress(std::make_unique<TKtInetActivityAddress>()),
-      FShipToAddress(std::make_unique<TKtInetActivityAddress>()) {
+    : TKtInetCustomTracker(AOwner) {
   FAccessLicenseNumber = DefaultAccessLicenseNumber;
   SetHost(DefaultHost);
 }

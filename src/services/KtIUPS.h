@@ -10,7 +10,7 @@
 
 namespace ktinet {
 
-class TKtUPSTracker : public TKtInetCustomTracker {
+class TKtUPSTracker : public TKtInetCustomTracker, public TKtShipmentDetails {
   KTINET_PUBLISHED(TKtUPSTracker)
  public:
   explicit TKtUPSTracker(TComponent* AOwner);
@@ -21,16 +21,6 @@ class TKtUPSTracker : public TKtInetCustomTracker {
 
   const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
   void SetAccessLicenseNumber(const String& Value) { FAccessLicenseNumber = Value; }
-  const String& ShipperNumber() const { return FShipperNumber; }
-  TKtInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
-  TKtInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
-  const String& IdentificationNumber() const { return FIdentificationNumber; }
-  // Date only; keeps its previous value when an answer's date cannot be read.
-  TDateTime PickupDate() const { return FPickupDate; }
-  const String& ServiceCode() const { return FServiceCode; }
-  const String& ServiceDescription() const { return FServiceDescription; }
-  const String& ShipmentWeight() const { return FShipmentWeight; }
-  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
 
  protected:
   void ParseXMLResponse() override;
@@ -39,15 +29,6 @@ class TKtUPSTracker : public TKtInetCustomTracker {
 
  private:
   String FAccessLicenseNumber;
-  String FShipperNumber;
-  std::unique_ptr<TKtInetActivityAddress> FShipperAddress;
-  std::unique_ptr<TKtInetActivityAddress> FShipToAddress;
-  String FIdentificationNumber;
-  TDateTime FPickupDate = 0;
-  String FServiceCode;
-  String FServiceDescription;
-  String FShipmentWeight;
-  String FShipmentWeightUnits;
 };
 
 }  // namespace ktinet

@@ -92,7 +92,7 @@ int RunComponents(const Args& args) {
 
 // ---- inspect -------------------------------------------------------------------------------
 
-void InspectRows(TPersistent* obj, const TClassInfo* info, int level, std::ostream& out) {
+void InspectRows(TPersistent* obj, const TClassInfo* info, int level) {
   for (const TPropInfo* p : info->Properties()) {
     if (p->IsEvent()) continue;
     auto editor = GetPropertyEditor(obj, p);
@@ -101,21 +101,16 @@ void InspectRows(TPersistent* obj, const TClassInfo* info, int level, std::ostre
     if (p->IsReadOnly() && p->Type->Kind != tkClass) value = "(read-only: read at run time)";
     else value = Text(editor->GetValue());
     std::string note;
-    if (p->Default) note = "default " + Text(p->Type->Kind == tkEnumeration || p->Type->Kind == tkSet
-                                                 ? (static_cast<size_t>(*p->Default) < p->Type->EnumNames.size()
-                                                        ? p->Type->EnumNames[static_cast<size_t>(*p->Default)]
-                                                        : IntToStr(*p->Default))
-                                                 : IntToStr(*p->Default));
+    if (p->Default) note = "default " + Text(OrdinalToText(p->Type, *p->Default));
     if (!p->StoredFlag) note += (note.empty() ? "" : ", ") + std::string("not stored");
     const TPropertyAttributes attrs = editor->GetAttributes();
     if (attrs.Contains(paDialog) && attrs.Contains(paReadOnly) && p->Type->Kind == tkString)
       note += (note.empty() ? "" : ", ") + std::string("dialog, read-only");
     std::string name = std::string(static_cast<size_t>(level) * 2, ' ') + Text(p->Name);
     std::printf("  %-28s %-24s %-30s %s\n", name.c_str(), Text(p->Type->Name).c_str(), value.c_str(), note.c_str());
-    (void)out;
     if (p->Type->Kind == tkClass && p->Type->ClassKind == cpPersistent) {
       auto* sub = static_cast<TPersistent*>(p->GetObj(obj));
-      if (sub && sub->ClassInfo()) InspectRows(sub, sub->ClassInfo(), level + 1, out);
+      if (sub && sub->ClassInfo()) InspectRows(sub, sub->ClassInfo(), level + 1);
     }
   }
 }
@@ -128,7 +123,7 @@ int RunInspect(const Args& args) {
   for (const TClassInfo* c = info->Parent(); c; c = c->Parent()) ancestry += " < " + Text(c->Name());
   std::cout << Text(info->Name()) << ancestry << "\n\nProperties (a new component's values):\n";
   std::printf("  %-28s %-24s %-30s %s\n", "Name", "Type", "Value", "Stored default");
-  InspectRows(instance.get(), info, 0, std::cout);
+  InspectRows(instance.get(), info, 0);
   std::cout << "\nEvents:\n";
   for (const TPropInfo* p : info->Properties())
     if (p->IsEvent()) std::printf("  %-28s %s\n", Text(p->Name).c_str(), Text(p->Type->Name).c_str());

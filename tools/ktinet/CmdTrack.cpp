@@ -50,28 +50,6 @@ std::string Text(const String& s) {
   return Utf8Decode(std::string_view(bytes), decoded) ? bytes : UTF8Encode(s);
 }
 
-struct Shipment {
-  String ShipperNumber, IdentificationNumber, ServiceCode, ServiceDescription, Weight, WeightUnits;
-  const TKtInetActivityAddress* Shipper = nullptr;
-  const TKtInetActivityAddress* ShipTo = nullptr;
-  TDateTime PickupDate = 0;
-};
-
-template <class T>
-Shipment ShipmentOf(const T& t) {
-  Shipment s;
-  s.ShipperNumber = t.ShipperNumber();
-  s.IdentificationNumber = t.IdentificationNumber();
-  s.ServiceCode = t.ServiceCode();
-  s.ServiceDescription = t.ServiceDescription();
-  s.Weight = t.ShipmentWeight();
-  s.WeightUnits = t.ShipmentWeightUnits();
-  s.Shipper = t.ShipperAddress();
-  s.ShipTo = t.ShipToAddress();
-  s.PickupDate = t.PickupDate();
-  return s;
-}
-
 std::string ActivityLocation(const TKtInetActivity& a) {
   String where = a.Location()->Text();
   if (where.empty()) where = a.LocationDescription();
@@ -79,18 +57,18 @@ std::string ActivityLocation(const TKtInetActivity& a) {
   return Text(where);
 }
 
-void PrintPlain(std::ostream& out, const String& number, const Shipment& s, const TKtInetActivities& list) {
+void PrintPlain(std::ostream& out, const String& number, const TKtShipmentDetails& s, const TKtInetActivities& list) {
   auto line = [&](const char* label, const std::string& value) {
     if (!value.empty()) out << label << value << "\n";
   };
   line("Tracking number:  ", Text(number));
-  line("Shipment:         ", Text(s.IdentificationNumber));
-  line("Shipper number:   ", Text(s.ShipperNumber));
-  line("Shipper:          ", Text(s.Shipper->Text()));
-  line("Ship to:          ", Text(s.ShipTo->Text()));
-  line("Service:          ", Text(Trim(s.ServiceCode + u" " + s.ServiceDescription)));
-  line("Weight:           ", Text(Trim(s.Weight + u" " + s.WeightUnits)));
-  line("Pickup date:      ", When(s.PickupDate, false));
+  line("Shipment:         ", Text(s.IdentificationNumber()));
+  line("Shipper number:   ", Text(s.ShipperNumber()));
+  line("Shipper:          ", Text(s.ShipperAddress()->Text()));
+  line("Ship to:          ", Text(s.ShipToAddress()->Text()));
+  line("Service:          ", Text(Trim(s.ServiceCode() + u" " + s.ServiceDescription())));
+  line("Weight:           ", Text(Trim(s.ShipmentWeight() + u" " + s.ShipmentWeightUnits())));
+  line("Pickup date:      ", When(s.PickupDate(), false));
   out << "Activities:       " << list.Count() << "\n";
   for (int i = 0; i < list.Count(); ++i) {
     const TKtInetActivity& a = *list.Items(i);
@@ -110,14 +88,14 @@ std::string AddressJson(const TKtInetActivityAddress& a) {
          ",\"country\":" + JsonText(Text(a.Country())) + "}";
 }
 
-void PrintJson(std::ostream& out, const std::string& carrier, const String& number, const Shipment& s,
+void PrintJson(std::ostream& out, const std::string& carrier, const String& number, const TKtShipmentDetails& s,
                const TKtInetActivities& list) {
   out << "{\"carrier\":" << JsonText(carrier) << ",\"trackingNumber\":" << JsonText(number)
-      << ",\"identificationNumber\":" << JsonText(Text(s.IdentificationNumber)) << ",\"shipperNumber\":" << JsonText(Text(s.ShipperNumber))
-      << ",\"shipperAddress\":" << AddressJson(*s.Shipper) << ",\"shipToAddress\":" << AddressJson(*s.ShipTo)
-      << ",\"serviceCode\":" << JsonText(Text(s.ServiceCode)) << ",\"serviceDescription\":" << JsonText(Text(s.ServiceDescription))
-      << ",\"shipmentWeight\":" << JsonText(Text(s.Weight)) << ",\"shipmentWeightUnits\":" << JsonText(Text(s.WeightUnits))
-      << ",\"pickupDate\":" << (s.PickupDate == 0 ? std::string("null") : JsonText(When(s.PickupDate, false)))
+      << ",\"identificationNumber\":" << JsonText(Text(s.IdentificationNumber())) << ",\"shipperNumber\":" << JsonText(Text(s.ShipperNumber()))
+      << ",\"shipperAddress\":" << AddressJson(*s.ShipperAddress()) << ",\"shipToAddress\":" << AddressJson(*s.ShipToAddress())
+      << ",\"serviceCode\":" << JsonText(Text(s.ServiceCode())) << ",\"serviceDescription\":" << JsonText(Text(s.ServiceDescription()))
+      << ",\"shipmentWeight\":" << JsonText(Text(s.ShipmentWeight())) << ",\"shipmentWeightUnits\":" << JsonText(Text(s.ShipmentWeightUnits()))
+      << ",\"pickupDate\":" << (s.PickupDate() == 0 ? std::string("null") : JsonText(When(s.PickupDate(), false)))
       << ",\"activities\":[";
   for (int i = 0; i < list.Count(); ++i) {
     const TKtInetActivity& a = *list.Items(i);
@@ -177,9 +155,8 @@ int RunUps(const Args& args, const String& number) {
               << "\n";
     return kExitFailed;
   }
-  const Shipment shipment = ShipmentOf(ups);
-  if (args.Has("--json")) PrintJson(std::cout, "ups", number, shipment, *ups.Activities());
-  else PrintPlain(std::cout, number, shipment, *ups.Activities());
+  if (args.Has("--json")) PrintJson(std::cout, "ups", number, ups, *ups.Activities());
+  else PrintPlain(std::cout, number, ups, *ups.Activities());
   return kExitOk;
 }
 
@@ -245,7 +222,6 @@ int RunTrack(const Args& args) {
   if (std::string(CurrentBackend().Name()) == "headless") SetBackend(std::make_unique<HeadlessBackend>(nullptr));
 
   std::unique_ptr<TKtInetCustomTracker> tracker;
-  Shipment shipment;
   if (carrier == "ups") {
     auto ups = std::make_unique<TKtUPSTracker>(nullptr);
     if (auto license = args.Get("--license")) ups->SetAccessLicenseNumber(UTF8ToString(*license));
@@ -266,8 +242,7 @@ int RunTrack(const Args& args) {
     std::cerr << "ktinet track: " << OneLine(tracker->LastXMLResponse()) << "\n";
     return kExitFailed;
   }
-  if (auto* ups = dynamic_cast<TKtUPSTracker*>(tracker.get())) shipment = ShipmentOf(*ups);
-  else shipment = ShipmentOf(*static_cast<TKtFedExTracker*>(tracker.get()));
+  const auto& shipment = dynamic_cast<const TKtShipmentDetails&>(*tracker);
   if (args.Has("--json")) PrintJson(std::cout, carrier, number, shipment, *tracker->Activities());
   else PrintPlain(std::cout, number, shipment, *tracker->Activities());
   return kExitOk;

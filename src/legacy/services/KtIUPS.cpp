@@ -10,9 +10,7 @@ namespace ktinet {
 
 TKtUPSTracker::TKtUPSTracker(TComponent* AOwner)
     : TKtCustomWebComponent(AOwner),
-      FActivities(std::make_unique<TKtInetActivities>(this)),
-      FShipperAddress(std::make_unique<TKtInetActivityAddress>()),
-      FShipToAddress(std::make_unique<TKtInetActivityAddress>()) {
+      FActivities(std::make_unique<TKtInetActivities>(this)) {
   FAccessLicenseNumber = DefaultAccessLicenseNumber;
   SetAgent(u"Ardenfold Tracker");
   SetService(isHTTPS);

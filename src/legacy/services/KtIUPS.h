@@ -15,7 +15,7 @@
 
 namespace ktinet {
 
-class TKtUPSTracker : public TKtCustomWebComponent {
+class TKtUPSTracker : public TKtCustomWebComponent, public TKtShipmentDetails {
   KTINET_PUBLISHED(TKtUPSTracker)
 
  public:
@@ -52,16 +52,6 @@ class TKtUPSTracker : public TKtCustomWebComponent {
   const String& CAFile() const { return FCAFile; }
   void SetCAFile(const String& Value) { FCAFile = Value; }
 
-  const String& ShipperNumber() const { return FShipperNumber; }
-  TKtInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
-  TKtInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
-  const String& IdentificationNumber() const { return FIdentificationNumber; }
-  // Date only; keeps its previous value when an answer's date cannot be read.
-  TDateTime PickupDate() const { return FPickupDate; }
-  const String& ServiceCode() const { return FServiceCode; }
-  const String& ServiceDescription() const { return FServiceDescription; }
-  const String& ShipmentWeight() const { return FShipmentWeight; }
-  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
 
   // Empties Activities and LastXMLResponse (the shipment properties stay).
   void Clear();
@@ -79,15 +69,6 @@ class TKtUPSTracker : public TKtCustomWebComponent {
   std::unique_ptr<TKtInetActivities> FActivities;
   bool FIgnoreCertificateErrors = false;
   String FCAFile;
-  String FShipperNumber;
-  std::unique_ptr<TKtInetActivityAddress> FShipperAddress;
-  std::unique_ptr<TKtInetActivityAddress> FShipToAddress;
-  String FIdentificationNumber;
-  TDateTime FPickupDate = 0;
-  String FServiceCode;
-  String FServiceDescription;
-  String FShipmentWeight;
-  String FShipmentWeightUnits;
 };
 
 }  // namespace ktinet
