@@ -306,6 +306,19 @@ TEST(LegacyUps, ErrorStatusAnswerIsReadAndParsed) {
   EXPECT_EQ(ups.Activities()->Count(), 0);
 }
 
+TEST(LegacyUps, AnswerCutShortIsAFailure) {
+  QuietUi quiet;
+  FakeServices fake;
+  UpsProbe ups(nullptr);
+  ups.SetHost(u"127.0.0.1");
+  ups.SetPort(static_cast<Word>(fake.Port()));
+  ups.SetCAFile(UTF8ToString(fake.CAFile()));
+  ups.SetTrackingNumber(u"CUTSHORT");
+  EXPECT_FALSE(ups.Execute());
+  EXPECT_EQ(ups.Status(), isFailed);
+  EXPECT_EQ(ups.Parses, 1) << "the part read is still parsed";
+}
+
 TEST(LegacyUps, CertificatesAreVerifiedUnlessIgnored) {
   QuietUi quiet;
   FakeServices fake;

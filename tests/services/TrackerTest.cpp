@@ -266,6 +266,13 @@ TEST(TrackerBase, RefusalsCancelAndMissingHost) {
   EXPECT_LE(progress[0], 2050);
   EXPECT_NE(U8(cancelled.LastXMLResponse()).find("Error: "), std::string::npos);
 
+  // An answer cut short is a failure, not a shorter answer.
+  UpsProbe cut(nullptr);
+  PointAt(cut, fake);
+  cut.SetTrackingNumber(u"CUTSHORT");
+  EXPECT_FALSE(cut.Execute());
+  EXPECT_EQ(cut.Status(), isFailed);
+
   // Without a host nothing is sent, nothing is collected, and the parse still runs.
   UpsProbe nohost(nullptr);
   nohost.SetHost(u"");

@@ -5,7 +5,8 @@ Every request is recorded before it is answered, as DIR/NNNN.req: the request li
 target, the header lines as received, an empty line, and the body bytes. Answers are the
 documents under the data directory (shapes of the services' public documentation):
 
-  POST /ups.app/xml/Track       ups_track_response.xml; tracking number #NOTFOUND: 404
+  POST /ups.app/xml/Track       ups_track_response.xml; tracking number #NOTFOUND: 404;
+                                #CUTSHORT: the answer's first half, then the connection closes
   POST /web-services/track      fedex_track_reply.xml; package value FAULT: fedex_soap_fault.xml with 500
   GET  /v2/Http.svc/Translate   translator_string.xml with the text received, prefixed by the target code
   GET  /v2/Http.svc/Detect      translator_detect.xml
@@ -79,6 +80,15 @@ def main():
             if self.path == "/ups.app/xml/Track":
                 if b"<TrackingNumber>#NOTFOUND<" in body:
                     self.answer(404, b"<html><body>not here</body></html>", "text/html")
+                elif b"<TrackingNumber>#CUTSHORT<" in body:
+                    doc = data("ups_track_response.xml")
+                    self.send_response(200)
+                    self.send_header("Content-Type", "text/xml; charset=utf-8")
+                    self.send_header("Content-Length", str(len(doc)))
+                    self.end_headers()
+                    self.wfile.write(doc[: len(doc) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
                 else:
                     self.answer(200, data("ups_track_response.xml"))
             elif self.path == "/web-services/track":
