@@ -16,8 +16,9 @@ MIB=${2:-1024}
 RUNS=${3:-5}
 DRIVER=$BUILD/bench/bench_download
 [ -x "$DRIVER" ] || { echo "no $DRIVER (configure with -DKTINET_BENCH=ON and build bench_download)" >&2; exit 2; }
-command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || { echo "nginx is needed" >&2; exit 2; }
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+for c in "$ROOT/.cache/peers/root/usr/sbin/nginx" /usr/sbin/nginx "$(command -v nginx || true)"; do [ -x "$c" ] && NGINX=$c && break; done
+[ -n "${NGINX:-}" ] || { echo "nginx is needed (scripts/install-deps --test)" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ktinet-bench-dl.XXXXXX")
 cleanup() {

@@ -45,7 +45,7 @@ ChronyServer::ChronyServer() : FDir(std::make_unique<TempDir>()) {
   FDir->Write("chrony.conf", conf);
 
   ServerProcess::Options p;
-  std::string program = ::access("/usr/sbin/chronyd", X_OK) == 0 ? "/usr/sbin/chronyd" : "chronyd";
+  std::string program = PeerProgram("chronyd");
   // -x: never touch the system clock; -u: stay as the user we are (no privileges to drop to).
   p.argv = {program, "-d", "-x", "-f", *FDir / "chrony.conf"};
   if (::geteuid() == 0) {

@@ -75,7 +75,7 @@ DnsmasqServer::DnsmasqServer(const std::string& records) : FDir(std::make_unique
   FDir->Write("dnsmasq.conf", conf);
 
   ServerProcess::Options p;
-  std::string program = ::access("/usr/sbin/dnsmasq", X_OK) == 0 ? "/usr/sbin/dnsmasq" : "dnsmasq";
+  std::string program = PeerProgram("dnsmasq");
   p.argv = {program, "-k", "--conf-file=" + (*FDir / "dnsmasq.conf")};
   p.name = "dnsmasq";
   p.port = FPort;

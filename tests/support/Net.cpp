@@ -79,3 +79,14 @@ bool WaitForPort(int port, int timeoutMs, const char* host) {
 }
 
 }  // namespace ktinet::test
+
+namespace ktinet::test {
+
+std::string PeerProgram(const std::string& name) {
+  for (std::string dir : {std::string(KTINET_SOURCE_DIR) + "/.cache/peers/root/usr/sbin/", std::string("/usr/sbin/")}) {
+    if (::access((dir + name).c_str(), X_OK) == 0) return dir + name;
+  }
+  return name;
+}
+
+}  // namespace ktinet::test

@@ -15,3 +15,13 @@ bool WaitForPort(int port, int timeoutMs, const char* host = "127.0.0.1");
 bool PortAccepts(int port, int timeoutMs, const char* host = "127.0.0.1");
 
 }  // namespace ktinet::test
+
+#include <string>
+
+namespace ktinet::test {
+
+// The path of a peer daemon (nginx, chronyd, dnsmasq): the copy scripts/install-deps unpacked
+// into .cache/peers, else the system's /usr/sbin, else the bare name for PATH.
+std::string PeerProgram(const std::string& name);
+
+}  // namespace ktinet::test

@@ -90,7 +90,7 @@ TestPki& Pki() {
   return *pki;
 }
 
-std::string NginxProgram() { return ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx"; }
+std::string NginxProgram() { return PeerProgram("nginx"); }
 
 }  // namespace
 
