@@ -12,7 +12,7 @@
 #include "core/KtInCnst.h"
 #include "core/ktiutil.h"
 #include "rtl/SysUtils.h"
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 
 namespace ktinet {
 

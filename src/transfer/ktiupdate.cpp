@@ -14,10 +14,10 @@
 #include "core/KtInCnst.h"
 #include "rtl/DateTime.h"
 #include "rtl/SysUtils.h"
-#include "transfer/KtILogOn.h"
 #include "transfer/KtInStat.h"
 #include "vcl/Dialogs.h"
 #include "vcl/Forms.h"
+#include "vcl/KtILogOn.h"
 
 namespace ktinet {
 

@@ -11,7 +11,7 @@
 #include "core/KtInCnst.h"
 #include "support/Net.h"
 #include "support/ScriptedServer.h"
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/ScriptedBackend.h"
 #include "vcl/StdCtrls.h"
 

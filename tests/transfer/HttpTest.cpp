@@ -12,7 +12,7 @@
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/ScriptedBackend.h"
 
 namespace ktinet::test {

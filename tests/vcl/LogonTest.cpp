@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/ScriptedBackend.h"
 
 namespace ktinet {

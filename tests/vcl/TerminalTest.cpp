@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/TerminalBackend.h"
 #include "support/Tmux.h"
 

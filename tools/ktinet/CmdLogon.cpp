@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "Cli.h"
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/UiBackend.h"
 
 namespace ktinet::cli {

@@ -1,4 +1,6 @@
-// The suite's modal user-name/password dialog.
+// The suite's modal user-name/password dialog. It lives with the visual stand-in, below the
+// components, because the socket core asks through it for proxy credentials as the transfer
+// components do for theirs.
 #pragma once
 
 #include "vcl/ExtCtrls.h"

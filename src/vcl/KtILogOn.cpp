@@ -1,4 +1,4 @@
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 
 #include <memory>
 

@@ -1,0 +1,47 @@
+# Fails when a unit under src/ includes a header from a layer above its own (cmake -P, with
+# SOURCE_DIR set). Data flows down: the run-time and OS stand-ins know nothing of the visual
+# stand-in, the visual stand-in nothing of the components, the socket core nothing of the
+# components built on it, and the design-time side sits on top of everything.
+cmake_minimum_required(VERSION 3.20)
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "CheckLayers.cmake needs -DSOURCE_DIR=<source tree>")
+endif()
+
+# Rank of each folder; a unit may include from folders of its own rank or lower.
+set(rank_rtl 0)
+set(rank_platform 1)
+set(rank_vcl 2)
+set(rank_core 3)
+set(rank_protocols 4)
+set(rank_mail 4)
+set(rank_transfer 4)
+set(rank_xml 5)
+set(rank_services 6)
+set(rank_legacy 6)
+set(rank_design 7)
+
+file(GLOB_RECURSE units RELATIVE ${SOURCE_DIR}/src ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/src/*.cpp)
+set(violations)
+foreach(unit ${units})
+  string(REGEX MATCH "^[^/]+" folder "${unit}")
+  if(NOT DEFINED rank_${folder})
+    list(APPEND violations "${unit}: folder '${folder}' has no place in the layers (add it to cmake/CheckLayers.cmake)")
+    continue()
+  endif()
+  file(STRINGS ${SOURCE_DIR}/src/${unit} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*" "\\1" target "${line}")
+    if(NOT DEFINED rank_${target})
+      list(APPEND violations "${unit}: includes from unknown folder '${target}'")
+    elseif(rank_${target} GREATER rank_${folder})
+      list(APPEND violations "${unit}: ${folder}/ includes from ${target}/, a layer above it")
+    endif()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "Includes that run up a layer:\n  ${text}")
+endif()
+list(LENGTH units count)
+message(STATUS "layers: ${count} units include only from their own layer or below")
