@@ -12,7 +12,7 @@ CMAKE_GEN = -G Ninja
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps test-deps build test test-asan packages demo bench fuzz install clean
+.PHONY: all deps test-deps build test test-asan packages demo bench fuzz install deb clean
 
 all: build
 
@@ -56,8 +56,15 @@ fuzz: test-deps
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# Installs stripped (the build tree keeps the debug information); DESTDIR=... stages it.
 install: build
-	@cmake --install $(BUILD)
+	@cmake --install $(BUILD) --strip
+
+# The Debian packages ktinet, libktinet0 and libktinet-dev in $(BUILD)/deb.
+deb: test-deps build
+	@rm -f $(BUILD)/deb/*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls -1 $(BUILD)/deb/*.deb
 
 clean:
 	@rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

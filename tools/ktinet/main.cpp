@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "SelfDoc.h"
 #include "rtl/Exceptions.h"
 #include "vcl/UiBackend.h"
 
@@ -36,6 +37,15 @@ int main(int argc, char** argv) {
     }
     PrintHelp();
     return args.empty() ? kExitUsage : kExitOk;
+  }
+  // The build generates the manual page and the bash completion from the command table.
+  if (args[0] == "--man") {
+    PrintManPage(std::cout, KTINET_VERSION);
+    return kExitOk;
+  }
+  if (args[0] == "--bash-completion") {
+    PrintBashCompletion(std::cout);
+    return kExitOk;
   }
   if (args[0] == "--version" || args[0] == "-V") {
     std::cout << "ktinet " << KTINET_VERSION << "\n";

@@ -1,0 +1,50 @@
+cmake_minimum_required(VERSION 3.20)
+# Copies the public headers into the install layout, <out>/ktinet/<folder>/<Unit>.h, with their
+# includes of one another rewritten from the tree's short form ("core/KtInBase.h") to the form an
+# application uses ("ktinet/core/KtInBase.h"). Run with cmake -P:
+#   -DOUT=<dir> -DPAIRS=<source>|<folder/Unit.h>;...   (the list in a file: -DPAIRS_FILE=<file>)
+if(PAIRS_FILE)
+  file(READ ${PAIRS_FILE} PAIRS)
+  string(STRIP "${PAIRS}" PAIRS)
+endif()
+if(NOT OUT OR NOT PAIRS)
+  message(FATAL_ERROR "StageHeaders.cmake needs -DOUT and -DPAIRS_FILE")
+endif()
+
+# The folders that make up the public layout; an include naming one of them is the library's own.
+set(folders)
+foreach(pair ${PAIRS})
+  string(REGEX REPLACE "^[^|]*\\|([^/]+)/.*" "\\1" folder "${pair}")
+  list(APPEND folders ${folder})
+endforeach()
+list(REMOVE_DUPLICATES folders)
+list(JOIN folders "|" alternatives)
+
+# A header that left the tree leaves the staged layout too.
+set(wanted)
+foreach(pair ${PAIRS})
+  string(REGEX REPLACE "^[^|]*\\|" "" dest "${pair}")
+  list(APPEND wanted ${dest})
+endforeach()
+file(GLOB_RECURSE staged RELATIVE ${OUT}/ktinet ${OUT}/ktinet/*)
+foreach(file ${staged})
+  if(NOT file IN_LIST wanted)
+    file(REMOVE ${OUT}/ktinet/${file})
+  endif()
+endforeach()
+
+foreach(pair ${PAIRS})
+  string(REGEX REPLACE "\\|.*" "" source "${pair}")
+  string(REGEX REPLACE "^[^|]*\\|" "" dest "${pair}")
+  file(READ ${source} text)
+  string(REGEX REPLACE "(#[ \t]*include[ \t]*\")(${alternatives})/" "\\1ktinet/\\2/" text "${text}")
+  set(target ${OUT}/ktinet/${dest})
+  # Unchanged headers keep their time, so what includes them is not rebuilt for nothing.
+  set(old "")
+  if(EXISTS ${target})
+    file(READ ${target} old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE ${target} "${text}")
+  endif()
+endforeach()
