@@ -405,5 +405,47 @@ TEST(WebDirectClick, EntriesOpenTheirLinkHeadingsNothing) {
   EXPECT_EQ(ShellExecuteW(nullptr, u"print", u"https://example.org/", u"", u"", SW_SHOWNORMAL), 2);
 }
 
+TEST(WebDirectClick, OnlyBrowserSchemesReachTheOpener) {
+  OpenerRecorder opener;
+  auto* ui = new ScriptedBackend;
+  TBackendScope scope{std::unique_ptr<UiBackend>(ui)};
+  TempDir dir;
+  dir.Write("app.wdn",
+            "[News]\n"
+            "file:///etc/shadow=Local file\n"
+            "/etc/passwd=Bare path\n"
+            "../../bin/sh=Relative path\n"
+            "javascript:alert(1)=Script\n"
+            "smb://host/share=Share\n"
+            "x\x1b]2;owned\x07:y=Escape in the scheme\n"
+            "HTTPS://example.org/upper=Upper case\n"
+            "ftp://ftp.example.org/pub/=Files\n"
+            "mailto:news@example.org=Write to us\n"
+            "http://example.org/plain=Plain\n");
+  TTestDirect direct(nullptr);
+  direct.SetNewsFile(dir / "app.wdn");
+  direct.Show();
+  TTreeView* tree = direct.Tree();
+  ASSERT_NE(tree, nullptr);
+  TTreeNode* group = tree->Items()->GetFirstNode();
+  ASSERT_EQ(group->Count(), 10);
+  for (int i = 0; i < group->Count(); ++i) tree->ClickNode(group->Item(i));
+
+  EXPECT_EQ(opener.WaitFor(4),
+            "HTTPS://example.org/upper\nftp://ftp.example.org/pub/\nmailto:news@example.org\nhttp://example.org/plain\n");
+  // Each refusal is a warning naming the link, control characters made harmless.
+  ASSERT_EQ(ui->Messages().size(), 6u);
+  const String first = ui->Messages()[0].Request.Text;
+  EXPECT_NE(first.find(u"\"file:///etc/shadow\" was not opened"), String::npos) << UTF8Encode(first);
+  EXPECT_NE(ui->Messages()[1].Request.Text.find(u"\"/etc/passwd\""), String::npos);
+  const String escaped = ui->Messages()[5].Request.Text;
+  EXPECT_EQ(escaped.find(u'\x1b'), String::npos);
+  EXPECT_NE(escaped.find(u"x?]2;owned?:y"), String::npos) << UTF8Encode(escaped);
+  for (const TShownMessage& m : ui->Messages()) EXPECT_EQ(m.Request.DlgType, mtWarning);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::string opened = ReadFileBytes(opener.Dir() + "/opened.log");
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), '\n'), 4) << opened;
+}
+
 }  // namespace
 }  // namespace ktinet

@@ -76,6 +76,18 @@ TEST(TreeView, OrderSelectionStateAndDeletion) {
   EXPECT_EQ(tree.Selected(), nullptr);
   EXPECT_EQ(a2->GetNext(), nullptr);
 
+  // Deleting a middle sibling moves the later ones up: positions and neighbours follow.
+  TTreeNode* a3 = items->AddChild(a, u"a3");
+  TTreeNode* a4 = items->AddChild(a, u"a4");
+  items->Delete(a2);
+  EXPECT_EQ(a3->Index(), 1);
+  EXPECT_EQ(a4->Index(), 2);
+  EXPECT_EQ(a1->GetNextSibling(), a3);
+  EXPECT_EQ(a3->GetPrev(), a1);
+  EXPECT_EQ(a4->GetNextSibling(), nullptr);
+  EXPECT_EQ(a4->AbsoluteIndex(), 3);
+  EXPECT_EQ(items->Item(3), a4);
+
   // An image list freed first leaves no dangling reference.
   auto* images = new TImageList(nullptr);
   tree.SetImages(images);
