@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <unordered_map>
-#include <unordered_set>
 
 #include "rtl/Streams.h"
 
@@ -63,6 +62,9 @@ struct TIniFile::Impl {
   struct Section {
     size_t header;  // line of "[name]"
     size_t end;     // one past its last line
+    // Folded key -> its first line, so that a lookup does not walk the section: reading every
+    // key of a large file would otherwise take time growing with the square of its size.
+    std::unordered_map<String, size_t> keys;
   };
 
   std::vector<Line> lines;
@@ -126,9 +128,13 @@ struct TIniFile::Impl {
     sections.clear();
     firstSection.clear();
     for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind == kKey && !sections.empty()) {
+        sections.back().keys.emplace(lines[i].folded, i);
+        continue;
+      }
       if (lines[i].kind != kSection) continue;
       if (!sections.empty()) sections.back().end = i;
-      sections.push_back({i, lines.size()});
+      sections.push_back({i, lines.size(), {}});
       firstSection.emplace(lines[i].folded, sections.size() - 1);
     }
   }
@@ -139,18 +145,15 @@ struct TIniFile::Impl {
   }
 
   const Line* FindKey(const Section& sec, const String& ident) const {
-    String key = Fold(TrimBlanks(ident));
-    for (size_t i = sec.header + 1; i < sec.end; ++i)
-      if (lines[i].kind == kKey && lines[i].folded == key) return &lines[i];
-    return nullptr;
+    auto it = sec.keys.find(Fold(TrimBlanks(ident)));
+    return it == sec.keys.end() ? nullptr : &lines[it->second];
   }
 
   // Each key of the section once, in file order, with the value a lookup would give.
   std::vector<const Line*> Keys(const Section& sec) const {
     std::vector<const Line*> keys;
-    std::unordered_set<String> seen;
     for (size_t i = sec.header + 1; i < sec.end; ++i)
-      if (lines[i].kind == kKey && seen.insert(lines[i].folded).second) keys.push_back(&lines[i]);
+      if (lines[i].kind == kKey && sec.keys.at(lines[i].folded) == i) keys.push_back(&lines[i]);
     return keys;
   }
 

@@ -10,6 +10,7 @@
 #include "platform/Shell.h"
 #include "rtl/IniFiles.h"
 #include "rtl/SysUtils.h"
+#include "vcl/Dialogs.h"
 
 namespace ktinet {
 
@@ -36,6 +37,29 @@ std::vector<std::pair<char, TColor>> BallPalette(bool blue) {
   // 0x00BBGGRR
   if (blue) return {{'w', clWhite}, {'k', 0x600000}, {'h', 0xFFF0E0}, {'l', 0xF8B070}, {'m', 0xE07020}, {'d', 0xA04010}};
   return {{'w', clWhite}, {'k', 0x006080}, {'h', 0xE0FFFF}, {'l', 0x80F8FF}, {'m', 0x10D8F8}, {'d', 0x0098C8}};
+}
+
+// The schemes a browser follows on its own. The news file comes from the network, and a file:
+// link or a bare path would have the desktop open, or even run, something on this machine.
+bool IsBrowserLink(const String& url) {
+  size_t colon = 0;
+  while (colon < url.size() && url[colon] != u':') {
+    const Char c = url[colon];
+    const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    if (!letter && (colon == 0 || !((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'))) return false;
+    ++colon;
+  }
+  if (colon == 0 || colon == url.size()) return false;
+  const String scheme = LowerCase(url.substr(0, colon));
+  return scheme == u"http" || scheme == u"https" || scheme == u"ftp" || scheme == u"mailto";
+}
+
+// A link as the refusal shows it: one line of at most 200 characters, no control characters.
+String ShownLink(const String& url) {
+  String s = url.size() > 200 ? url.substr(0, 199) + u"\u2026" : url;
+  for (Char& c : s)
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) c = u'?';
+  return s;
 }
 
 bool DirectoryWritable(const String& dir) {
@@ -228,6 +252,12 @@ void TKtWebDirect::TreeClick(TObject* Sender) {
   if (!view || !view->Selected()) return;
   auto* data = dynamic_cast<TKtINodeData*>(view->Selected()->Data());
   if (!data) return;  // a group heading
+  if (!IsBrowserLink(data->Url)) {
+    MessageDlg(u"The link \"" + ShownLink(data->Url) +
+                   u"\" was not opened: only http, https, ftp and mailto links are opened from the news.",
+               mtWarning, {mbOK});
+    return;
+  }
   // Whether the opener could show the link is the desktop's business: nothing is reported.
   ShellExecuteW(nullptr, u"open", data->Url, String(), String(), SW_SHOWNORMAL);
 }

@@ -3,7 +3,8 @@
 // The news file is an INI file: each section is a group heading, each entry "link=caption" one
 // news item. Before every Execute the current copy becomes the ".~wdn" backup; entries missing
 // (or empty) in the backup's same section are new and are drawn bold with the blue marker.
-// Choosing an entry opens its link with the desktop's opener.
+// Choosing an entry opens its link with the desktop's opener, when it is an http, https, ftp or
+// mailto link; any other (a file: link, a bare path) is refused with a warning box.
 #pragma once
 
 #include "transfer/ktiupdate.h"

@@ -54,12 +54,7 @@ TTreeNode* TTreeNode::Item(int index) const {
   return FChildren[static_cast<size_t>(index)].get();
 }
 
-int TTreeNode::Index() const {
-  const auto& siblings = FParent ? FParent->FChildren : FOwner->FRoots;
-  for (size_t i = 0; i < siblings.size(); ++i)
-    if (siblings[i].get() == this) return static_cast<int>(i);
-  return -1;
-}
+int TTreeNode::Index() const { return static_cast<int>(FIndex); }
 
 int TTreeNode::AbsoluteIndex() const {
   int index = 0;
@@ -100,8 +95,7 @@ void TTreeNode::MakeVisible() {
 
 TTreeNode* TTreeNode::GetNextSibling() const {
   const auto& siblings = FParent ? FParent->FChildren : FOwner->FRoots;
-  int i = Index();
-  return i >= 0 && static_cast<size_t>(i) + 1 < siblings.size() ? siblings[static_cast<size_t>(i) + 1].get() : nullptr;
+  return FIndex + 1 < siblings.size() ? siblings[FIndex + 1].get() : nullptr;
 }
 
 TTreeNode* TTreeNode::GetNext() const {
@@ -112,10 +106,9 @@ TTreeNode* TTreeNode::GetNext() const {
 }
 
 TTreeNode* TTreeNode::GetPrev() const {
-  int i = Index();
-  if (i <= 0) return FParent;
+  if (FIndex == 0) return FParent;
   const auto& siblings = FParent ? FParent->FChildren : FOwner->FRoots;
-  TTreeNode* n = siblings[static_cast<size_t>(i) - 1].get();
+  TTreeNode* n = siblings[FIndex - 1].get();
   while (n->HasChildren()) n = n->FChildren.back().get();
   return n;
 }
@@ -142,7 +135,9 @@ TTreeNode* TTreeNodes::AddChildObject(TTreeNode* parent, const String& text, TOb
   node->FText = text;
   node->FData = data;
   TTreeNode* raw = node.get();
-  (parent ? parent->FChildren : FRoots).push_back(std::move(node));
+  auto& siblings = parent ? parent->FChildren : FRoots;
+  node->FIndex = siblings.size();
+  siblings.push_back(std::move(node));
   ++FCount;
   Changed();
   return raw;
@@ -153,7 +148,9 @@ void TTreeNodes::Delete(TTreeNode* node) {
   FOwner->NodeRemoving(node);
   auto& siblings = node->FParent ? node->FParent->FChildren : FRoots;
   FCount -= SubtreeSize(node);
-  siblings.erase(std::find_if(siblings.begin(), siblings.end(), [&](const auto& p) { return p.get() == node; }));
+  const size_t at = node->FIndex;
+  siblings.erase(siblings.begin() + static_cast<std::ptrdiff_t>(at));
+  for (size_t i = at; i < siblings.size(); ++i) siblings[i]->FIndex = i;
   Changed();
 }
 

@@ -84,6 +84,9 @@ class TTreeNode {
   TObject* FData = nullptr;
   unsigned FState = 0;
   bool FExpanded = false;
+  // Position among its siblings, kept up to date so that walking siblings takes constant time
+  // a step (a news group of many entries would otherwise take time growing with its square).
+  size_t FIndex = 0;
 };
 
 // The nodes of one tree view, addressed in depth-first order.

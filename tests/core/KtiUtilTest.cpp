@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <thread>
 
 #include "core/ktiutil.h"
 #include "rtl/Exceptions.h"
+#include "support/RunTool.h"
 #include "support/TempDir.h"
 
 using namespace ktinet;
@@ -301,10 +303,14 @@ TEST(KtiUtil, ContentTypeByFileReadsTheRegistryFiles) {
 
 TEST(KtiUtil, DeleteExeRemovesExactlyTheProgramFileAndItsScript) {
   test::TempDir dir;
-  std::string sub = dir / "dir with 'quotes' \"dq\" $HOME & `x`";
-  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
-  std::string exe = sub + "/victim file $(touch pwned) 'q'\nline2.bin";
-  std::string script = sub + "/victim file $(touch pwned) 'q'\nline2.sh";
+  // The payloads name absolute paths inside this test's folder, so that a quoting fault touches
+  // nothing outside it, and nothing a former run left behind can decide this one. A path holds
+  // them only as folders, since a '/' cannot stand in a file name.
+  const std::string pwned = dir / "pwned", pwnedToo = dir / "pwned-too";
+  std::string sub = dir / ("dir with 'quotes' \"dq\" $HOME & `x` $(touch " + pwned + ") `touch " + pwnedToo + "`");
+  std::filesystem::create_directories(sub);
+  std::string exe = sub + "/victim file 'q'\nline2.bin";
+  std::string script = sub + "/victim file 'q'\nline2.sh";
   std::string decoy = sub + "/victim";
   dir.Write(exe.substr(dir.Path().size() + 1), "\x7f" "ELF pretend");
   dir.Write(decoy.substr(dir.Path().size() + 1), "keep me");
@@ -323,9 +329,12 @@ TEST(KtiUtil, DeleteExeRemovesExactlyTheProgramFileAndItsScript) {
   EXPECT_FALSE(Exists(script));
   EXPECT_TRUE(Exists(decoy));
   EXPECT_TRUE(Exists(sub + "/file"));
-  EXPECT_FALSE(Exists(sub + "/pwned"));
-  EXPECT_FALSE(Exists("pwned"));
-  EXPECT_FALSE(Exists("/pwned"));  // the script runs from the root directory
+  EXPECT_FALSE(Exists(pwned));
+  EXPECT_FALSE(Exists(pwnedToo));
+  // The payload is live: the same path unquoted does run it.
+  ASSERT_NE(system(("sh -c " + test::ShellQuote(": " + sub) + " >/dev/null 2>&1").c_str()), -1);
+  EXPECT_TRUE(Exists(pwned));
+  EXPECT_TRUE(Exists(pwnedToo));
 
   // A script that cannot be written is the caller's error; nothing is started.
   EXPECT_THROW(detail::DeleteExeFor(Str(dir / "no such dir/prog")), EFCreateError);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -403,6 +404,53 @@ TEST(WebDirectClick, EntriesOpenTheirLinkHeadingsNothing) {
   EXPECT_GT(ShellExecuteW(nullptr, u"open", u"https://example.org/$(id)", u"", u"", SW_SHOWNORMAL), 32);
   EXPECT_EQ(opener.WaitFor(2), "https://example.org/a?x\nhttps://example.org/$(id)\n");
   EXPECT_EQ(ShellExecuteW(nullptr, u"print", u"https://example.org/", u"", u"", SW_SHOWNORMAL), 2);
+}
+
+TEST(WebDirectClick, OnlyBrowserSchemesReachTheOpener) {
+  OpenerRecorder opener;
+  auto* ui = new ScriptedBackend;
+  TBackendScope scope{std::unique_ptr<UiBackend>(ui)};
+  TempDir dir;
+  dir.Write("app.wdn",
+            "[News]\n"
+            "file:///etc/shadow=Local file\n"
+            "/etc/passwd=Bare path\n"
+            "../../bin/sh=Relative path\n"
+            "javascript:alert(1)=Script\n"
+            "smb://host/share=Share\n"
+            "x\x1b]2;owned\x07:y=Escape in the scheme\n"
+            "HTTPS://example.org/upper=Upper case\n"
+            "ftp://ftp.example.org/pub/=Files\n"
+            "mailto:news@example.org=Write to us\n"
+            "http://example.org/plain=Plain\n");
+  TTestDirect direct(nullptr);
+  direct.SetNewsFile(dir / "app.wdn");
+  direct.Show();
+  TTreeView* tree = direct.Tree();
+  ASSERT_NE(tree, nullptr);
+  TTreeNode* group = tree->Items()->GetFirstNode();
+  ASSERT_EQ(group->Count(), 10);
+  for (int i = 0; i < group->Count(); ++i) tree->ClickNode(group->Item(i));
+
+  // The openers run detached, so they may log in any order.
+  std::vector<std::string> opened;
+  std::istringstream lines(opener.WaitFor(4));
+  for (std::string line; std::getline(lines, line);) opened.push_back(line);
+  std::sort(opened.begin(), opened.end());
+  EXPECT_EQ(opened, (std::vector<std::string>{"HTTPS://example.org/upper", "ftp://ftp.example.org/pub/",
+                                              "http://example.org/plain", "mailto:news@example.org"}));
+  // Each refusal is a warning naming the link, control characters made harmless.
+  ASSERT_EQ(ui->Messages().size(), 6u);
+  const String first = ui->Messages()[0].Request.Text;
+  EXPECT_NE(first.find(u"\"file:///etc/shadow\" was not opened"), String::npos) << UTF8Encode(first);
+  EXPECT_NE(ui->Messages()[1].Request.Text.find(u"\"/etc/passwd\""), String::npos);
+  const String escaped = ui->Messages()[5].Request.Text;
+  EXPECT_EQ(escaped.find(u'\x1b'), String::npos);
+  EXPECT_NE(escaped.find(u"x?]2;owned?:y"), String::npos) << UTF8Encode(escaped);
+  for (const TShownMessage& m : ui->Messages()) EXPECT_EQ(m.Request.DlgType, mtWarning);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::string log = ReadFileBytes(opener.Dir() + "/opened.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
 }
 
 }  // namespace

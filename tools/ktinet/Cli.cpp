@@ -1,7 +1,13 @@
 #include "Cli.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 
 namespace ktinet::cli {
 
@@ -137,6 +143,39 @@ std::string Unescape(const std::string& s) {
     }
   }
   return out;
+}
+
+std::string StateDirectory() {
+  // Only an absolute XDG_STATE_HOME counts, as the base-directory rules say.
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
+      home = env;
+    } else {
+      std::vector<char> buf(16384);
+      passwd pw{}, *found = nullptr;
+      if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+          found->pw_dir[0] == '/')
+        home = found->pw_dir;
+    }
+    if (home.empty()) throw std::runtime_error("no folder for the program's state: set XDG_STATE_HOME or HOME");
+    base = home + "/.local/state";
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const std::string dir = base + "/ktinet";
+  for (size_t at = 1; at <= dir.size(); ++at) {
+    if (at < dir.size() && dir[at] != '/') continue;
+    const std::string part = dir.substr(0, at);
+    if (::mkdir(part.c_str(), 0700) == 0 || errno == EEXIST) continue;
+    throw std::runtime_error("cannot make the state folder " + part + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw std::runtime_error("the state folder " + dir + " is not a folder");
+  return dir;
 }
 
 }  // namespace ktinet::cli

@@ -71,6 +71,11 @@ extern const char* const kSocketOptionsHelp;
 // Decodes C escapes (\r \n \t \\ \0 \xHH) in a command-line text.
 std::string Unescape(const std::string& s);
 
+// The folder for the program's own state: $XDG_STATE_HOME/ktinet, or ~/.local/state/ktinet
+// (the home folder from HOME, else from the password database). Made, private to the user,
+// when missing. Throws std::runtime_error naming what went wrong.
+std::string StateDirectory();
+
 }  // namespace ktinet::cli
 
 #define KTINET_CLI_CONCAT2(a, b) a##b

@@ -23,7 +23,8 @@ namespace ktinet::cli {
 
 namespace {
 
-// The news file of the program is its own; `--file` and the demo point it elsewhere.
+// The program keeps its news file with its state, never beside the executable (an installed
+// program would write into /usr/bin as root); `--file` and the demo point it elsewhere.
 class TNewsBrowser : public TKtWebDirect {
  public:
   using TKtWebDirect::TKtWebDirect;
@@ -121,9 +122,11 @@ int RunNews(const Args& args) {
       std::cerr << "ktinet news: no news file at " << *file << "\n";
       return kExitFailed;
     }
-    news.Show();
+    // Modal, as after a download: on a terminal the tree stays until the person closes it.
+    news.ShowModal();
   } else {
     const Source source = ParseSource(args.Positional()[0]);
+    news.SetNewsFile(UTF8ToString(StateDirectory() + "/ktinet.wdn"));
     news.SetService(source.service);
     if (source.service != isNetwork) {
       news.SetHost(UTF8ToString(source.host));
@@ -236,10 +239,12 @@ KTINET_COMMAND(Command{
     "'*' marker. On a terminal the tree is navigable: Up/Down or j/k move, Enter opens the\n"
     "entry's link with xdg-open, q or Esc closes. Elsewhere the tree is printed: headings\n"
     "unindented, entries as 'caption <link>', new ones marked '*'.\n"
-    "The news file lies beside the program (ktinet.wdn), or under $XDG_DATA_HOME/ktinet/ when\n"
-    "that directory is not writable.\n\n"
+    "Only http, https, ftp and mailto links are opened; others are refused with a warning.\n"
+    "The news file is $XDG_STATE_HOME/ktinet/ktinet.wdn (~/.local/state/ktinet/ktinet.wdn\n"
+    "when XDG_STATE_HOME is not set), the backup ktinet.~wdn beside it.\n\n"
     "      --show MODE   always (default), never, or if-changed (only after a new copy came)\n"
-    "      --file PATH   show a local news file as it is, without downloading\n"
+    "      --file PATH   show a local news file as it is, without downloading (new entries\n"
+    "                    are those missing from PATH's own .~wdn backup)\n"
     "      --json        print {\"file\", \"status\", \"groups\": [{\"caption\", \"entries\":\n"
     "                    [{\"caption\", \"link\", \"new\"}]}]} instead\n"
     "Exit 1 when the download failed or the file was not found (the previous copy is shown).\n",
