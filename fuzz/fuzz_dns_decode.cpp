@@ -1,8 +1,12 @@
 // The DNS decoder over arbitrary bytes, both as one bare message and as a framed answer: it
 // either decodes or raises EDNSDecodeError, never anything else, and what it decodes holds
 // together (names end with their dot, a framed answer decodes to the messages of its frames).
+// The same bytes also go through the answer reader as a server's reply to an ordinary query and
+// a zone transfer, read in chunks, so the multi-message path of transfers is reached: it either
+// raises Exception or keeps no more than it was given.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -30,6 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     (void)ktinet::DecodeDNSAnswer(ktinet::BytesToString(bytes));
   } catch (const ktinet::EDNSDecodeError&) {
+  }
+
+  ktinet::TDNSAnswerReader reader({{0x1200, false}, {0x1201, true}});
+  const std::size_t chunk = size > 0 ? 1 + data[0] % 64 : 1;
+  try {
+    for (std::size_t at = 0; at < size && !reader.Complete(); at += chunk)
+      reader.Feed(bytes.data() + at, std::min(chunk, size - at));
+    if (reader.Result().size() > size) std::abort();
+    if (reader.Complete()) (void)ktinet::DecodeDNSAnswer(ktinet::BytesToString(reader.Result()));
+  } catch (const ktinet::Exception&) {
   }
   return 0;
 }

@@ -121,14 +121,9 @@ class TAnswerBuffer {
   size_t FSize = 0;
 };
 
-// The status after the first space of an answer's first chunk (200 when it is not a number).
-int StatusAfterFirstSpace(const char* chunk, size_t n) {
-  const char* end = chunk + n;
-  const char* space = std::find(chunk, end, ' ');
-  if (space == end) return 200;
-  size_t avail = static_cast<size_t>(end - space - 1);
-  return StrToIntDef(BytesToString(std::string_view(space + 1, std::min<size_t>(3, avail))), 200);
-}
+// How far the first line of an answer is looked at for its status: a status line is short, and
+// an answer whose first line goes on longer is judged on what has come.
+constexpr size_t kStatusLineLimit = 8192;
 
 // A decimal number, or -1 when the text is not one. Too many digits still count as a number
 // (an out-of-range one), so that an overlong fifth part cannot pass for "no fifth part".
@@ -252,11 +247,17 @@ String TKtInetBase::Execute() {
   FLastError.clear();
   BeforeExecute();
   if (FClientSocket->Host().empty() && FClientSocket->Address().empty()) throw Exception(strKtInEHost);
+  // What an earlier failed answer left unread would be taken for the start of this one.
+  if (FStale) {
+    FStale = false;
+    Disconnect();
+  }
   Connect();
   String result;
   try {
     CurrentStep = 0;
     while (CurrentStep < StepCount) {
+      FAnswerComplete = true;
       String text = InternalExecute();
       AfterExecute(text);
       // A one-step answer may be hundreds of megabytes: hand it over instead of copying it.
@@ -266,11 +267,37 @@ String TKtInetBase::Execute() {
     }
     if (!FKeepConnection) Disconnect();
   } catch (const Exception& e) {
-    // The connection stays as it is: a caller that keeps it can still use it.
+    // The connection stays as it is until the next Execute, so a handler can still look at it.
+    FStale = !(FKeepConnection && FAnswerComplete);
     result = e.Message();
     FLastError = e.Message().empty() ? String(u"Error without a message") : e.Message();
   }
   return result;
+}
+
+int TKtInetBase::StatusOfFirstLine(std::string_view Line) {
+  size_t space = Line.find(' ');
+  if (space == std::string_view::npos) return 200;
+  std::string_view digits = Line.substr(space + 1, 3);
+  return StrToIntDef(BytesToString(digits), 200);
+}
+
+void TKtInetBase::CheckAnswerStatus(int Status) {
+  switch (Status) {
+    case 401: throw Exception(strKtInEAuthRequired);
+    case 404: throw Exception(strKtInEFileNotFound);
+    case 407: throw Exception(strKtInEProxyAuth);
+    default: break;
+  }
+}
+
+bool TKtInetBase::StatusCheckApplies(std::string_view) const { return true; }
+
+size_t TKtInetBase::AnswerReceived(const char*, size_t Count, bool&) { return Count; }
+
+void TKtInetBase::CheckAnswerSize(Int64 Size) const {
+  if (FMaxSize > 0 && Size > FMaxSize)
+    throw Exception(u"The answer is larger than MaxSize (" + IntToStr(FMaxSize) + u" bytes); reading stopped");
 }
 
 String TKtInetBase::InternalExecute() {
@@ -279,22 +306,43 @@ String TKtInetBase::InternalExecute() {
   int sent = query.empty() ? 1 : SendToSocket(query);
   if (sent <= 0) return u"No answer from server";
 
+  FAnswerComplete = false;
+  AnswerStarted();
   TAnswerBuffer answer;
-  for (;;) {
+  // The first line as far as it has come, until its status has been looked at.
+  std::string firstLine;
+  bool statusChecked = false;
+  auto checkStatus = [&] {
+    statusChecked = true;
+    if (StatusCheckApplies(firstLine)) CheckAnswerStatus(StatusOfFirstLine(firstLine));
+    firstLine = std::string();
+  };
+  bool complete = false;
+  while (!complete) {
     char* chunk = answer.Room(kReadChunk);
     int n = ReceiveFromSocket(chunk, kReadChunk);
     if (n <= 0) break;
-    bool first = answer.Size() == 0;
-    answer.Commit(static_cast<size_t>(n));
-    if (first) {
-      switch (StatusAfterFirstSpace(chunk, static_cast<size_t>(n))) {
-        case 401: throw Exception(strKtInEAuthRequired);
-        case 404: throw Exception(strKtInEFileNotFound);
-        case 407: throw Exception(strKtInEProxyAuth);
-        default: break;
-      }
+    CheckAnswerSize(static_cast<Int64>(answer.Size()) + n);
+    size_t used = std::min(AnswerReceived(chunk, static_cast<size_t>(n), complete), static_cast<size_t>(n));
+    // An error status of an answer read to its end leaves a connection that can go on.
+    FAnswerComplete = complete && used == static_cast<size_t>(n);
+    if (!statusChecked) {
+      const char* end = chunk + used;
+      const char* lineEnd =
+          std::find_if(static_cast<const char*>(chunk), end, [](char c) { return c == '\r' || c == '\n'; });
+      firstLine.append(chunk, std::min<size_t>(static_cast<size_t>(lineEnd - chunk), kStatusLineLimit - firstLine.size()));
+      if (lineEnd != end || firstLine.size() >= kStatusLineLimit || complete) checkStatus();
     }
+    answer.Commit(used);
+    // Bytes after the end of the answer belong to nothing that was asked: the connection that
+    // carries them cannot serve another request.
+    if (complete && used < static_cast<size_t>(n)) Disconnect();
   }
+  if (!statusChecked && !firstLine.empty()) checkStatus();
+  if (!complete) AnswerEnded();
+  // Nothing of the answer waits on the connection when it ended where it said, or the server
+  // closed it.
+  FAnswerComplete = complete || !FConnected;
   return answer.Take();
 }
 
@@ -413,6 +461,7 @@ const TClassInfo* TKtInetBase::StaticClassInfo() {
       .Property(u"LoginPrompt", &TKtInetBase::LoginPrompt, &TKtInetBase::SetLoginPrompt).Default(true)
       .Property(u"ConnectTimeout", &TKtInetBase::ConnectTimeout, &TKtInetBase::SetConnectTimeout).Default(0)
       .Property(u"ReadTimeout", &TKtInetBase::ReadTimeout, &TKtInetBase::SetReadTimeout).Default(0)
+      .Property(u"MaxSize", &TKtInetBase::MaxSize, &TKtInetBase::SetMaxSize).Default(0)
       .Event(u"OnConnect", u"TSocketNotifyEvent")
       .Event(u"OnDisconnect", u"TSocketNotifyEvent")
       .Event(u"OnError", u"TSocketErrorEvent")

@@ -1,12 +1,14 @@
 // TKtInetBase, the base of every socket component, and TKtInetProxy, the proxy settings.
 //
 // A socket component connects (directly or through a proxy), sends the query its subclass builds
-// followed by the header block, reads until the server closes and hands the text back. Texts on
-// the wire are Strings with one character per byte (0..255), zero bytes included.
+// followed by the header block, reads until the server closes (or until the subclass finds the
+// answer complete) and hands the text back. Texts on the wire are Strings with one character per
+// byte (0..255), zero bytes included.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "platform/Sockets.h"
 #include "rtl/Classes.h"
@@ -54,8 +56,15 @@ class TKtInetBase : public TComponent {
   // Runs the query/answer steps and returns their texts joined. Errors before the connection is
   // made (OnBeforeExecute, no host, a failed connect) reach the caller; an Exception (or
   // descendant) raised later is caught, its message becomes the result and LastError, and the
-  // connection is left as it was.
+  // connection is left as it was until the next Execute, which starts on a fresh connection
+  // unless the failed answer had been read whole and KeepConnection holds.
   String Execute();
+
+  // The status an answer's first line carries after its first space (the three characters there
+  // as a number), 200 when there is no space or they are no number.
+  static int StatusOfFirstLine(std::string_view Line);
+  // Raises the message of status 401, 404 or 407; any other status passes.
+  static void CheckAnswerStatus(int Status);
 
   // True when S is exactly four dot-separated decimal numbers, each 0..255.
   static bool AddrIsIP(const String& S);
@@ -101,6 +110,10 @@ class TKtInetBase : public TComponent {
   void SetConnectTimeout(int Value);
   int ReadTimeout() const;
   void SetReadTimeout(int Value);
+  // The most bytes one answer may have; 0 (the default) sets no limit. A longer answer ends
+  // Execute with an error text naming the limit, before more than that is held in memory.
+  Int64 MaxSize() const { return FMaxSize; }
+  void SetMaxSize(Int64 Value) { FMaxSize = Value < 0 ? 0 : Value; }
   // Empty after a clean Execute; the caught message when Execute returned from its guard.
   const String& LastError() const { return FLastError; }
 
@@ -128,9 +141,24 @@ class TKtInetBase : public TComponent {
 
  protected:
   // One query/answer step: sends GetQuery (with the header block) and reads until the server
-  // closes. A status 401, 404 or 407 after the first space of the first chunk raises the
-  // matching message.
+  // closes or AnswerReceived finds the answer complete. Once the answer's first line is whole
+  // (however it was split into reads), a status 401, 404 or 407 after its first space raises the
+  // matching message, where StatusCheckApplies agrees. An answer longer than MaxSize raises.
   virtual String InternalExecute();
+
+  // The reading of one answer, for subclasses that know where their answers end:
+  // AnswerStarted comes before the first read; AnswerReceived sees every chunk as it arrives and
+  // returns how many of its bytes belong to the answer (bytes past the end are dropped, and the
+  // connection with them), setting Complete once the answer is whole, which ends the reading
+  // without waiting for the server to close; AnswerEnded comes when the server closed (or a
+  // failed read was let pass) before that, and raises for an answer that was cut short.
+  virtual void AnswerStarted() {}
+  virtual size_t AnswerReceived(const char* Data, size_t Count, bool& Complete);
+  virtual void AnswerEnded() {}
+  // Whether the 401/404/407 check looks at an answer with this first line (every answer here).
+  virtual bool StatusCheckApplies(std::string_view FirstLine) const;
+  // Raises when an answer of Size bytes would pass MaxSize.
+  void CheckAnswerSize(Int64 Size) const;
   virtual void BeforeExecute();
   virtual void AfterExecute(String& strReceived);
   // The text to send; empty sends nothing and lets the server speak first.
@@ -159,6 +187,12 @@ class TKtInetBase : public TComponent {
   int CurrentStep = 0;  // the step Execute is running, from 0
   int StepCount = 1;    // query/answer steps of one Execute
   String FLastError;
+  Int64 FMaxSize = 0;
+  // The answer of the step that ran last was read to its end: nothing of it waits on the
+  // connection. Steps that read in a way of their own leave it true.
+  bool FAnswerComplete = true;
+  // The last Execute ended in an error that may have left part of an answer on the connection.
+  bool FStale = false;
 
  private:
   void SetEndpoint(const String& Value);

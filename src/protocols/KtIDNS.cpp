@@ -344,59 +344,109 @@ String TKtIDNSResolver::InternalExecute() {
   if (query.empty()) return String();
   if (SendToSocket(query) <= 0) return u"No answer from server";
 
-  const int expected = FRequests.Count();
-  struct TFrame {
-    size_t At, Size;  // with the two-byte length
-    int ID;
-    bool Used;
-  };
-  std::vector<TFrame> frames;
-  std::string got;
-  size_t complete = 0;  // bytes of got that form whole frames
+  std::vector<TDNSQueryInfo> queries;
+  for (const TRequestType& t : kRequestTypes)
+    if (FRequests.Contains(t.Request))
+      queries.push_back({0x1200 | static_cast<int>(queries.size() & 0xFF), t.Request == irTransferRequest});
+  TDNSAnswerReader reader(std::move(queries));
+  FAnswerComplete = false;
+  // A proxy in the way may refuse in HTTP; binary answers are never read for a status, since
+  // their bytes could spell one by chance.
+  std::string head;
+  bool headChecked = false;
+  Int64 total = 0;
   std::vector<char> buffer(16386);
-  while (static_cast<int>(frames.size()) < expected) {
+  while (!reader.Complete()) {
     int n = ReceiveFromSocket(buffer.data(), static_cast<int>(buffer.size()));
     if (n <= 0) break;
-    bool first = got.empty();
-    got.append(buffer.data(), static_cast<size_t>(n));
-    // A proxy in the way may refuse in HTTP; binary answers are never read for a status, since
-    // their bytes could spell one by chance.
-    if (first && got.compare(0, 5, "HTTP/") == 0) {
-      size_t space = got.find(' ');
-      int status = space == std::string::npos ? 200 : StrToIntDef(BytesToString(got.substr(space + 1, 3)), 200);
-      if (status == 401) throw Exception(strKtInEAuthRequired);
-      if (status == 404) throw Exception(strKtInEFileNotFound);
-      if (status == 407) throw Exception(strKtInEProxyAuth);
-    }
-    for (;;) {
-      if (got.size() - complete < 2) break;
-      size_t length = (static_cast<unsigned char>(got[complete]) << 8) | static_cast<unsigned char>(got[complete + 1]);
-      if (got.size() - complete - 2 < length) break;
-      int id = length >= 2 ? (static_cast<unsigned char>(got[complete + 2]) << 8) |
-                                 static_cast<unsigned char>(got[complete + 3])
-                           : -1;
-      frames.push_back({complete, length + 2, id, false});
-      complete += length + 2;
-    }
-  }
-
-  // In query order; a frame no query claims, and a frame the server left unfinished, follow as
-  // they came.
-  std::string result;
-  result.reserve(got.size());
-  for (int i = 0; i < expected; ++i) {
-    for (TFrame& f : frames) {
-      if (!f.Used && f.ID == (0x1200 | i)) {
-        f.Used = true;
-        result.append(got, f.At, f.Size);
-        break;
+    total += n;
+    CheckAnswerSize(total);
+    if (!headChecked) {
+      head.append(buffer.data(), std::min<size_t>(static_cast<size_t>(n), 512));
+      if (head.compare(0, 5, std::string("HTTP/"), 0, std::min<size_t>(head.size(), 5)) != 0) {
+        headChecked = true;
+      } else if (head.size() >= 512 || head.find_first_of("\r\n") != std::string::npos) {
+        headChecked = true;
+        CheckAnswerStatus(StatusOfFirstLine(head.substr(0, head.find_first_of("\r\n"))));
       }
     }
+    reader.Feed(buffer.data(), static_cast<size_t>(n));
   }
-  for (const TFrame& f : frames)
-    if (!f.Used) result.append(got, f.At, f.Size);
-  result.append(got, complete, std::string::npos);
-  return BytesToString(result);
+  // What follows the last answer belongs to nothing that was asked.
+  if (reader.Complete() && reader.Pending() > 0) Disconnect();
+  FAnswerComplete = reader.Complete() || !FConnected;
+  return BytesToString(reader.Result());
+}
+
+// ---- TDNSAnswerReader ------------------------------------------------------------------------
+
+TDNSAnswerReader::TDNSAnswerReader(std::vector<TDNSQueryInfo> Queries) {
+  for (const TDNSQueryInfo& q : Queries) FQueries.push_back({q, std::string(), 0, false});
+  FOpen = FQueries.size();
+}
+
+bool TDNSAnswerReader::Feed(const char* Data, size_t Count) {
+  if (Complete()) return true;
+  FPending.append(Data, Count);
+  size_t at = 0;
+  while (!Complete() && FPending.size() - at >= 2) {
+    size_t length = (static_cast<unsigned char>(FPending[at]) << 8) | static_cast<unsigned char>(FPending[at + 1]);
+    if (FPending.size() - at - 2 < length) break;
+    TakeMessage(FPending.data() + at, length + 2);
+    at += length + 2;
+  }
+  FPending.erase(0, at);
+  return Complete();
+}
+
+void TDNSAnswerReader::TakeMessage(const char* Frame, size_t Size) {
+  const char* message = Frame + 2;
+  const size_t size = Size - 2;
+  if (size < 12)
+    throw Exception(u"The server sent a DNS message of " + IntToStr(static_cast<long long>(size)) +
+                    u" bytes, shorter than the 12-byte header");
+  const int id = (static_cast<unsigned char>(message[0]) << 8) | static_cast<unsigned char>(message[1]);
+  const bool qr = (static_cast<unsigned char>(message[2]) & 0x80) != 0;
+  const String idText = u"0x" + IntToHex(id, 4);
+  TQueryState* q = nullptr;
+  for (TQueryState& s : FQueries)
+    if (s.Query.ID == id) q = &s;
+  if (!q) throw Exception(u"The server sent a DNS message with the identifier " + idText + u", which no query carries");
+  if (!qr) throw Exception(u"The server sent a query (QR bit 0) with the identifier " + idText + u", not an answer");
+  if (q->Done) throw Exception(u"The server answered the query with the identifier " + idText + u" more than once");
+  q->Frames.append(Frame, Size);
+  ++q->Messages;
+  bool done = true;
+  if (q->Query.Transfer) {
+    TDNSMessage m = DecodeDNSMessage(std::string(message, size));
+    const bool first = q->Messages == 1;
+    if (m.RCode() != 0) {
+      if (!first)
+        throw Exception(u"The server broke off the zone transfer with " + DNSRCodeName(m.RCode()));
+    } else if (first && m.Answers.empty()) {
+      // Nothing to transfer: the answer stands as it is.
+    } else {
+      size_t from = 0;
+      if (first) {
+        if (m.Answers[0].Type != 6) throw Exception(u"The zone transfer does not begin with an SOA record");
+        from = 1;
+      }
+      done = false;
+      // The zone's SOA record opens the transfer and closes it.
+      for (size_t i = from; i < m.Answers.size() && !done; ++i) done = m.Answers[i].Type == 6;
+    }
+  }
+  if (done) {
+    q->Done = true;
+    --FOpen;
+  }
+}
+
+std::string TDNSAnswerReader::Result() const {
+  std::string result;
+  for (const TQueryState& q : FQueries) result += q.Frames;
+  if (!Complete()) result += FPending;
+  return result;
 }
 
 // ---- decoding --------------------------------------------------------------------------------

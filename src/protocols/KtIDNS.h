@@ -3,7 +3,9 @@
 //
 // One framed query (two-byte length, then the message) goes out per selected record type, all
 // on the one connection; the answers are read as soon as they are complete and returned in the
-// order of the queries, each with its two-byte length, as the server sent them.
+// order of the queries, each with its two-byte length, as the server sent them. A zone transfer
+// (AXFR) is read over as many messages as the server sends, up to the SOA record that closes
+// it. A message that answers none of the queries is refused, and so is one that is no answer.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +95,46 @@ class TKtIDNSResolver : public TKtInetBase {
  private:
   TKtIDNSRequests FRequests;
   String FDomain;
+};
+
+// ---- Reading answers -------------------------------------------------------------------------
+
+// A query as the answer reader knows it: its identifier and whether it asks for a zone transfer.
+struct TDNSQueryInfo {
+  int ID = 0;
+  bool Transfer = false;
+};
+
+// Collects the framed messages of an answer over TCP as the reads bring them, checking that each
+// answers one of the queries: a message with an identifier no query carries, one whose QR bit
+// says it is a query, one shorter than a header and a second answer to an ordinary query raise
+// Exception. A zone transfer's messages are decoded as they come (a malformed one raises
+// EDNSDecodeError); the transfer is complete at its closing SOA record, or with its first
+// message when that is an error answer or holds no records.
+class TDNSAnswerReader {
+ public:
+  explicit TDNSAnswerReader(std::vector<TDNSQueryInfo> Queries);
+  // Takes the next bytes; true once every query has its whole answer.
+  bool Feed(const char* Data, size_t Count);
+  bool Complete() const { return FOpen == 0; }
+  // Bytes of a message that has not fully arrived.
+  size_t Pending() const { return FPending.size(); }
+  // The messages with their length frames, in the order of the queries (a transfer's in the
+  // order they came); an unfinished message follows when Complete is false.
+  std::string Result() const;
+
+ private:
+  struct TQueryState {
+    TDNSQueryInfo Query;
+    std::string Frames;
+    int Messages = 0;
+    bool Done = false;
+  };
+  void TakeMessage(const char* Message, size_t Size);
+
+  std::vector<TQueryState> FQueries;
+  size_t FOpen = 0;
+  std::string FPending;
 };
 
 // ---- Decoding answers ----------------------------------------------------------------------

@@ -11,11 +11,6 @@ namespace {
 
 const Char* const kMethodWords[] = {u"HEAD", u"GET", u"POST"};
 
-// A host as it stands in a URL or a Host line: IPv6 addresses in brackets.
-String UrlHost(const String& host) {
-  return host.find(u':') != String::npos ? u"[" + host + u"]" : host;
-}
-
 // Where a followed redirect goes.
 struct TRedirectTarget {
   String Host;
@@ -122,9 +117,6 @@ String TKtIHTTPClient::GetResponse(const String& Value) const {
 bool TKtIHTTPClient::ThroughProxy() const { return FProxy->UseProxy() && !FProxy->Server().empty(); }
 
 void TKtIHTTPClient::Connect() {
-  // An answer that ended in an error text (404 ...) leaves its connection open with the rest of
-  // that answer unread; an HTTP/1.0 server has closed it anyway. A new request needs a new one.
-  if (FConnected && !FKeepConnection) Disconnect();
   // The application's own endpoint, not the socket's: after a connect through a proxy the socket
   // names the proxy until the application writes Host again.
   if (!FConnected) {
@@ -138,14 +130,14 @@ String TKtIHTTPClient::GetQuery() {
   String query = kMethodWords[FAction];
   if (ThroughProxy()) {
     // A proxy needs the absolute target; the Host line names the destination, not the proxy.
-    query += u" http://" + UrlHost(FTargetHost);
-    if (FTargetPort != 80) query += u":" + IntToStr(FTargetPort);
-    query += FRequest + u" HTTP/1.0\r\nHost: " + UrlHost(FTargetHost) + u"\r\n";
+    const String authority = HttpAuthority(FTargetHost, FTargetPort);
+    query += u" http://" + authority + FRequest + u" HTTP/1.0\r\nHost: " + authority + u"\r\n";
   } else {
     // A host given as an address reads back empty from Host; servers refuse an empty Host line
-    // (nginx answers 400), so the address stands in for it.
+    // (nginx answers 400), so the address stands in for it. Servers build absolute redirects
+    // from the Host line, so a port other than 80 goes with it.
     String host = Host().empty() ? Address() : Host();
-    query += u" " + FRequest + u" HTTP/1.0\r\nHost: " + UrlHost(host) + u"\r\n";
+    query += u" " + FRequest + u" HTTP/1.0\r\nHost: " + HttpAuthority(host, Port()) + u"\r\n";
   }
   for (int i = 0; i < FHeaders->Count(); ++i) query += FHeaders->Get(i) + u"\r\n";
   if (!FBody.empty()) query += u"Content-Length: " + IntToStr(static_cast<long long>(FBody.size())) + u"\r\n";
@@ -154,27 +146,51 @@ String TKtIHTTPClient::GetQuery() {
   return query;
 }
 
-void TKtIHTTPClient::TakeAnswer(String& strReceived) {
-  TKtInetBase::AfterExecute(strReceived);
-  FResponseHeaders->SetText(strReceived);
-  const int count = FResponseHeaders->Count();
-  if (count == 0) return;
+bool SplitHTTPAnswer(const String& Answer, TStrings& Headers, String* Body) {
+  Headers.SetText(Answer);
+  if (Body) Body->clear();
+  const int count = Headers.Count();
+  if (count == 0) return false;
   int e = count - 1;
   for (int i = 0; i < count; ++i) {
-    if (FResponseHeaders->Get(i).empty()) {
+    if (Headers.Get(i).empty()) {
       e = i;
       break;
     }
   }
+  if (Body) {
+    String body;
+    for (int i = e + 1; i < count; ++i) body += Headers.Get(i) + u"\r\n";
+    *Body = std::move(body);
+  }
+  Headers.BeginUpdate();
+  for (int i = count - 1; i >= e; --i) Headers.Delete(i);
+  Headers.EndUpdate();
+  return true;
+}
+
+void TKtIHTTPClient::TakeAnswer(String& strReceived) {
+  TKtInetBase::AfterExecute(strReceived);
   if (FRemoveHeaders) {
     String body;
-    for (int i = e + 1; i < count; ++i) body += FResponseHeaders->Get(i) + u"\r\n";
-    strReceived = std::move(body);
+    if (SplitHTTPAnswer(strReceived, *FResponseHeaders, &body)) strReceived = std::move(body);
+  } else {
+    SplitHTTPAnswer(strReceived, *FResponseHeaders, nullptr);
   }
-  FResponseHeaders->BeginUpdate();
-  for (int i = count - 1; i >= e; --i) FResponseHeaders->Delete(i);
-  FResponseHeaders->EndUpdate();
 }
+
+void TKtIHTTPClient::AnswerStarted() { FScanner.Reset(FAction == haHead); }
+
+size_t TKtIHTTPClient::AnswerReceived(const char* Data, size_t Count, bool& Complete) {
+  const bool hadHeaders = FScanner.HeadersDone();
+  size_t used = FScanner.Feed(Data, Count, Complete);
+  // A body announced larger than the limit is refused before it is read.
+  if (!hadHeaders && FScanner.HeadersDone() && FScanner.ContentLength() > 0)
+    CheckAnswerSize(FScanner.HeaderBytes() + FScanner.ContentLength());
+  return used;
+}
+
+void TKtIHTTPClient::AnswerEnded() { FScanner.Finish(); }
 
 void TKtIHTTPClient::AfterExecute(String& strReceived) {
   TakeAnswer(strReceived);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/KtInBase.h"
+#include "protocols/HttpWire.h"
 #include "rtl/TypInfo.h"
 
 namespace ktinet {
@@ -49,13 +50,17 @@ class TKtIHTTPClient : public TKtInetBase {
   // The most redirects one Execute follows.
   static constexpr int MaxRedirects = 5;
 
-  // Also starts afresh when an earlier Execute ended in an error text and left its connection
-  // open (unless KeepConnection).
+  // Also notes the destination, which the request names when the socket goes to a proxy.
   void Connect() override;
 
  protected:
   String GetQuery() override;
   void AfterExecute(String& strReceived) override;
+  // The answer ends after the body its Content-Length announces (at once after the header lines
+  // for HEAD, 204 and 304), or when the server closes; a body cut short fails the request.
+  void AnswerStarted() override;
+  size_t AnswerReceived(const char* Data, size_t Count, bool& Complete) override;
+  void AnswerEnded() override;
 
  private:
   // Fires OnAfterExecute, fills ResponseHeaders and strips the header block when asked.
@@ -73,6 +78,12 @@ class TKtIHTTPClient : public TKtInetBase {
   // The destination as the application set it, kept when Connect points the socket at a proxy.
   String FTargetHost;
   int FTargetPort = 80;
+  THttpAnswerScanner FScanner;
 };
+
+// Splits an answer as the component does: the status line and header lines (up to the first
+// empty line; without one, all lines but the last) into Headers, and, when Body is given, the
+// lines after them into *Body, each ended with CR LF. False when the answer holds no line.
+bool SplitHTTPAnswer(const String& Answer, TStrings& Headers, String* Body);
 
 }  // namespace ktinet

@@ -23,8 +23,6 @@ namespace {
 constexpr int kPacketSize = 48;
 // A datagram can be lost: without a read time-out of its own the exchange still ends.
 constexpr int kDefaultWaitMs = 5000;
-// Replies may carry extension fields or a MAC after the 48 bytes; they are read whole.
-constexpr int kMaxDatagram = 2048;
 constexpr double kTwo32 = 4294967296.0;
 // The constant the request's timestamp is built with (one more than 2^32).
 constexpr double kTwo32Plus1 = 4294967297.0;
@@ -50,6 +48,25 @@ void PutBigEndian32(std::string& bytes, size_t at, std::uint32_t v) {
 }
 
 }  // namespace
+
+bool ReadSNTPReply(const std::string& Reply, TSNTPReply& Out) {
+  if (Reply.size() < kPacketSize) return false;
+  const auto first = static_cast<unsigned char>(Reply[0]);
+  Out.Leap = first >> 6;
+  Out.Mode = first & 0x07;
+  Out.Stratum = static_cast<unsigned char>(Reply[1]);
+  Out.OriginateSeconds = BigEndian32(Reply, 24);
+  Out.OriginateFraction = BigEndian32(Reply, 28);
+  Out.Seconds = BigEndian32(Reply, 40);
+  Out.Fraction = BigEndian32(Reply, 44);
+  return true;
+}
+
+bool SNTPReplyUsable(const TSNTPReply& Reply) {
+  // A server that has never been synchronised sends a zero transmit timestamp, which the era
+  // rule would otherwise read as 2036.
+  return Reply.Leap != 3 && Reply.Stratum >= 1 && Reply.Stratum <= 15 && (Reply.Seconds != 0 || Reply.Fraction != 0);
+}
 
 // The datagram socket and the server's addresses. A host that answers "port unreachable" on one
 // address is tried on the next (a name such as localhost may give ::1 before 127.0.0.1).
@@ -171,11 +188,11 @@ void TKtInetSNTP::Disconnect() {
 }
 
 bool TKtInetSNTP::AcceptableReply(const std::string& Reply, const std::string& Request) const {
-  if (Reply.size() < kPacketSize) return false;
-  if ((static_cast<unsigned char>(Reply[0]) & 0x07) != 4) return false;
-  // The originate timestamp (offset 24) must echo our transmit timestamp (offset 40): anything
-  // else answers some other request, or no request at all.
-  return Reply.compare(24, 8, Request, 40, 8) == 0;
+  TSNTPReply r;
+  if (!ReadSNTPReply(Reply, r) || r.Mode != 4) return false;
+  // The originate timestamp must echo our transmit timestamp: anything else answers some other
+  // request, or no request at all.
+  return r.OriginateSeconds == BigEndian32(Request, 40) && r.OriginateFraction == BigEndian32(Request, 44);
 }
 
 String TKtInetSNTP::InternalExecute() {
@@ -209,9 +226,11 @@ String TKtInetSNTP::InternalExecute() {
     }
     if (r == 0) return String();
 
-    std::string reply(kMaxDatagram, '\0');
+    // One byte more than a reply may have, so that a longer datagram shows (MSG_TRUNC gives its
+    // real length) without ever being held whole.
+    std::string reply(MaxReply + 1, '\0');
     ssize_t n;
-    do n = ::recv(FDatagram->Handle, reply.data(), reply.size(), 0);
+    do n = ::recv(FDatagram->Handle, reply.data(), reply.size(), MSG_TRUNC);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
       int code = errno;
@@ -229,6 +248,9 @@ String TKtInetSNTP::InternalExecute() {
       Fail(eeReceive, code, "recv");
       return String();
     }
+    if (n > MaxReply)
+      throw Exception(u"The SNTP reply is " + IntToStr(static_cast<long long>(n)) + u" bytes long, more than the " +
+                      IntToStr(MaxReply) + u" a reply may have");
     reply.resize(static_cast<size_t>(n));
     if (FOnReceiveTextFromSocket) FOnReceiveTextFromSocket(FClientSocket, socket);
     if (AcceptableReply(reply, request)) return BytesToString(reply);
@@ -238,17 +260,10 @@ String TKtInetSNTP::InternalExecute() {
 TDateTime TKtInetSNTP::GetDateTime() {
   String text = Execute();
   // A caught failure comes back as its message, which is no packet however long it is.
-  if (!LastError().empty() || text.size() < kPacketSize) return 0;
-  std::string reply = StringToBytes(text.substr(0, kPacketSize));
-  std::uint32_t seconds = BigEndian32(reply, 40);
-  std::uint32_t fraction = BigEndian32(reply, 44);
-  TDateTime t = NTPTimestamp2DateTime(static_cast<Integer>(seconds), static_cast<Integer>(fraction));
-  int leap = static_cast<unsigned char>(reply[0]) >> 6;
-  int stratum = static_cast<unsigned char>(reply[1]);
-  // A server that has never been synchronised sends a zero transmit timestamp, which the era
-  // rule would otherwise read as 2036.
-  bool zeroTime = t == 0 || (seconds == 0 && fraction == 0);
-  if (leap == 3 || zeroTime || stratum == 0 || stratum > 15) return 0;
+  TSNTPReply reply;
+  if (!LastError().empty() || !ReadSNTPReply(StringToBytes(text.substr(0, kPacketSize)), reply)) return 0;
+  TDateTime t = NTPTimestamp2DateTime(static_cast<Integer>(reply.Seconds), static_cast<Integer>(reply.Fraction));
+  if (!SNTPReplyUsable(reply) || t == 0) return 0;
   return t;
 }
 

@@ -22,12 +22,27 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "core/KtInBase.h"
 #include "rtl/DateTime.h"
 #include "rtl/TypInfo.h"
 
 namespace ktinet {
+
+// The fields of an SNTP reply that the component reads, from the reply's first 48 bytes.
+struct TSNTPReply {
+  int Leap = 0;     // leap indicator, bits 7-6 of byte 0
+  int Mode = 0;     // bits 2-0 of byte 0; 4 for a server
+  int Stratum = 0;  // byte 1
+  std::uint32_t OriginateSeconds = 0, OriginateFraction = 0;  // offset 24: our transmit time, echoed
+  std::uint32_t Seconds = 0, Fraction = 0;                    // offset 40: the server's transmit time
+};
+
+// Reads the fields of Reply (bytes as sent); false when it is shorter than 48 bytes.
+bool ReadSNTPReply(const std::string& Reply, TSNTPReply& Out);
+// Whether a reply's time may be taken: leap indicator not 3, stratum 1 to 15, a time not zero.
+bool SNTPReplyUsable(const TSNTPReply& Reply);
 
 class TKtInetSNTP : public TKtInetBase {
   KTINET_PUBLISHED(TKtInetSNTP)
@@ -41,6 +56,10 @@ class TKtInetSNTP : public TKtInetBase {
 
   // The local clock's bias in days: local time + bias = UTC.
   double TimeZoneBias() const;
+  // The longest reply taken: room for extension fields and a MAC after the 48 bytes. A longer
+  // datagram from the server ends Execute with an error text.
+  static constexpr int MaxReply = 2048;
+
   // Reverses the order of the four bytes.
   static Integer SwapBytes(Integer Value);
   // A 64-bit NTP timestamp (both halves as they were read, unsigned on the wire) as local time

@@ -22,7 +22,21 @@ TKtInetDateTime::TKtInetDateTime(TComponent* AOwner) : TKtInetBase(AOwner) {
   SetHost(u"time.nist.gov");
 }
 
-TDateTime TKtInetDateTime::GetDateTime() { return NISTDaytimeToDateTime(Execute()); }
+TDateTime TKtInetDateTime::GetDateTime() {
+  String text = Execute();
+  // An error text is no answer: the digits of "longer than 4096 bytes" must not be read as a
+  // date, nor make the date encoder raise in place of the error LastError names.
+  if (!LastError().empty()) text.clear();
+  return NISTDaytimeToDateTime(text);
+}
+
+size_t TKtInetDateTime::AnswerReceived(const char*, size_t Count, bool&) {
+  FAnswerBytes += Count;
+  if (FAnswerBytes > MaxAnswer)
+    throw Exception(u"The daytime answer is longer than " + IntToStr(static_cast<long long>(MaxAnswer)) +
+                    u" bytes: no daytime server sends that much; reading stopped");
+  return Count;
+}
 
 TDateTime NISTDaytimeToDateTime(const String& Text) {
   // year, month, day, hour, minute, second

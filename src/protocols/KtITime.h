@@ -15,12 +15,22 @@ class TKtInetDateTime : public TKtInetBase {
  public:
   explicit TKtInetDateTime(TComponent* AOwner);
 
-  // Every read performs a whole exchange with the server. An answer without a date gives
-  // 2001-01-01 01:01:01; a field that is no valid date or time part raises EConvertError.
+  // Every read performs a whole exchange with the server. An answer without a date, and an
+  // Execute that ended in an error text (LastError), give 2001-01-01 01:01:01; a field that is
+  // no valid date or time part raises EConvertError.
   TDateTime DateTime() { return GetDateTime(); }
+
+  // The longest answer taken: a daytime answer is one short line, so anything longer is no
+  // daytime server's and ends Execute with an error text.
+  static constexpr size_t MaxAnswer = 4096;
 
  protected:
   virtual TDateTime GetDateTime();
+  void AnswerStarted() override { FAnswerBytes = 0; }
+  size_t AnswerReceived(const char* Data, size_t Count, bool& Complete) override;
+
+ private:
+  size_t FAnswerBytes = 0;
 };
 
 // The date and time of a NIST daytime answer ("\n61000 20-12-06 13:34:51 00 0 0  0.0 UTC(NIST) *\n"):

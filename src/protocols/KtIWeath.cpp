@@ -26,10 +26,15 @@ String TKtWeatherInfo::GetQuery() {
   String location = FTrackingType == wttZip ? FZip : String();
   location = StringReplace(location, u" ", u"%20", rfReplaceAll);
   String path = u"/weather/local/" + location + u"?lswe=" + location + u"&lswa=WeatherLocalUndeclared&GO=GO&whatprefs=";
+  if (FProxy->UseProxy() && !FProxy->Server().empty()) {
+    // A proxy needs the absolute target; the Host line names the site, not the proxy.
+    const String authority = HttpAuthority(FTargetHost, FTargetPort);
+    return u"GET http://" + authority + path + u"   HTTP/1.0\r\nHost: " + authority + u"\r\n\r\n";
+  }
   // A host given as an address reads back empty from Host, and servers refuse an empty Host line:
-  // the address stands in for it.
+  // the address stands in for it, with the port when it is not 80.
   String host = Host().empty() ? Address() : Host();
-  return u"GET " + path + u"   HTTP/1.0\r\nHost: " + host + u"\r\n\r\n";
+  return u"GET " + path + u"   HTTP/1.0\r\nHost: " + HttpAuthority(host, Port()) + u"\r\n\r\n";
 }
 
 void TKtWeatherInfo::AfterExecute(String& strReceived) {
@@ -48,9 +53,26 @@ void TKtWeatherInfo::AfterExecute(String& strReceived) {
 }
 
 void TKtWeatherInfo::Connect() {
-  if (FConnected && !FKeepConnection) Disconnect();
+  // The application's own endpoint, not the socket's: after a connect through a proxy the socket
+  // names the proxy until the application writes Host again.
+  if (!FConnected) {
+    FTargetHost = FHost.empty() ? FAddress : FHost;
+    FTargetPort = FPort;
+  }
   TKtInetBase::Connect();
 }
+
+void TKtWeatherInfo::AnswerStarted() { FScanner.Reset(false); }
+
+size_t TKtWeatherInfo::AnswerReceived(const char* Data, size_t Count, bool& Complete) {
+  const bool hadHeaders = FScanner.HeadersDone();
+  size_t used = FScanner.Feed(Data, Count, Complete);
+  if (!hadHeaders && FScanner.HeadersDone() && FScanner.ContentLength() > 0)
+    CheckAnswerSize(FScanner.HeaderBytes() + FScanner.ContentLength());
+  return used;
+}
+
+void TKtWeatherInfo::AnswerEnded() { FScanner.Finish(); }
 
 const TClassInfo* TKtWeatherInfo::StaticClassInfo() {
   static const TClassInfo* info = TClassBuilder<TKtWeatherInfo>(u"TKtWeatherInfo", TKtInetBase::StaticClassInfo())

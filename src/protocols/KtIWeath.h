@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/KtInBase.h"
+#include "protocols/HttpWire.h"
 #include "rtl/TypInfo.h"
 
 namespace ktinet {
@@ -32,8 +33,7 @@ class TKtWeatherInfo : public TKtInetBase {
   bool TemperatureFound() const { return FTemperatureFound; }
 
  public:
-  // Starts afresh when an earlier Execute ended in an error text and left its connection open
-  // with the rest of that answer unread (unless KeepConnection).
+  // Also notes the destination, which the request names when the socket goes to a proxy.
   void Connect() override;
 
  protected:
@@ -41,12 +41,21 @@ class TKtWeatherInfo : public TKtInetBase {
   void BeforeExecute() override;
   String GetQuery() override;
   void AfterExecute(String& strReceived) override;
+  // The page ends after the body its Content-Length announces, or when the server closes; a
+  // body cut short fails the query.
+  void AnswerStarted() override;
+  size_t AnswerReceived(const char* Data, size_t Count, bool& Complete) override;
+  void AnswerEnded() override;
 
  private:
   String FZip;
   TKtWeatherTrackingType FTrackingType = wttZip;
   int FTemperature = 0;
   bool FTemperatureFound = false;
+  // The destination as the application set it, kept when Connect points the socket at a proxy.
+  String FTargetHost;
+  int FTargetPort = 80;
+  THttpAnswerScanner FScanner;
 };
 
 }  // namespace ktinet

@@ -286,10 +286,7 @@ void TKtWhoIs::FollowReferralChain(String& text) {
   FPort = savedPort;
 }
 
-void TKtWhoIs::Connect() {
-  if (FConnected && !FKeepConnection) Disconnect();
-  TKtInetBase::Connect();
-}
+bool TKtWhoIs::StatusCheckApplies(std::string_view FirstLine) const { return FirstLine.starts_with("HTTP/"); }
 
 const TClassInfo* TKtWhoIs::StaticClassInfo() {
   static const TClassInfo* info = TClassBuilder<TKtWhoIs>(u"TKtWhoIs", TKtInetBase::StaticClassInfo())

@@ -40,14 +40,12 @@ class TKtWhoIs : public TKtInetBase {
   // The most referral hops one Execute follows.
   static constexpr int MaxReferrals = 3;
 
- public:
-  // Starts afresh when an earlier Execute ended in an error text and left its connection open
-  // with the rest of that answer unread (unless KeepConnection).
-  void Connect() override;
-
  protected:
   String GetQuery() override;
   void AfterExecute(String& strReceived) override;
+  // Only an answer that begins "HTTP/" (a proxy's refusal) is read for a 401, 404 or 407: a
+  // record's first line ("domain: 401k.test") is no status line.
+  bool StatusCheckApplies(std::string_view FirstLine) const override;
 
  private:
   // The domain as it goes on the wire.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -56,6 +57,21 @@ class TLineQuery : public TTestQuery {
   }
 };
 
+// A descendant whose answers are one line: it knows where each ends, so the connection can serve
+// the next query with nothing of the last answer left on it.
+class TCompleteLineQuery : public TTestQuery {
+ public:
+  using TTestQuery::TTestQuery;
+
+ protected:
+  size_t AnswerReceived(const char* Data, size_t Count, bool& Complete) override {
+    const char* lf = static_cast<const char*>(std::memchr(Data, '\n', Count));
+    if (!lf) return Count;
+    Complete = true;
+    return static_cast<size_t>(lf - Data) + 1;
+  }
+};
+
 void PointAt(TKtInetBase& q, const ScriptedServer& server) {
   q.SetHost(u"127.0.0.1");
   q.SetPort(server.Port());
@@ -104,7 +120,7 @@ TEST(KtInBase, EmptyQuerySendsNothingAndSilentServerGivesEmptyText) {
   EXPECT_TRUE(q.LastError().empty());
 }
 
-TEST(KtInBase, StatusAfterFirstSpaceOfFirstChunkOnly) {
+TEST(KtInBase, StatusOfTheFirstLineHoweverItArrives) {
   struct Case {
     std::string answer;
     String expected;  // empty: the answer itself
@@ -132,18 +148,26 @@ TEST(KtInBase, StatusAfterFirstSpaceOfFirstChunkOnly) {
     } else {
       EXPECT_EQ(result, c.expected) << c.answer;
       EXPECT_EQ(q.LastError(), c.expected) << c.answer;
-      // The guard does not disconnect: the connection is still open.
-      EXPECT_TRUE(q.Connected()) << c.answer;
+      // The guard does not disconnect: the connection is still open, unless the status line
+      // was only whole when the server closed.
+      EXPECT_EQ(q.Connected(), c.answer.find('\n') != std::string::npos) << c.answer;
     }
   }
 
-  // A status in a later chunk is not looked at.
+  // A status line split over reads is looked at once it is whole; a status in a later line is
+  // not looked at, however the reads fall.
   ScriptedServer server;
-  server.Add(Script().ReadUntil("\r\n\r\n").Send("x").Stall(500).Send(" 404 Not Found"));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 ").Stall(300).Send("404 Not Found\r\n\r\n"));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 40").Stall(300).Send("7 Proxy\r\n"));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("x").Stall(300).Send(" 404 Not Found"));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n").Stall(300).Send("X 404 later\r\n"));
   TTestQuery q;
   PointAt(q, server);
   q.Query = u"q";
-  EXPECT_EQ(q.Execute(), u"x 404 Not Found");
+  EXPECT_EQ(q.Execute(), u"File not found");
+  EXPECT_EQ(q.Execute(), u"Proxy Server authorization required");
+  EXPECT_EQ(q.Execute(), u"File not found") << "a first line without its end is whole when the server closes";
+  EXPECT_EQ(q.Execute(), u"HTTP/1.0 200 OK\r\nX 404 later\r\n");
 
   // Texts are read when used, so a translated table takes effect at once.
   const String saved = strKtInEFileNotFound;
@@ -185,19 +209,64 @@ TEST(KtInBase, ConnectionReuse) {
   EXPECT_EQ(server.Received(0), "A" + kHeaderBlock + "B" + kHeaderBlock + "C" + kHeaderBlock);
   EXPECT_EQ(server.Received(1), "D" + kHeaderBlock);
 
-  // After a status error the connection stays open and the next query travels over it; the
-  // chunk that carried the status is gone with the exception.
-  ScriptedServer s2;
-  s2.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n").ReadUntil("\r\n\r\n").Send("again"));
-  TTestQuery q2;
-  PointAt(q2, s2);
-  q2.Query = u"first";
-  EXPECT_EQ(q2.Execute(), u"File not found");
-  EXPECT_TRUE(q2.Connected());
-  q2.Query = u"second";
-  EXPECT_EQ(q2.Execute(), u"again");
-  EXPECT_TRUE(q2.LastError().empty());
-  EXPECT_EQ(s2.ConnectionCount(), 1u);
+  // After a status error the connection stays open until the next Execute, which starts on a
+  // new one: the rest of the failed answer ("stale") is never read as the next answer. That
+  // holds with KeepConnection too, since the failed answer was not read to its end.
+  for (bool keep : {false, true}) {
+    ScriptedServer s2;
+    s2.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n").Stall(300).Send("stale").ReadUntilClose());
+    s2.Add(Script().ReadUntil("\r\n\r\n").Send("fresh"));
+    TTestQuery q2;
+    PointAt(q2, s2);
+    q2.SetKeepConnection(keep);
+    int closes = 0;
+    q2.SetOnDisconnect([&](TObject*, TCustomWinSocket*) { ++closes; });
+    q2.Query = u"first";
+    EXPECT_EQ(q2.Execute(), u"File not found");
+    EXPECT_TRUE(q2.Connected());
+    q2.Query = u"second";
+    EXPECT_EQ(q2.Execute(), u"fresh") << keep;
+    EXPECT_TRUE(q2.LastError().empty());
+    EXPECT_EQ(s2.ConnectionCount(), 2u);
+    EXPECT_GE(closes, 1);
+    ASSERT_TRUE(s2.WaitDone(2));
+    EXPECT_EQ(s2.Received(0), "first" + kHeaderBlock) << "the second query never went over the stale connection";
+  }
+
+  // An answer that was read to its end leaves nothing behind: with KeepConnection the
+  // connection serves the next query even after an error text.
+  ScriptedServer s3;
+  s3.Add(Script().ReadUntil("\r\n\r\n").Send("ERR 404 gone\n").ReadUntil("\r\n\r\n").Send("ok\n"));
+  TCompleteLineQuery q3;
+  PointAt(q3, s3);
+  q3.SetKeepConnection(true);
+  q3.Query = u"a";
+  EXPECT_EQ(q3.Execute(), u"File not found");
+  q3.Query = u"b";
+  EXPECT_EQ(q3.Execute(), u"ok\n");
+  EXPECT_EQ(s3.ConnectionCount(), 1u);
+}
+
+TEST(KtInBase, MaxSizeBoundsTheAnswer) {
+  ScriptedServer server;
+  server.Add(Script().ReadUntil("\r\n\r\n").SendRepeated("0123456789", 100));
+  server.Add(Script().ReadUntil("\r\n\r\n").SendRepeated("0123456789", 101));
+  // A server that never stops sending: the limit ends the reading, not the memory.
+  server.Add(Script().ReadUntil("\r\n\r\n").SendRepeated("endless ", size_t{1} << 40));
+  TTestQuery q;
+  EXPECT_EQ(q.MaxSize(), 0);
+  PointAt(q, server);
+  q.SetMaxSize(100);
+  q.Query = u"q";
+  EXPECT_EQ(q.Execute().size(), 100u) << "an answer of exactly MaxSize bytes passes";
+  EXPECT_TRUE(q.LastError().empty());
+  String result = q.Execute();
+  EXPECT_EQ(result, u"The answer is larger than MaxSize (100 bytes); reading stopped");
+  EXPECT_EQ(q.LastError(), result);
+  q.SetMaxSize(1 << 20);
+  EXPECT_EQ(q.Execute(), u"The answer is larger than MaxSize (1048576 bytes); reading stopped");
+  q.SetMaxSize(-5);
+  EXPECT_EQ(q.MaxSize(), 0);
 }
 
 TEST(KtInBase, EventsInOrderAndAfterExecuteChangesResult) {

@@ -259,6 +259,24 @@ TEST(Sntp, TakesOnlyAValidReplyToItsOwnRequest) {
               EncodeDateTime(2036, 2, 7, 6, 29, 56, 0), kMs);
 }
 
+TEST(Sntp, AReplyLongerThanAnyReplyIsAnError) {
+  ZoneGuard utc("UTC0");
+  // Extension fields up to the limit pass; one byte more makes the reply no reply.
+  std::atomic<int> asked{0};
+  FakeNtp fake([&asked](const std::string& q) {
+    size_t extra = TKtInetSNTP::MaxReply - 48 + (asked++ == 0 ? 1 : 0);
+    return std::vector<FakeNtp::Reply>{{ReplyTo(q) + std::string(extra, 'x')}};
+  });
+  TKtInetSNTP sntp(nullptr);
+  sntp.SetHost(u"127.0.0.1");
+  sntp.SetPort(fake.Port());
+  sntp.SetReadTimeout(2000);
+  EXPECT_EQ(sntp.DateTime(), 0);
+  EXPECT_EQ(sntp.LastError(), u"The SNTP reply is 2049 bytes long, more than the 2048 a reply may have");
+  EXPECT_NEAR(sntp.DateTime(), EncodeDateTime(2026, 1, 1, 0, 0, 0, 500), kMs);
+  EXPECT_TRUE(sntp.LastError().empty()) << UTF8Encode(sntp.LastError());
+}
+
 TEST(Sntp, FiresTheSocketEventsOfADatagramExchange) {
   FakeNtp fake([](const std::string& q) { return std::vector<FakeNtp::Reply>{{ReplyTo(q)}}; });
   TKtInetSNTP sntp(nullptr);

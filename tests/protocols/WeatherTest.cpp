@@ -31,7 +31,8 @@ TEST(Weather, RequestLineAsTheSiteExpectsIt) {
   ASSERT_TRUE(server.WaitDone(1));
   EXPECT_EQ(server.Received(0),
             "GET /weather/local/New%20York%20NY?lswe=New%20York%20NY&lswa=WeatherLocalUndeclared&GO=GO&whatprefs="
-            "   HTTP/1.0\r\nHost: localhost\r\n\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+            "   HTTP/1.0\r\nHost: localhost:" +
+                std::to_string(server.Port()) + "\r\n\r\nProxy-Connection: Keep-Alive\r\n\r\n");
   EXPECT_EQ(StringToBytes(page), Page("71&deg;F")) << "the page comes back whole, headers included";
   EXPECT_EQ(w.Temperature(), 71);
   EXPECT_TRUE(w.TemperatureFound());

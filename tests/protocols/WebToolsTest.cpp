@@ -89,7 +89,7 @@ TEST(WebTools, WeatherPrintsTheTemperature) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "58\n");
   EXPECT_EQ(site.Received(0).rfind("GET /weather/local/10001?lswe=10001&lswa=WeatherLocalUndeclared&GO=GO&whatprefs="
-                                   "   HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", 0),
+                                   "   HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n\r\n", 0),
             0u);
   run = RunTool({"weather", "--host", "127.0.0.1", "--port", port, "10001", "--timeout", "10000"});
   EXPECT_EQ(run.status, 1);

@@ -102,7 +102,7 @@ void Args::ExpectPositional(size_t min, size_t max) const {
 std::vector<Args::OptionSpec> SocketOptions() {
   return {{"--timeout", "", true},      {"--proxy", "", true},
           {"--proxy-user", "", true},   {"--proxy-password", "", true},
-          {"--system-proxy", "", false}};
+          {"--system-proxy", "", false}, {"--max-size", "", true}};
 }
 
 const char* const kSocketOptionsHelp =
@@ -110,7 +110,8 @@ const char* const kSocketOptionsHelp =
     "  --proxy HOST:PORT       connect through this proxy\n"
     "  --proxy-user U          proxy user name\n"
     "  --proxy-password P      proxy password\n"
-    "  --system-proxy          use the proxy of the environment (http_proxy ...)\n";
+    "  --system-proxy          use the proxy of the environment (http_proxy ...)\n"
+    "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)\n";
 
 std::string Unescape(const std::string& s) {
   std::string out;

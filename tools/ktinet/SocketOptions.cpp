@@ -44,7 +44,10 @@ void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy) {
 
 int TimeoutOption(const Args& args) { return static_cast<int>(args.GetInt("--timeout", 0, 0, INT_MAX)); }
 
+long MaxSizeOption(const Args& args) { return args.GetInt("--max-size", kDefaultMaxSize, 0, LONG_MAX); }
+
 void ApplySocketOptions(const Args& args, TKtInetBase& component) {
+  component.SetMaxSize(MaxSizeOption(args));
   int timeout = TimeoutOption(args);
   component.SetConnectTimeout(timeout);
   component.SetReadTimeout(timeout);

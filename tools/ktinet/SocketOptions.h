@@ -1,5 +1,5 @@
 // The options every socket subcommand takes (--timeout, --proxy, --proxy-user,
-// --proxy-password, --system-proxy), applied to a component.
+// --proxy-password, --system-proxy, --max-size), applied to a component.
 #pragma once
 
 #include "Cli.h"
@@ -15,8 +15,16 @@ void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy);
 // The --timeout value in milliseconds (0, waiting forever, when absent).
 int TimeoutOption(const Args& args);
 
-// Every socket option into a socket component: time-outs, proxy, and no logon prompt when the
-// credentials were given on the command line.
+// The largest answer the program takes when --max-size does not say: large enough for any
+// page, record or zone a person asks for on the command line, small enough that a server that
+// never stops sending cannot take the machine's memory.
+constexpr long kDefaultMaxSize = 256L * 1024 * 1024;
+
+// The --max-size value in bytes (kDefaultMaxSize when absent; 0 sets no limit).
+long MaxSizeOption(const Args& args);
+
+// Every socket option into a socket component: time-outs, proxy, the answer size limit, and no
+// logon prompt when the credentials were given on the command line.
 void ApplySocketOptions(const Args& args, TKtInetBase& component);
 
 // Splits "host:port" or "[v6addr]:port"; raises UsageError naming `option` when malformed.
