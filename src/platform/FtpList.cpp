@@ -237,6 +237,9 @@ bool ParseMlsdLine(std::string_view line, TFtpListEntry& entry) {
         e.HasSize = true;
         e.Size = size;
       }
+    } else if (EqualsNoCase(key, "unique")) {
+      // An identifier longer than this is no identifier a server would make; it is ignored.
+      if (!value.empty() && value.size() <= 128) e.Unique = std::string(value);
     } else if (EqualsNoCase(key, "modify")) {
       int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
       if (value.size() >= 14 && ParseFixed(value, 0, 4, y) && ParseFixed(value, 4, 2, mo) &&
@@ -268,14 +271,21 @@ bool ParseListLine(std::string_view line, std::time_t now, TFtpListEntry& entry)
   return ParseUnix(line, now, entry);
 }
 
-std::vector<TFtpListEntry> ParseFtpListing(std::string_view text, bool mlsd, std::time_t now) {
+std::vector<TFtpListEntry> ParseFtpListing(std::string_view text, bool mlsd, std::time_t now, size_t maxEntries,
+                                           bool* truncated) {
   std::vector<TFtpListEntry> out;
+  if (truncated) *truncated = false;
   while (!text.empty()) {
     size_t nl = text.find('\n');
     std::string_view line = text.substr(0, nl);
     text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
     TFtpListEntry e;
-    if (mlsd ? ParseMlsdLine(line, e) : ParseListLine(line, now, e)) out.push_back(std::move(e));
+    if (!(mlsd ? ParseMlsdLine(line, e) : ParseListLine(line, now, e))) continue;
+    if (out.size() >= maxEntries) {
+      if (truncated) *truncated = true;
+      break;
+    }
+    out.push_back(std::move(e));
   }
   return out;
 }

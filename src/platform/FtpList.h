@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct TFtpListEntry {
   Int64 Size = 0;
   bool HasTime = false;
   FILETIME LastWriteTime;  // UTC (LIST times carry no zone and are taken as UTC)
+  std::string Unique;      // MLSD's "unique" fact (the same for every path to one file), or empty
 };
 
 // "type=file;size=12;modify=20240102030405; name". The current and parent directory entries
@@ -32,7 +34,9 @@ bool ParseMlsdLine(std::string_view line, TFtpListEntry& entry);
 // belongs to the year before). "total N" lines and blank lines are not entries.
 bool ParseListLine(std::string_view line, std::time_t now, TFtpListEntry& entry);
 
-// Every line of a listing (CR LF or LF separated); lines that cannot be read are skipped.
-std::vector<TFtpListEntry> ParseFtpListing(std::string_view text, bool mlsd, std::time_t now);
+// Every line of a listing (CR LF or LF separated); lines that cannot be read are skipped. At most
+// maxEntries entries are read; *truncated (when given) tells whether more lines followed.
+std::vector<TFtpListEntry> ParseFtpListing(std::string_view text, bool mlsd, std::time_t now,
+                                           size_t maxEntries = static_cast<size_t>(-1), bool* truncated = nullptr);
 
 }  // namespace ktinet

@@ -131,6 +131,7 @@ String InternetErrorMessage(DWORD error) {
       {ERROR_HTTP_NOT_REDIRECTED, "The request was not redirected."},
       {ERROR_INTERNET_SEC_INVALID_CERT, "The server's security certificate is invalid."},
       {ERROR_INTERNET_SEC_CERT_REVOKED, "The server's security certificate has been revoked."},
+      {KTINET_ERROR_ANSWER_TOO_LARGE, "The server's answer is larger than the limit for answers held in memory."},
   };
   for (const Entry& e : kTexts)
     if (e.code == error) return Str(e.text);
@@ -454,6 +455,7 @@ BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWOR
     case INTERNET_OPTION_DATA_SEND_TIMEOUT:
     case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
     case INTERNET_OPTION_SECURITY_FLAGS:
+    case KTINET_OPTION_MAX_TIME:
       if (!buffer || bufferLength < sizeof(DWORD)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
       std::memcpy(&number, buffer, sizeof number);
       break;
@@ -603,6 +605,9 @@ BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* buf
       v = v * 10 + (value[i] - u'0');
       if (v > 0xFFFFFFFFull) return Fail(ERROR_HTTP_INVALID_HEADER);
     }
+    // "1e3" or "0x10" is no number whose first digits could stand for it.
+    while (i < value.size() && (value[i] == u' ' || value[i] == u'\t')) ++i;
+    if (i != value.size()) return Fail(ERROR_HTTP_INVALID_HEADER);
     DWORD d = static_cast<DWORD>(v);
     std::memcpy(buffer, &d, sizeof d);
     *bufferLength = sizeof(DWORD);
@@ -723,6 +728,9 @@ constexpr long kCurlBuffer = 512 * 1024;   // largest piece libcurl hands over a
 constexpr DWORD kDefaultConnectTimeoutMs = 60000;
 constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
 constexpr long kMaxRedirects = 5;
+// Below this many bytes a second, averaged over the receive time-out, a server counts as stalled:
+// a trickle of a byte now and then must not hold a transfer forever.
+constexpr long kLowSpeedBytesPerSecond = 16;
 
 String DecodeText(std::string_view bytes) {
   String s = UTF8ToString(bytes);
@@ -770,7 +778,7 @@ std::string HostForUrl(const std::string& host) {
 
 struct Settings {
   std::optional<String> user, password, proxyUser, proxyPassword, agent, caFile;
-  std::optional<DWORD> securityFlags, connectTimeout, receiveTimeout;
+  std::optional<DWORD> securityFlags, connectTimeout, receiveTimeout, maxTime;
 
   bool Set(DWORD option, const String& text, DWORD number) {
     switch (option) {
@@ -782,6 +790,7 @@ struct Settings {
       case KTINET_OPTION_CA_FILE: caFile = text; return true;
       case INTERNET_OPTION_SECURITY_FLAGS: securityFlags = number; return true;
       case INTERNET_OPTION_CONNECT_TIMEOUT: connectTimeout = number; return true;
+      case KTINET_OPTION_MAX_TIME: maxTime = number; return true;
       case INTERNET_OPTION_RECEIVE_TIMEOUT:
       case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT: receiveTimeout = number; return true;
       case INTERNET_OPTION_SEND_TIMEOUT:
@@ -802,6 +811,7 @@ struct Settings {
     if (!s.securityFlags) s.securityFlags = parent.securityFlags;
     if (!s.connectTimeout) s.connectTimeout = parent.connectTimeout;
     if (!s.receiveTimeout) s.receiveTimeout = parent.receiveTimeout;
+    if (!s.maxTime) s.maxTime = parent.maxTime;
     return s;
   }
 };
@@ -969,8 +979,10 @@ class Transfer {
     FQuote = list;
     curl_easy_setopt(FEasy, CURLOPT_QUOTE, list);
   }
-  // Listings and other small answers are kept whole instead of pausing the transfer.
+  // Listings and other small answers are kept whole instead of pausing the transfer, up to
+  // KTINET_MAX_LISTING_BYTES: beyond that the transfer ends and TooLarge tells why.
   void SetCollectAll() { FCollectAll = true; }
+  bool TooLarge() const { return FTooLarge; }
   void SetFollowRedirects(bool follow) { FFollow = follow; }
 
   bool Start() {
@@ -1103,6 +1115,10 @@ class Transfer {
         t->FWrite -= t->FRead;
         t->FRead = 0;
       }
+      if (t->FCollectAll && t->FWrite + n > KTINET_MAX_LISTING_BYTES) {
+        t->FTooLarge = true;
+        return 0;  // libcurl ends the transfer with a write error
+      }
       if (t->FBuffer.size() - t->FWrite < n) {
         if (t->FCollectAll || t->FWrite == 0 || t->FBuffer.size() < kReadBuffer) {
           t->FBuffer.resize(std::max(t->FBuffer.size() * 2, std::max(t->FWrite + n, kReadBuffer)));
@@ -1189,7 +1205,7 @@ class Transfer {
 
   std::vector<char> FBuffer;
   size_t FRead = 0, FWrite = 0;
-  bool FPaused = false, FDone = false, FCollectAll = false, FFollow = false;
+  bool FPaused = false, FDone = false, FCollectAll = false, FFollow = false, FTooLarge = false;
   int FIdleWaitMs = 1;
   CURLcode FResult = CURLE_OK;
 
@@ -1261,10 +1277,12 @@ void ApplyCommon(Transfer& t, const CurlSession& session, const Settings& s, con
   if (connectMs != 0 && connectMs != 0xFFFFFFFF) curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
   DWORD receiveMs = s.receiveTimeout.value_or(kDefaultReceiveTimeoutMs);
   if (receiveMs != 0 && receiveMs != 0xFFFFFFFF) {
-    // Silence for that long (nothing at all arriving) ends the transfer as timed out.
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // Silence for that long, or hardly more than silence, ends the transfer as timed out.
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((receiveMs + 999) / 1000));
   }
+  DWORD maxMs = s.maxTime.value_or(0);
+  if (maxMs != 0 && maxMs != 0xFFFFFFFF) curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(maxMs));
   DWORD sec = s.securityFlags.value_or(0);
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_DATE_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
@@ -1339,7 +1357,9 @@ class CurlRequest : public TInternetHandle {
     if (position == FPosition) return true;
     FRange = position;
     if (!Send()) return false;
-    if (FTransfer->Status() == 206) return true;
+    // Only a part that starts where it was asked to continues the caller's copy.
+    if (FTransfer->Status() == 206 && RangeStart(*FTransfer) == position) return true;
+    FPosition = 0;
     return Fail(ERROR_INTERNET_INVALID_OPERATION);
   }
 
@@ -1353,6 +1373,26 @@ class CurlRequest : public TInternetHandle {
   bool Send();
 
  private:
+  // The first byte of a 206 answer's "Content-Range: bytes FIRST-LAST/TOTAL"; -1 when there is
+  // none or it cannot be read.
+  static Int64 RangeStart(const Transfer& t) {
+    for (auto& [name, value] : t.Headers()) {
+      if (!EqualNoCase(name, "content-range")) continue;
+      std::string_view v = value;
+      if (v.size() < 6 || !EqualNoCase(v.substr(0, 6), "bytes ")) return -1;
+      v.remove_prefix(6);
+      while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+      Int64 first = 0;
+      size_t i = 0;
+      for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+        if (first > (INT64_MAX - 9) / 10) return -1;
+        first = first * 10 + (v[i] - '0');
+      }
+      return i > 0 && i < v.size() && v[i] == '-' ? first : -1;
+    }
+    return -1;
+  }
+
   CurlConnect& FConnect;
   std::string FVerb, FObject, FVersion;
   DWORD FFlags;
@@ -1488,6 +1528,11 @@ class CurlConnect : public TInternetHandle {
     t.SetCollectAll();
     if (!t.Start()) return false;
     t.WaitDone();
+    if (t.TooLarge()) {
+      InternetSetLastResponseInfo(0, Format(u"the listing is larger than %d MiB",
+                                            {static_cast<long long>(KTINET_MAX_LISTING_BYTES >> 20)}));
+      return Fail(KTINET_ERROR_ANSWER_TOO_LARGE);
+    }
     t.PublishResponse();
     if (t.Result() != CURLE_OK) return Fail(t.Error());
     return true;
@@ -1568,6 +1613,21 @@ bool CurlRequest::Send() {
     } else {
       t->PublishResponse();
       return Fail(t->Done() && t->Result() == CURLE_OK ? ERROR_HTTP_INVALID_SERVER_RESPONSE : t->Error());
+    }
+  }
+  // A body whose length cannot be read has no end anyone could check: refused, not guessed.
+  {
+    std::optional<std::string> length;
+    for (auto& [name, value] : t->Headers()) {
+      if (!EqualNoCase(name, "content-length")) continue;
+      bool digits = !value.empty() && value.size() <= 18;
+      for (char c : value) digits = digits && c >= '0' && c <= '9';
+      if (!digits || (length && *length != value)) {
+        InternetSetLastResponseInfo(static_cast<DWORD>(t->Status()),
+                                    DecodeText("malformed Content-Length: " + value.substr(0, 40)));
+        return Fail(ERROR_HTTP_INVALID_HEADER);
+      }
+      length = value;
     }
   }
   FTransfer = std::move(t);
@@ -1682,9 +1742,36 @@ bool CurlRequest::QueryInfo(DWORD infoLevel, const String& customName, DWORD& in
 
 // A directory listing read in full when the find handle is made (listings are small); the
 // connection counts as busy until the handle is closed, as on Windows.
+void CopyName(const String& name, Char (&out)[MAX_PATH]) {
+  size_t n = std::min<size_t>(name.size(), MAX_PATH - 1);
+  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), out);
+  out[n] = u'\0';
+}
+
+WIN32_FIND_DATAW FindDataOf(const TFtpListEntry& e) {
+  WIN32_FIND_DATAW d;
+  d.dwFileAttributes = e.IsDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  if (e.HasSize) {
+    d.nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(e.Size) >> 32);
+    d.nFileSizeLow = static_cast<DWORD>(e.Size & 0xFFFFFFFF);
+  }
+  if (e.HasTime) d.ftLastWriteTime = d.ftCreationTime = d.ftLastAccessTime = e.LastWriteTime;
+  if (!e.Unique.empty()) {
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : e.Unique) h = (h ^ c) * 1099511628211ull;
+    if (h == 0) h = 1;
+    d.dwReserved0 = static_cast<DWORD>(h >> 32);
+    d.dwReserved1 = static_cast<DWORD>(h & 0xFFFFFFFF);
+  }
+  CopyName(e.Name, d.cFileName);
+  return d;
+}
+
+// A directory listing read in full when the find handle is made (bounded by the listing limits);
+// the connection counts as busy until the handle is closed, as on Windows.
 class CurlFtpFind : public TInternetHandle {
  public:
-  CurlFtpFind(CurlConnect& connect, std::vector<WIN32_FIND_DATAW> entries)
+  CurlFtpFind(CurlConnect& connect, std::vector<TFtpListEntry> entries)
       : FConnect(connect), FEntries(std::move(entries)) {
     FConnect.FBusy = true;
   }
@@ -1692,13 +1779,13 @@ class CurlFtpFind : public TInternetHandle {
   DWORD HandleType() const override { return INTERNET_HANDLE_TYPE_FTP_FIND; }
   bool FindNextFile(WIN32_FIND_DATAW& findData) override {
     if (FNext >= FEntries.size()) return Fail(ERROR_NO_MORE_FILES);
-    findData = FEntries[FNext++];
+    findData = FindDataOf(FEntries[FNext++]);
     return true;
   }
 
  private:
   CurlConnect& FConnect;
-  std::vector<WIN32_FIND_DATAW> FEntries;
+  std::vector<TFtpListEntry> FEntries;
   size_t FNext = 1;  // the first entry went out with FtpFindFirstFileW
 };
 
@@ -1763,12 +1850,6 @@ class CurlFtpFile : public TInternetHandle {
   std::unique_ptr<Transfer> FTransfer;
 };
 
-void CopyName(const String& name, Char (&out)[MAX_PATH]) {
-  size_t n = std::min<size_t>(name.size(), MAX_PATH - 1);
-  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), out);
-  out[n] = u'\0';
-}
-
 std::unique_ptr<TInternetHandle> CurlConnect::FindFirstFile(const String& searchFile, WIN32_FIND_DATAW& findData,
                                                             DWORD) {
   if (FService != INTERNET_SERVICE_FTP) {
@@ -1793,44 +1874,40 @@ std::unique_ptr<TInternetHandle> CurlConnect::FindFirstFile(const String& search
   std::string listPath = dir == "/" ? "/" : dir + "/";
 
   std::vector<TFtpListEntry> entries;
-  bool listed = false;
+  bool listed = false, truncated = false;
   if (!FNoMlsd) {
     auto t = NewFtpTransfer(listPath, 0);
     curl_easy_setopt(t->Easy(), CURLOPT_CUSTOMREQUEST, "MLSD");
     if (Run(*t)) {
-      entries = ParseFtpListing(t->Body(), true, std::time(nullptr));
+      entries = ParseFtpListing(t->Body(), true, std::time(nullptr), KTINET_MAX_LISTING_ENTRIES, &truncated);
       listed = true;
     } else {
       // Servers without MLSD answer 500-504 ("command not understood"); other failures stand.
       int code = t->ReplyCode();
-      if (code < 500 || code > 504) return nullptr;
+      if (t->TooLarge() || code < 500 || code > 504) return nullptr;
       FNoMlsd = true;
     }
   }
   if (!listed) {
     auto t = NewFtpTransfer(listPath, 0);
     if (!Run(*t)) return nullptr;
-    entries = ParseFtpListing(t->Body(), false, std::time(nullptr));
+    entries = ParseFtpListing(t->Body(), false, std::time(nullptr), KTINET_MAX_LISTING_ENTRIES, &truncated);
+  }
+  if (truncated) {
+    InternetSetLastResponseInfo(0, Format(u"the listing has more than %d entries",
+                                          {static_cast<long long>(KTINET_MAX_LISTING_ENTRIES)}));
+    Fail(KTINET_ERROR_ANSWER_TOO_LARGE);
+    return nullptr;
   }
   String wideMask = DecodeText(mask);
-  std::vector<WIN32_FIND_DATAW> found;
-  for (const TFtpListEntry& e : entries) {
-    if (!MatchesMask(e.Name, wideMask)) continue;
-    WIN32_FIND_DATAW d;
-    d.dwFileAttributes = e.IsDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    if (e.HasSize) {
-      d.nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(e.Size) >> 32);
-      d.nFileSizeLow = static_cast<DWORD>(e.Size & 0xFFFFFFFF);
-    }
-    if (e.HasTime) d.ftLastWriteTime = d.ftCreationTime = d.ftLastAccessTime = e.LastWriteTime;
-    CopyName(e.Name, d.cFileName);
-    found.push_back(d);
-  }
+  std::vector<TFtpListEntry> found;
+  for (TFtpListEntry& e : entries)
+    if (MatchesMask(e.Name, wideMask)) found.push_back(std::move(e));
   if (found.empty()) {
     Fail(ERROR_NO_MORE_FILES);
     return nullptr;
   }
-  findData = found.front();
+  findData = FindDataOf(found.front());
   return std::make_unique<CurlFtpFind>(*this, std::move(found));
 }
 

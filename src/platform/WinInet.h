@@ -13,6 +13,7 @@
 // KTINET_CURL_VERBOSE set in the environment makes libcurl trace every transfer on stderr.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -50,6 +51,8 @@ struct WIN32_FIND_DATAW {
   FILETIME ftLastWriteTime;
   DWORD nFileSizeHigh = 0;
   DWORD nFileSizeLow = 0;
+  // Ours: the FTP server's "unique" fact (MLSD) as a 64-bit digest, high half first; both 0 when
+  // the server gives none. Two entries with the same digest are one file reached by two paths.
   DWORD dwReserved0 = 0;
   DWORD dwReserved1 = 0;
   Char cFileName[MAX_PATH] = {};  // zero-terminated; longer names are cut to MAX_PATH - 1
@@ -134,6 +137,9 @@ constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
 // On a handle it applies to that handle and its children; with a null handle to every session
 // opened afterwards in this process (an empty text removes it).
 constexpr DWORD KTINET_OPTION_CA_FILE = 0x4B540001;
+// Ours: milliseconds a whole transfer may take, from the request to the last byte (0 = no limit,
+// the default); a server that trickles its answer cannot hold a transfer beyond it.
+constexpr DWORD KTINET_OPTION_MAX_TIME = 0x4B540002;
 
 constexpr DWORD INTERNET_HANDLE_TYPE_INTERNET = 1;
 constexpr DWORD INTERNET_HANDLE_TYPE_CONNECT_FTP = 2;
@@ -323,6 +329,11 @@ constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 constexpr DWORD ERROR_HTTP_NOT_REDIRECTED = 12160;
 constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;
 constexpr DWORD ERROR_INTERNET_SEC_CERT_REVOKED = 12170;
+// Ours: an answer that is held in memory (a directory listing) passed its limit.
+constexpr DWORD KTINET_ERROR_ANSWER_TOO_LARGE = 0x4B540101;
+// Limits of a directory listing (FtpFindFirstFileW reads it whole): its text and its entries.
+constexpr size_t KTINET_MAX_LISTING_BYTES = 64u << 20;
+constexpr size_t KTINET_MAX_LISTING_ENTRIES = 1000000;
 
 // ---- The last error and the last server response (per thread) ---------------------------------
 // The error of the last Internet call of this thread (ERROR_SUCCESS after most calls that
@@ -353,7 +364,9 @@ BOOL InternetCloseHandle(HINTERNET handle);
 // On a null handle only KTINET_OPTION_CA_FILE is settable (process-wide).
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
 // A GET of an http://, https:// or ftp:// URL; the answer is read with InternetReadFile.
-// HTTP answers of any status give a handle (query it with HttpQueryInfoW).
+// HTTP answers of any status give a handle (query it with HttpQueryInfoW); an answer whose
+// Content-Length is no plain decimal number (or whose copies disagree) gives none
+// (ERROR_HTTP_INVALID_HEADER), since its end could not be told.
 HINTERNET InternetOpenUrlW(HINTERNET session, const Char* url, const Char* headers, DWORD headersLength,
                            DWORD flags, DWORD_PTR context);
 // Copies up to bytesToRead bytes of the body. TRUE with *bytesRead == 0 is the end of the data; a
@@ -366,7 +379,8 @@ BOOL InternetReadFile(HINTERNET file, void* buffer, DWORD bytesToRead, DWORD* by
 // - HTTP request before HttpSendRequestW: the request asks for the body from that offset on (a
 //   Range header); the answer's status tells whether the server obliged (206) or sends all (200).
 // - HTTP request after HttpSendRequestW: the request is sent again with the Range header. When the
-//   server answers 206 the call succeeds and the body continues at the offset; otherwise it fails
+//   server answers 206 with a Content-Range that starts at the offset the call succeeds and the
+//   body continues there; otherwise (another status, a range elsewhere or none) it fails
 //   (ERROR_INTERNET_INVALID_OPERATION) and the handle holds the new answer (query its status: 200
 //   means the whole body follows from byte 0, 416 that the offset lies beyond the end).
 // - FTP file before its first read: the download restarts at the offset (REST).

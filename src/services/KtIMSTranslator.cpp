@@ -66,7 +66,12 @@ void TKtMSTranslator::Fetch(const String& AURL, TStream* AStream) {
     flags |= INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
   }
   AStream->SetPosition(0);
+  SetLastHTTPStatus(0);
   if (HINTERNET url = InternetOpenUrlW(session, AURL.c_str(), nullptr, 0, flags, 0)) {
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (HttpQueryInfoW(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+      SetLastHTTPStatus(status);
     constexpr DWORD kBuffer = 1048576;
     std::unique_ptr<char[]> buffer(new char[kBuffer]);
     for (;;) {
@@ -139,8 +144,16 @@ void TKtMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
 }
 
 void TKtMSTranslator::SpeakText(const String& Language, const String& DestFileName, const String& AText) {
-  TFileStream file(DestFileName, fmCreate);
-  Fetch(BuildAddress(u"/Speak?appId=%s&text=%s&language=%s", {FBingAppId, AText, Language}), &file);
+  // The sound arrives in a file of its own that replaces DestFileName only when all of it came
+  // with a success status: an error page or a cut answer leaves the previous file as it was.
+  TKtIReplacingFile out(DestFileName);
+  {
+    TFileStream file(out.TempName(), fmCreate);
+    Fetch(BuildAddress(u"/Speak?appId=%s&text=%s&language=%s", {FBingAppId, AText, Language}), &file);
+  }
+  const DWORD status = LastHTTPStatus();
+  if (FLastError != ERROR_SUCCESS || status < 200 || status > 299) return;
+  if (!out.Commit()) throw EFCreateError(u"Cannot create file \"" + DestFileName + u"\". " + SysErrorMessage(errno));
 }
 
 const TClassInfo* TKtMSTranslator::StaticClassInfo() {

@@ -36,7 +36,9 @@ class TKtMSTranslator : public TKtCustomWebComponent {
   // Both clear AList first (nothing at all happens for a null list).
   void GetLanguagesForTranslate(TStrings* AList);
   void GetLanguagesForSpeak(TStrings* AList);
-  // Creates (or empties) DestFileName before asking, then writes the answer into it as it comes.
+  // Writes the answer into a temporary file beside DestFileName that replaces it once the whole
+  // answer came with a success status (LastHTTPStatus 2xx, LastError ERROR_SUCCESS); otherwise
+  // DestFileName stays as it was.
   void SpeakText(const String& Language, const String& DestFileName, const String& AText);
 
   // The address a call would fetch: Host + Template with each "%s" replaced by the next value,

@@ -5,9 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -122,15 +127,23 @@ class TBlockWriter {
   void Commit(size_t count) { FUsed += count; }
   void Flush() {
     if (FUsed == 0) return;
-    FDest->WriteBuffer(FBuffer.data(), static_cast<long>(FUsed));
+    try {
+      FDest->WriteBuffer(FBuffer.data(), static_cast<long>(FUsed));
+    } catch (...) {
+      FErrno = errno;  // the cause (a full disk), before anything else can change it
+      FUsed = 0;
+      throw;
+    }
     FUsed = 0;
   }
+  int Errno() const { return FErrno; }
 
  private:
   static constexpr size_t kCapacity = 1024 * 1024;
   TStream* FDest;
   std::vector<char> FBuffer;
   size_t FUsed = 0;
+  int FErrno = 0;
 };
 
 // Moves the start of a remote read (an HTTP range, an FTP restart) to `offset`.
@@ -149,6 +162,105 @@ DWORD StatusOf(HINTERNET request) {
              : 0;
 }
 
+long long SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The files of downloads under way, for a program's signal handler: fixed slots, so that the
+// handler neither allocates nor locks. A temporary file is removed; a resumable partial file is
+// stamped with the remote time, the mark by which the next run knows it may continue it.
+struct InFlight {
+  std::atomic<int> state{0};  // 0 free, 1 being filled in, 2 active
+  char path[4096] = {};
+  int fd = -1;
+  bool stamp = false;
+  struct timespec times[2] = {};
+};
+InFlight gInFlight[16];
+
+class TInFlightGuard {
+ public:
+  TInFlightGuard() = default;
+  ~TInFlightGuard() { Release(); }
+  TInFlightGuard(const TInFlightGuard&) = delete;
+  TInFlightGuard& operator=(const TInFlightGuard&) = delete;
+  void Temporary(const String& name) {
+    Release();
+    const std::string path = UTF8Encode(name);
+    if (path.size() >= sizeof(InFlight::path)) return;
+    if (InFlight* slot = Take()) {
+      std::memcpy(slot->path, path.c_str(), path.size() + 1);
+      slot->fd = -1;
+      slot->stamp = false;
+      slot->state.store(2);
+    }
+  }
+  void Partial(int fd, const struct timespec& remoteTime) {
+    Release();
+    if (InFlight* slot = Take()) {
+      slot->path[0] = '\0';
+      slot->fd = fd;
+      slot->stamp = true;
+      slot->times[0].tv_nsec = UTIME_OMIT;
+      slot->times[1] = remoteTime;
+      slot->state.store(2);
+    }
+  }
+  void Release() {
+    if (FSlot) FSlot->state.store(0);
+    FSlot = nullptr;
+  }
+
+ private:
+  InFlight* Take() {
+    for (InFlight& slot : gInFlight) {
+      int expected = 0;
+      if (slot.state.compare_exchange_strong(expected, 1)) return FSlot = &slot;
+    }
+    return nullptr;
+  }
+  InFlight* FSlot = nullptr;
+};
+
+// A Content-Length as the file query read it: plain decimal digits that fit, nothing else.
+bool ParseLength(const String& text, std::uint64_t& out) {
+  const String value = Trim(text);
+  if (value.empty() || value.size() > 18) return false;
+  std::uint64_t n = 0;
+  for (Char c : value) {
+    if (c < u'0' || c > u'9') return false;
+    n = n * 10 + static_cast<std::uint64_t>(c - u'0');
+  }
+  out = n;
+  return true;
+}
+
+// The total of a 206 answer's "Content-Range: bytes FIRST-LAST/TOTAL" (-1 when unknown or unreadable).
+long long RangeTotal(HINTERNET request) {
+  Char text[201] = {};
+  DWORD length = sizeof(text) - sizeof(Char);
+  std::memcpy(text, u"Content-Range", sizeof(u"Content-Range"));
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, text, &length, nullptr)) return -1;
+  const String value(text, std::find(text, text + 200, u'\0'));
+  const size_t slash = value.rfind(u'/');
+  std::uint64_t total = 0;
+  if (slash == String::npos || !ParseLength(value.substr(slash + 1), total)) return -1;
+  return static_cast<long long>(total);
+}
+
+String HttpDate(const FILETIME& ft) {
+  SYSTEMTIME st{};
+  if (!FileTimeToSystemTime(&ft, &st)) return String();
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%s, %02u %s %04u %02u:%02u:%02u GMT", kDays[st.wDayOfWeek % 7], st.wDay,
+                kMonths[(st.wMonth + 11) % 12], st.wYear, st.wHour, st.wMinute, st.wSecond);
+  return UTF8ToString(buffer);
+}
+
 String ProxyText(const TKtInetProxy& proxy) {
   String server = proxy.Server();
   if (proxy.Port() <= 0) return server;
@@ -161,6 +273,44 @@ String ProxyText(const TKtInetProxy& proxy) {
 }
 
 }  // namespace
+
+void KtIAbandonDownloads() noexcept {
+  for (InFlight& slot : gInFlight) {
+    if (slot.state.load() != 2) continue;
+    if (slot.stamp) {
+      if (slot.fd >= 0) ::futimens(slot.fd, slot.times);
+    } else if (slot.path[0]) {
+      ::unlink(slot.path);
+    }
+  }
+}
+
+struct TKtIReplacingFile::TGuard {
+  TInFlightGuard inFlight;
+};
+
+TKtIReplacingFile::TKtIReplacingFile(const String& Target)
+    : FTarget(Target), FTempName(CreateSiblingTempFile(Target)), FGuard(std::make_unique<TGuard>()) {
+  FGuard->inFlight.Temporary(FTempName);
+}
+
+TKtIReplacingFile::~TKtIReplacingFile() {
+  FGuard->inFlight.Release();
+  if (!FTempName.empty()) DeleteFile(FTempName);
+}
+
+bool TKtIReplacingFile::Commit() {
+  if (FTempName.empty()) return true;
+  FGuard->inFlight.Release();
+  if (!RenameFile(FTempName, FTarget)) {
+    const int error = errno;
+    FGuard->inFlight.Temporary(FTempName);
+    errno = error;
+    return false;
+  }
+  FTempName.clear();
+  return true;
+}
 
 // ---- TKtCustomWebComponent -----------------------------------------------------------------
 
@@ -234,7 +384,9 @@ void TKtCustomWebComponent::PrepareStatusWindow() {
   if (!dlgStatus) dlgStatus = new TfrmKtInetUpdate(nullptr);
   if (auto* updater = dynamic_cast<TKtCustomWebUpdater*>(this)) {
     dlgStatus->lblRemoteFileName->SetVisible(true);
-    dlgStatus->lblRemoteFileName->SetCaption(FWEBHost + u"/" + updater->FRemoteFileName);
+    const String& remote = updater->FRemoteFileName;
+    dlgStatus->lblRemoteFileName->SetCaption(!remote.empty() && remote[0] == u'/' ? FWEBHost + remote
+                                                                                   : FWEBHost + u"/" + remote);
     dlgStatus->lblLocalFileName->SetVisible(true);
     dlgStatus->lblLocalFileName->SetCaption(updater->FLocalFileName);
   } else {
@@ -256,8 +408,55 @@ void TKtCustomWebComponent::FreeStatusWindow() {
   delete window;
 }
 
+void TKtCustomWebComponent::Failed(const String& Reason) {
+  if (FErrorText.empty()) FErrorText = Reason;
+  SetStatus(isFailed);
+}
+
+String TKtCustomWebComponent::InternetFailure() {
+  const DWORD error = InternetGetLastError();
+  DWORD code = 0;
+  DWORD length = 0;
+  String reply;
+  if (!InternetGetLastResponseInfoW(&code, nullptr, &length) && length > 1) {
+    std::vector<Char> buffer(length);
+    if (InternetGetLastResponseInfoW(&code, buffer.data(), &length)) reply.assign(buffer.data(), length);
+  }
+  InternetSetLastError(error);  // the query above must not hide the error it explains
+  // One line: a reply of several lines is joined.
+  for (Char& c : reply)
+    if (c == u'\r' || c == u'\n') c = u' ';
+  if (reply.size() > 300) reply.resize(300);
+  const bool serverSaid = error == ERROR_INTERNET_EXTENDED_ERROR || error == ERROR_INTERNET_LOGIN_FAILURE ||
+                          error == ERROR_INTERNET_ITEM_NOT_FOUND;
+  if (serverSaid && !reply.empty()) return u"the server replied: " + Trim(reply);
+  String text = InternetErrorMessage(error);
+  if (text.empty()) text = u"error " + IntToStr(static_cast<long long>(error));
+  if ((error == ERROR_HTTP_INVALID_HEADER || error == KTINET_ERROR_ANSWER_TOO_LARGE) && !reply.empty())
+    text += u" (" + Trim(reply) + u")";
+  return text;
+}
+
+long long TKtCustomWebComponent::TimeLeft() const {
+  if (FDeadline == 0) return -1;
+  return std::max(0LL, FDeadline - SteadyMs());
+}
+
+bool TKtCustomWebComponent::ApplyDeadline() {
+  const long long left = TimeLeft();
+  if (left == 0) return false;
+  if (left > 0 && hInet) {
+    const DWORD ms = static_cast<DWORD>(std::min<long long>(left, 0x7FFFFFFF));
+    InternetSetOptionW(hInet, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
+  }
+  return true;
+}
+
 bool TKtCustomWebComponent::Execute() {
   if (FOnBeforeExecute) FOnBeforeExecute(this);
+  FErrorText.clear();
+  FCancelled = false;
+  FDeadline = FMaxTime > 0 ? SteadyMs() + FMaxTime : 0;
   bool result;
   try {
     if (FStatusDialog->Enabled()) PrepareStatusWindow();
@@ -284,11 +483,23 @@ DWORD TKtCustomWebComponent::RequestFlags() const {
 }
 
 HINTERNET TKtCustomWebComponent::OpenSession() {
+  HINTERNET session;
   if (FProxy->UseProxy() && !FProxy->Server().empty()) {
     const String proxy = ProxyText(*FProxy);
-    return InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+  } else {
+    session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   }
-  return InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!session) return session;
+  const DWORD connect = static_cast<DWORD>(FConnectTimeout), receive = static_cast<DWORD>(FReadTimeout);
+  InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  const long long left = TimeLeft();
+  if (left >= 0) {
+    const DWORD ms = static_cast<DWORD>(std::clamp<long long>(left, 1, 0x7FFFFFFF));
+    InternetSetOptionW(session, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
+  }
+  return session;
 }
 
 void TKtCustomWebComponent::ConnectToInet(bool RefreshProxy) {
@@ -303,6 +514,7 @@ void TKtCustomWebComponent::ConnectToInet(bool RefreshProxy) {
         hURL = InternetConnectW(hInet, FWEBHost.c_str(), FWEBPort, FWEBUser.c_str(), FWEBPassword.c_str(), service, 0,
                                 reinterpret_cast<DWORD_PTR>(this));
       }
+      if (!hURL && FErrorText.empty()) FErrorText = FWEBHost + u": " + InternetFailure();
     }
     SetAction(iaConnected);
   } catch (...) {
@@ -346,16 +558,24 @@ bool TKtCustomWebComponent::GetFileInfoFromInet(const String& AFileName, Cardina
         int unreadable = 0;
         while (hFindFile) {
           ++counter;
-          HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0);
+          const bool sent = ApplyDeadline() && HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0);
+          // The cause is taken before anything else is asked of the handle: a status query of a
+          // request without an answer would replace it.
+          const String cause = sent ? String() : TimeLeft() == 0 ? InternetErrorMessage(ERROR_INTERNET_TIMEOUT)
+                                                                 : InternetFailure();
           DWORD code = 0;
           DWORD length = sizeof(code);
-          if (!HttpQueryInfoW(hFindFile, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr)) {
-            // No answer to read (the server cannot be reached, or it broke off): a few more tries,
-            // then the query has failed and there is nothing to download.
-            if (++unreadable > 3) {
+          if (!sent || !HttpQueryInfoW(hFindFile, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length,
+                                       nullptr)) {
+            // No answer to read. A connection that broke off is worth a few more tries; a refusal,
+            // a certificate that is not trusted, a time-out or an unreadable answer is not.
+            const DWORD error = InternetGetLastError();
+            const bool transient = error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+                                   error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            if (++unreadable > 3 || !transient || TimeLeft() == 0) {
               InternetCloseHandle(hFindFile);
               hFindFile = nullptr;
-              SetStatus(isFailed);
+              Failed(FWEBHost + AFileName + u": " + (cause.empty() ? InternetFailure() : cause));
             }
             continue;
           }
@@ -389,12 +609,12 @@ bool TKtCustomWebComponent::GetFileInfoFromInet(const String& AFileName, Cardina
           DWORD length = sizeof(text);
           if (HttpQueryInfoW(hFindFile, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
             String value(text, std::find(text, text + 201, u'\0'));
-            long long n = 0;
+            std::uint64_t n = 0;
             // Only the low 32 bits are kept, so a file above 4 GiB compares by those, like its
             // local copy; text that is no size becomes 4294967295.
-            ASize = TryStrToInt64(Trim(value), n) && n >= 0 ? static_cast<Cardinal>(static_cast<std::uint64_t>(n))
-                                                             : kUnknownSize;
+            ASize = ParseLength(value, n) ? static_cast<Cardinal>(n) : kUnknownSize;
           }
+
           SYSTEMTIME st{};
           length = sizeof(st);
           if (HttpQueryInfoW(hFindFile, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &st, &length, nullptr)) {
@@ -451,34 +671,93 @@ bool TKtCustomWebComponent::ReadDirFromInet(const String& ADirectory, const Stri
 
 void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
                                        TStrings* AList) {
-  std::vector<String> folders;
-  const String current = ADirectory.empty() ? String(u"/") : ADirectory;
+  // The folders wait on a stack of their own instead of the call stack, so that no tree a server
+  // shows can exhaust it. A folder is entered once: a server's "unique" fact tells the same folder
+  // behind two names (a link to ".", a folder "up" that is ".."); without it, a folder whose
+  // listing equals that of a folder on its way down is that folder again.
+  struct Chain {
+    std::uint64_t fingerprint;
+    std::shared_ptr<const Chain> parent;
+  };
+  struct Pending {
+    String path;
+    int depth;
+    std::shared_ptr<const Chain> ancestors;
+  };
+  auto trimmed = [](String dir) {
+    while (dir.size() > 1 && dir.back() == u'/') dir.pop_back();
+    return dir.empty() ? String(u"/") : dir;
+  };
   String previous;
   {
     Char buffer[2049] = {};
     DWORD length = 2048;
     if (FtpGetCurrentDirectoryW(hURL, buffer, &length)) previous.assign(buffer, std::find(buffer, buffer + 2048, u'\0'));
   }
-  const bool same = current == previous;
-  if (!same && !FtpSetCurrentDirectoryW(hURL, current.c_str())) {
-    String text = InternetErrorMessage(InternetGetLastError());
-    if (text.size() > 201) text.resize(201);
-    ShowMessage(text);
+  std::vector<Pending> stack{{trimmed(ADirectory), 0, nullptr}};
+  std::unordered_set<std::uint64_t> entered;
+  while (!stack.empty()) {
+    Pending folder = std::move(stack.back());
+    stack.pop_back();
+    const String& current = folder.path;
+    const bool same = current == previous;
+    if (!same && !FtpSetCurrentDirectoryW(hURL, current.c_str())) {
+      String text = InternetErrorMessage(InternetGetLastError());
+      if (text.size() > 201) text.resize(201);
+      ShowMessage(text);
+    }
+    const String pattern = same ? AMask : (current == u"/" ? u"/" : current + u"/") + AMask;
+    std::vector<WIN32_FIND_DATAW> entries;
+    WIN32_FIND_DATAW data{};
+    HINTERNET find = FtpFindFirstFileW(hURL, pattern.c_str(), &data, 0, reinterpret_cast<DWORD_PTR>(this));
+    if (find) {
+      do {
+        entries.push_back(data);
+        data = WIN32_FIND_DATAW{};
+      } while (InternetFindNextFileW(find, &data));
+      InternetCloseHandle(find);
+    } else if (InternetGetLastError() != ERROR_NO_MORE_FILES && InternetGetLastError() != ERROR_FTP_TRANSFER_IN_PROGRESS) {
+      const DWORD error = InternetGetLastError();
+      // A listing beyond its limits is no listing: the run says so instead of listing less.
+      if (error == KTINET_ERROR_ANSWER_TOO_LARGE) Failed(current + u": " + InternetFailure());
+    }
+    std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over what the listing shows
+    auto mix = [&fingerprint](const void* p, size_t n) {
+      for (size_t i = 0; i < n; ++i) fingerprint = (fingerprint ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
+    };
+    for (const WIN32_FIND_DATAW& e : entries) {
+      mix(e.cFileName, sizeof e.cFileName);
+      mix(&e.dwFileAttributes, sizeof e.dwFileAttributes);
+      mix(&e.nFileSizeLow, sizeof e.nFileSizeLow);
+      mix(&e.nFileSizeHigh, sizeof e.nFileSizeHigh);
+      mix(&e.ftLastWriteTime, sizeof e.ftLastWriteTime);
+      mix(&e.dwReserved0, sizeof e.dwReserved0);
+      mix(&e.dwReserved1, sizeof e.dwReserved1);
+    }
+    bool repeated = false;
+    if (!entries.empty())
+      for (const Chain* c = folder.ancestors.get(); c && !repeated; c = c->parent.get())
+        repeated = c->fingerprint == fingerprint;
+    if (repeated) continue;  // the same folder again, already listed above
+    auto chain = std::make_shared<const Chain>(Chain{fingerprint, folder.ancestors});
+    std::vector<Pending> children;
+    for (const WIN32_FIND_DATAW& e : entries) {
+      const String name(e.cFileName, std::find(e.cFileName, e.cFileName + MAX_PATH, u'\0'));
+      AList->Add(same ? name : (current == u"/" ? u"/" : current + u"/") + name);
+      if (!AIncludeSubFolders || !(e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == u"." || name == u"..")
+        continue;
+      const std::uint64_t unique = (static_cast<std::uint64_t>(e.dwReserved0) << 32) | e.dwReserved1;
+      if (unique != 0 && !entered.insert(unique).second) continue;
+      children.push_back({current == u"/" ? u"/" + name : current + u"/" + name, folder.depth + 1, chain});
+    }
+    if (!children.empty() && folder.depth + 1 > kMaxFolderDepth) {
+      Failed(Format(u"the folder tree is deeper than %d levels; %s was not listed",
+                    {static_cast<long long>(kMaxFolderDepth), children.front().path}));
+      continue;
+    }
+    // Listed in the order found, each folder's tree before the next folder's.
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(std::move(*it));
   }
-  const String pattern = same ? AMask : current + u"/" + AMask;
-  WIN32_FIND_DATAW data{};
-  HINTERNET find = FtpFindFirstFileW(hURL, pattern.c_str(), &data, 0, reinterpret_cast<DWORD_PTR>(this));
-  if (find) {
-    do {
-      const String name(data.cFileName, std::find(data.cFileName, data.cFileName + MAX_PATH, u'\0'));
-      AList->Add(same ? name : current + u"/" + name);
-      if (AIncludeSubFolders && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != u"." && name != u"..")
-        folders.push_back(current == u"/" ? u"/" + name : current + u"/" + name);
-      data = WIN32_FIND_DATAW{};
-    } while (InternetFindNextFileW(find, &data));
-    InternetCloseHandle(find);
-  }
-  for (const String& folder : folders) ReadDirFromInet(folder, AMask, AIncludeSubFolders, AList);
   if (!previous.empty()) FtpSetCurrentDirectoryW(hURL, previous.c_str());
 }
 
@@ -490,14 +769,23 @@ void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const Strin
   const bool known = ::stat(Path8(ADirectory.empty() ? String(u".") : ADirectory).c_str(), &self) == 0;
   const std::pair<std::uint64_t, std::uint64_t> key{self.st_dev, self.st_ino};
   if (known && std::find(FDirChain.begin(), FDirChain.end(), key) != FDirChain.end()) return;
+  // The call stack holds one frame set per level: a tree deeper than the limit is cut, and said so.
+  if (FNetworkDepth >= kMaxFolderDepth) {
+    Failed(Format(u"the folder tree is deeper than %d levels; %s was not listed",
+                  {static_cast<long long>(kMaxFolderDepth), ADirectory}));
+    return;
+  }
   if (known) FDirChain.push_back(key);
   struct Leave {
     std::vector<std::pair<std::uint64_t, std::uint64_t>>* chain;
     bool active;
+    int* depth;
     ~Leave() {
       if (active) chain->pop_back();
+      --*depth;
     }
-  } leave{&FDirChain, known};
+  } leave{&FDirChain, known, &FNetworkDepth};
+  ++FNetworkDepth;
   TSearchRec rec;
   if (FindFirst(prefix + AMask, faAnyFile, rec) == 0) {
     struct Close {
@@ -538,14 +826,22 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
   if (!hURL && FService != isNetwork) return false;
   SetAction(iaDownloading);
   bool result = false;
+  FPartialKept = false;
+  const bool sizeKnown = ASize != 0 && ASize != kUnknownSize;
 
-  // Where a resumed copy continues: the local file's size.
+  // A local file continues only as the part of the remote file it was cut from: shorter than the
+  // remote one, and stamped with the remote time (a cut copy gets the time of the version it
+  // came from), which is the same as the remote file's time now. Anything else is replaced.
+  FILETIME remoteTime{};
+  if (auto* updater = dynamic_cast<TKtCustomWebUpdater*>(this)) remoteTime = updater->FRemoteFileCreated;
   const LocalFileInfo local = LookUpFile(ALocalFileName);
-  const bool resuming = FResumeDownload && local.found && !local.directory;
+  const bool resuming = FResumeDownload && local.found && !local.directory && local.size > 0 && sizeKnown &&
+                        local.size < static_cast<Int64>(ASize) && !IsZero(remoteTime) &&
+                        CompareFileTime(local.lastWrite, remoteTime) == 0;
   const Int64 offset = resuming ? local.size : 0;
 
   std::unique_ptr<TFileStream> source;
-  Int64 sourceStart = 0;
+  bool whole = !resuming;  // the copy starts at byte 0
   switch (FService) {
     case isFTP:
       // One transfer per FTP session: the find handle of the file query goes first.
@@ -553,19 +849,18 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
         InternetCloseHandle(hFindFile);
         hFindFile = nullptr;
       }
-      hFindFile = FtpOpenFileW(hURL, ARemoteFileName.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
-                               0);
+      if (ApplyDeadline())
+        hFindFile = FtpOpenFileW(hURL, ARemoteFileName.c_str(), GENERIC_READ,
+                                 FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0);
+      if (!hFindFile) Failed(ARemoteFileName + u": " + InternetFailure());
       // The server cannot restart: the copy starts over rather than repeat what is on disk.
-      if (hFindFile && offset > 0 && !SeekRemote(hFindFile, offset)) sourceStart = -1;
+      if (hFindFile && offset > 0 && !SeekRemote(hFindFile, offset)) whole = true;
       break;
     case isNetwork:
       source = std::make_unique<TFileStream>(ARemoteFileName, fmOpenRead | fmShareDenyWrite);
       source->SetPosition(0);
-      if (offset > 0) {
-        // A local copy longer than the source is no prefix of it: start over.
-        if (offset <= source->Size()) source->SetPosition(offset);
-        else sourceStart = -1;
-      }
+      if (offset > 0 && offset <= source->Size()) source->SetPosition(offset);
+      else whole = true;
       break;
     case isHTTP:
     case isHTTPS:
@@ -574,8 +869,36 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
 
   if (hFindFile || source) {
     result = true;
+    bool failed = false;
+    if (resuming && (FService == isHTTP || FService == isHTTPS)) {
+      // The request of the file query asked for all of it; moving its start asks again with a
+      // range, valid only for the version the local part came from. Only a part that starts at
+      // the local size and belongs to a file of the remote size continues the local file.
+      const String ifRange = u"If-Range: " + HttpDate(remoteTime);
+      HttpAddRequestHeadersW(hFindFile, ifRange.c_str(), static_cast<DWORD>(ifRange.size()), HTTP_ADDREQ_FLAG_REPLACE);
+      const bool moved = ApplyDeadline() && SeekRemote(hFindFile, offset);
+      if (moved && RangeTotal(hFindFile) == static_cast<long long>(ASize)) {
+        whole = false;
+      } else {
+        whole = true;
+        // A server that ignores the range sends the whole file (200): it replaces what is on
+        // disk. Any other answer (416, a part of something else) means a fresh request for all.
+        if (moved || StatusOf(hFindFile) != HTTP_STATUS_OK) {
+          InternetCloseHandle(hFindFile);
+          hFindFile = HttpOpenRequestW(hURL, u"GET", ARemoteFileName.c_str(), u"HTTP/1.0", nullptr, nullptr,
+                                       RequestFlags(), 0);
+          const bool sent = hFindFile && ApplyDeadline() && HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0);
+          if (!sent) Failed(FWEBHost + ARemoteFileName + u": " + InternetFailure());
+          const DWORD code = sent ? StatusOf(hFindFile) : 0;
+          if (sent && (code < 200 || code > 299)) Failed(Format(u"%s: the server answered %d", {FWEBHost + ARemoteFileName, static_cast<long long>(code)}));
+          if (code < 200 || code > 299) failed = true;
+        }
+      }
+    }
+
     std::unique_ptr<TFileStream> dest;
     String tempName;
+    TInFlightGuard inFlight;
     struct TempGuard {
       String* name;
       std::unique_ptr<TFileStream>* stream;
@@ -587,75 +910,93 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
       }
     } tempGuard{&tempName, &dest};
 
-    if (FResumeDownload) {
-      if (resuming) dest = std::make_unique<TFileStream>(ALocalFileName, fmOpenWrite);
-      else dest = std::make_unique<TFileStream>(ALocalFileName, fmCreate);
-    } else {
-      tempName = CreateSiblingTempFile(ALocalFileName);
-      dest = std::make_unique<TFileStream>(tempName, fmCreate);
-    }
-
-    bool failed = false;
-    if (FResumeDownload) {
-      dest->Seek(0, soEnd);
-      if (resuming && (FService == isHTTP || FService == isHTTPS)) {
-        // The request of the file query asked for all of it; moving its start asks again with a
-        // range, and only a partial answer (206) continues the local file.
-        if (!SeekRemote(hFindFile, offset)) {
-          sourceStart = -1;
-          // A server that ignores the range sends the whole file (200): it replaces what is on
-          // disk. Any other answer (416 for a local copy longer than the remote one) means a
-          // fresh request for the whole file.
-          if (StatusOf(hFindFile) != HTTP_STATUS_OK) {
-            InternetCloseHandle(hFindFile);
-            hFindFile = HttpOpenRequestW(hURL, u"GET", ARemoteFileName.c_str(), u"HTTP/1.0", nullptr, nullptr,
-                                         RequestFlags(), 0);
-            const DWORD code = hFindFile && HttpSendRequestW(hFindFile, nullptr, 0, nullptr, 0) ? StatusOf(hFindFile) : 0;
-            if (code < 200 || code > 299) failed = true;
-          }
-        }
+    if (!failed) {
+      if (FResumeDownload) {
+        // The part stays where the next run looks for it.
+        dest = std::make_unique<TFileStream>(ALocalFileName, local.found && !whole ? fmOpenWrite : fmCreate);
+        if (!IsZero(remoteTime)) inFlight.Partial(dest->Handle(), FileTimeToTimespec(remoteTime));
+      } else {
+        tempName = CreateSiblingTempFile(ALocalFileName);
+        inFlight.Temporary(tempName);
+        dest = std::make_unique<TFileStream>(tempName, fmCreate);
       }
-      if (sourceStart < 0 && !failed) {
+      if (whole) {
         dest->SetSize(0);
         if (source) source->SetPosition(0);
       }
+      dest->Seek(0, soEnd);
     }
-    const Int64 startSize = dest->Position();
+    const Int64 startSize = dest ? dest->Position() : 0;
+    // Never more than the remote file: a longer answer is not that file.
+    const Int64 room = sizeKnown ? static_cast<Int64>(ASize) - startSize : -1;
 
     TBlockWriter writer(dest.get());
     Int64 total = 0;
     bool abort = false;
     bool more = !failed;
-    while (more) {
-      char* block = writer.Next(kBlockSize);
-      DWORD got = 0;
-      if (source) {
-        long n = source->Read(block, kBlockSize);
-        if (n < 0) failed = true;
-        else got = static_cast<DWORD>(n);
-      } else if (!InternetReadFile(hFindFile, block, kBlockSize, &got)) {
-        // A reset or a time-out is no end of the data.
-        failed = true;
-        got = 0;
+    const String& written = tempName.empty() ? ALocalFileName : tempName;
+    try {
+      while (more) {
+        char* block = writer.Next(kBlockSize);
+        DWORD got = 0;
+        if (source) {
+          long n = source->Read(block, kBlockSize);
+          if (n < 0) {
+            Failed(ARemoteFileName + u": " + SysErrorMessage(errno));
+            failed = true;
+          } else {
+            got = static_cast<DWORD>(n);
+          }
+        } else if (!InternetReadFile(hFindFile, block, kBlockSize, &got)) {
+          // A reset or a time-out is no end of the data.
+          Failed((FService == isNetwork ? String() : FWEBHost) + ARemoteFileName + u": " +
+                 (TimeLeft() == 0 ? InternetErrorMessage(ERROR_INTERNET_TIMEOUT) : InternetFailure()));
+          failed = true;
+          got = 0;
+        }
+        if (room >= 0 && total + got > room) {
+          Failed(Format(u"%s: the server sent more than the %d bytes it announced",
+                        {ARemoteFileName, static_cast<long long>(ASize)}));
+          failed = true;
+          got = 0;
+        }
+        writer.Commit(got);
+        total += got;
+        UpdateProgress(static_cast<Cardinal>(total), ASize, abort);
+        if (!failed && TimeLeft() == 0 && got > 0) {
+          Failed(ARemoteFileName + u": " + InternetErrorMessage(ERROR_INTERNET_TIMEOUT));
+          failed = true;
+        }
+        more = got > 0 && !abort && !failed;
       }
-      writer.Commit(got);
-      total += got;
-      UpdateProgress(static_cast<Cardinal>(total), ASize, abort);
-      more = got > 0 && !abort;
+      writer.Flush();
+    } catch (const EStreamError&) {
+      const int error = writer.Errno() ? writer.Errno() : errno;
+      Failed(written + u": " + SysErrorMessage(error));
+      failed = true;
     }
-    writer.Flush();
 
     // A copy that stops short of the size the server announced is a failure, not the end.
     const std::uint64_t finalSize = static_cast<std::uint64_t>(startSize + total);
-    const bool sizeKnown = ASize != 0 && ASize != kUnknownSize;
-    if (!failed && !abort && sizeKnown && finalSize < ASize) failed = true;
-    if (abort || failed) SetStatus(isFailed);
+    if (!failed && !abort && sizeKnown && finalSize < ASize) {
+      Failed(Format(u"%s: the copy ended after %d of %d bytes",
+                    {ARemoteFileName, static_cast<long long>(finalSize), static_cast<long long>(ASize)}));
+      failed = true;
+    }
+    if (abort) {
+      FCancelled = true;
+      Failed(u"cancelled");
+    }
+    if (failed) SetStatus(isFailed);
+    FPartialKept = FResumeDownload && dest != nullptr;
 
     if (!tempName.empty() && !abort && !failed) {
       dest.reset();
+      inFlight.Release();
       if (RenameFile(tempName, ALocalFileName)) tempName.clear();
-      else SetStatus(isFailed);
+      else Failed(ALocalFileName + u": " + SysErrorMessage(errno));
     }
+    inFlight.Release();
   }
   SetAction(iaDownloaded);
   return result;
@@ -663,7 +1004,10 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
 
 void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* AStream) {
   HINTERNET session = OpenSession();
-  if (!session) return;
+  if (!session) {
+    if (FErrorText.empty()) FErrorText = AURL + u": " + InternetFailure();
+    return;
+  }
   struct Close {
     HINTERNET h;
     ~Close() {
@@ -677,7 +1021,12 @@ void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* ASt
   if (url) {
     Close closeUrl{url};
     DWORD got = 0;
+    // An answer cut short is read as far as it came; LastErrorText tells that it is not all.
     while (InternetReadFile(url, buffer.data(), kBuffer, &got) && got > 0) AStream->WriteBuffer(buffer.data(), got);
+    if (got == 0 && InternetGetLastError() != ERROR_SUCCESS && FErrorText.empty())
+      FErrorText = AURL + u": " + InternetFailure();
+  } else if (FErrorText.empty()) {
+    FErrorText = AURL + u": " + InternetFailure();
   }
   AStream->SetPosition(0);
 }
@@ -704,7 +1053,8 @@ void TKtCustomWebUpdater::InternalExecute() {
     } else if (web && LastHTTPStatus() >= 400) {
       // An error page is not the file: the local copy stays as it is.
       const DWORD code = LastHTTPStatus();
-      SetStatus(code == HTTP_STATUS_NOT_FOUND || code == HTTP_STATUS_GONE ? isNotFound : isFailed);
+      if (code == HTTP_STATUS_NOT_FOUND || code == HTTP_STATUS_GONE) SetStatus(isNotFound);
+      else Failed(Format(u"%s%s: the server answered %d", {Host(), FRemoteFileName, static_cast<long long>(code)}));
     } else {
       SetAction(iaComparing);
       bool download = false;
@@ -726,7 +1076,7 @@ void TKtCustomWebUpdater::InternalExecute() {
       } else if (ReadFileFromInet(FRemoteFileName, FLocalFileName, FRemoteFileSize)) {
         // A failed copy left the previous file in place (unless resuming, which keeps the part):
         // stamping that one would make it look current. No remote time means no stamp either.
-        if ((Status() != isFailed || ResumeDownload()) && !IsZero(FRemoteFileCreated)) {
+        if ((Status() != isFailed || FPartialKept) && !IsZero(FRemoteFileCreated)) {
           try {
             TFileStream file(FLocalFileName, fmOpenWrite | fmShareDenyWrite);
             struct timespec times[2];
@@ -738,11 +1088,11 @@ void TKtCustomWebUpdater::InternalExecute() {
           }
         }
       } else {
-        SetStatus(isFailed);
+        Failed(FRemoteFileName + u": " + InternetFailure());
       }
     }
   } else {
-    SetStatus(isFailed);
+    Failed(Host() + u": " + InternetFailure());
   }
   DisconnectFromInet();
 }
@@ -758,6 +1108,9 @@ const TClassInfo* TKtCustomWebComponent::StaticClassInfo() {
       .Property(u"Proxy", &TKtCustomWebComponent::Proxy)
       .Property(u"StatusDialog", &TKtCustomWebComponent::StatusDialog)
       .Property(u"LoginPrompt", &TKtCustomWebComponent::LoginPrompt, &TKtCustomWebComponent::SetLoginPrompt).Default(true)
+      .Property(u"ConnectTimeout", &TKtCustomWebComponent::ConnectTimeout, &TKtCustomWebComponent::SetConnectTimeout).Default(60000)
+      .Property(u"ReadTimeout", &TKtCustomWebComponent::ReadTimeout, &TKtCustomWebComponent::SetReadTimeout).Default(60000)
+      .Property(u"MaxTime", &TKtCustomWebComponent::MaxTime, &TKtCustomWebComponent::SetMaxTime).Default(0)
       .Event(u"OnProgress", u"TKtIProgress")
       .Event(u"OnBeforeExecute", u"TNotifyEvent")
       .Event(u"OnAfterExecute", u"TNotifyEvent")

@@ -23,6 +23,31 @@ namespace ktinet {
 
 class TfrmKtInetUpdate;
 
+// For a program's SIGINT/SIGTERM handler, before it ends the process (async-signal-safe): removes
+// the temporary files of the downloads under way, and stamps a part kept for ResumeDownload with
+// its remote time, so that the next run continues it.
+void KtIAbandonDownloads() noexcept;
+
+// A file a user named, written through a new temporary file beside it (same folder, so that the
+// rename is atomic; the target's permissions) that replaces it only on Commit. Until then the
+// previous file stays as it was; a temporary file not committed is removed, also by
+// KtIAbandonDownloads.
+class TKtIReplacingFile {
+ public:
+  explicit TKtIReplacingFile(const String& Target);  // raises EFCreateError
+  ~TKtIReplacingFile();
+  TKtIReplacingFile(const TKtIReplacingFile&) = delete;
+  TKtIReplacingFile& operator=(const TKtIReplacingFile&) = delete;
+  const String& TempName() const { return FTempName; }
+  // Renames the temporary file over the target; false (errno set) when that fails.
+  bool Commit();
+
+ private:
+  String FTarget, FTempName;
+  struct TGuard;
+  std::unique_ptr<TGuard> FGuard;
+};
+
 enum TKtIService { isHTTP, isHTTPS, isFTP, isNetwork };
 KTINET_ENUM_TYPE(TKtIService, u"isHTTP", u"isHTTPS", u"isFTP", u"isNetwork")
 enum TKtIStatus { isInProgress, isFinished, isFailed, isSkipped, isNotFound };
@@ -76,8 +101,27 @@ class TKtCustomWebComponent : public TComponent {
   // Fires OnActionChange only on a change; with the window shown, redraws its step line first.
   void SetAction(TKtIAction Value);
 
-  // The status code of the last HTTP answer read by GetFileInfoFromInet (0: none yet).
+  // The status code of the last HTTP answer read by GetFileInfoFromInet or a descendant's own
+  // request (0: none yet).
   DWORD LastHTTPStatus() const { return FLastHTTPStatus; }
+  // Why the last run failed, in one line that names the cause (the server's own reply where it
+  // gave one) and the file it concerns; empty after a run that did not fail.
+  const String& LastErrorText() const { return FErrorText; }
+  // The last run failed because it was cancelled (the window's Cancel, or OnProgress's Abort).
+  bool Cancelled() const { return FCancelled; }
+
+  // Milliseconds allowed for connecting, for silence (or a trickle below 16 bytes a second)
+  // while waiting for the server, and for the whole run; 0 = no limit. The defaults are 60 s,
+  // 60 s and no limit.
+  int ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(int Value) { FConnectTimeout = Value < 0 ? 0 : Value; }
+  int ReadTimeout() const { return FReadTimeout; }
+  void SetReadTimeout(int Value) { FReadTimeout = Value < 0 ? 0 : Value; }
+  int MaxTime() const { return FMaxTime; }
+  void SetMaxTime(int Value) { FMaxTime = Value < 0 ? 0 : Value; }
+
+  // Deepest folder level a listing with sub-folders enters; a deeper tree fails the listing.
+  static constexpr int kMaxFolderDepth = 64;
 
   const TKtIProgress& OnProgress() const { return FOnProgress; }
   void SetOnProgress(TKtIProgress Value) { FOnProgress = std::move(Value); }
@@ -97,6 +141,19 @@ class TKtCustomWebComponent : public TComponent {
   static constexpr int kBlockSize = 2050;
 
  protected:
+  // Records why the run fails (the first reason given wins) and sets isFailed.
+  void Failed(const String& Reason);
+  // The cause of the Internet call that just failed, in words: the server's reply text where
+  // the error is only "the server returned extended information".
+  static String InternetFailure();
+  // Milliseconds left of MaxTime in this run (-1: no limit; 0: none left).
+  long long TimeLeft() const;
+  // Hands the time left to the session's transfers from now on; false when none is left.
+  bool ApplyDeadline();
+  // The last ReadFileFromInet left a resumable part in the local file (ResumeDownload).
+  bool FPartialKept = false;
+  // For descendants that read HTTP answers of their own.
+  void SetLastHTTPStatus(DWORD Value) { FLastHTTPStatus = Value; }
   // The descendant's transfer: connects, works and disconnects itself, and reports through
   // SetStatus.
   virtual void InternalExecute() = 0;
@@ -147,6 +204,13 @@ class TKtCustomWebComponent : public TComponent {
   bool FLoginPrompt = true;
   bool FResumeDownload = false;
   DWORD FLastHTTPStatus = 0;
+  String FErrorText;
+  bool FCancelled = false;
+  int FConnectTimeout = 60000;
+  int FReadTimeout = 60000;
+  int FMaxTime = 0;
+  long long FDeadline = 0;  // steady-clock milliseconds at which the run must end (0: none)
+  int FNetworkDepth = 0;    // folder levels of the network listing under way
   std::vector<std::pair<std::uint64_t, std::uint64_t>> FDirChain;  // network directories being listed
   TKtIProgress FOnProgress;
   TNotifyEvent FOnActionChange;

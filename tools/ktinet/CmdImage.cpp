@@ -59,9 +59,18 @@ int RunImage(const Args& args) {
   TImage image(nullptr);
   bool failed = false;
   TCountingImage remoteImage(count, [&](TCountingImage& self) {
-    std::cout << self.Runs << ": " << feeds::StatusText(self.Status()) << ", " << Describe(image) << std::endl;
-    if (self.Status() == isFailed) failed = true;
-    if (save && !image.Picture()->Empty()) image.Picture()->SaveToFile(UTF8ToString(*save));
+    std::cout << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
+    if (self.Status() == isFailed || self.Status() == isNotFound) {
+      failed = true;
+      const String why = self.Status() == isNotFound ? String(u"not found") : self.LastErrorText();
+      if (!why.empty()) std::cerr << "ktinet image: " << args.Positional()[0] << ": " << UTF8Encode(why) << "\n";
+    }
+    if (save && !image.Picture()->Empty() && self.Status() == isFinished) {
+      // The picture named is replaced only by a whole new one.
+      TKtIReplacingFile file(UTF8ToString(*save));
+      image.Picture()->SaveToFile(file.TempName());
+      if (!file.Commit()) throw EFCreateError(u"Cannot create file \"" + UTF8ToString(*save) + u"\". " + SysErrorMessage(errno));
+    }
   });
   feeds::Aim(remoteImage, remote);
   remoteImage.SetRemoteFileName(UTF8ToString(remote.path));
@@ -69,6 +78,7 @@ int RunImage(const Args& args) {
   if (auto password = args.Get("--password")) remoteImage.SetPassword(UTF8ToString(*password));
   remoteImage.SetImage(&image);
   remoteImage.SetInterval(static_cast<Integer>(interval));
+  feeds::AbandonDownloadsOnSignal();
   remoteImage.Start();
   try {
     RunLoop();
@@ -115,10 +125,12 @@ KTINET_COMMAND(Command{
     "(bmp, png, jpg, jpeg, gif, ico) decides how the picture is read. The first fetch comes one\n"
     "interval after the start and each interval runs from the end of the previous fetch. Prints\n"
     "one line per fetch: its number, the status, and the picture's format and size. An unknown\n"
-    "extension or a file that is not of its format stops the loop (exit 1).\n\n"
+    "extension or a file that is not of its format stops the loop (exit 1); a fetch that failed\n"
+    "or found nothing makes the exit status 1 at the end.\n\n"
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
-    "      --save FILE     write the picture to FILE after each fetch\n"
+    "      --save FILE     write the picture to FILE after each fetch that brought one (through a\n"
+    "                      temporary file, so FILE is always a whole picture)\n"
     "  -u, --user U        user name for the server\n"
     "  -p, --password P    its password\n",
     {{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}, {"--user", "-u", true},

@@ -108,6 +108,10 @@ int RunSpeak(const Args& args) {
     std::cerr << "ktinet speak: " << TransferError(t) << "\n";
     return kExitFailed;
   }
+  if (t.LastHTTPStatus() < 200 || t.LastHTTPStatus() > 299) {
+    std::cerr << "ktinet speak: the service answered " << t.LastHTTPStatus() << "; " << *out << " was left as it was\n";
+    return kExitFailed;
+  }
   TFileStream written(UTF8ToString(*out), fmOpenRead);
   std::cout << *out << ": " << written.Size() << " bytes\n";
   return kExitOk;

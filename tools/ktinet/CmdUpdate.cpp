@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -88,12 +89,21 @@ int RunUpdate(const Args& args) {
     updater.StatusDialog()->SetDescription(u"Bringing " + UTF8ToString(local) + u" up to date");
   }
 
+  feeds::AbandonDownloadsOnSignal();
   updater.Execute();
   const TKtIStatus status = updater.Status();
-  std::cout << StatusWord(status) << std::endl;
+  std::cout << feeds::OutcomeText(updater) << std::endl;
+  if (status == isNotFound) {
+    std::cerr << "ktinet update: " << args.Positional()[0] << " was not found; " << local << " is left as it was\n";
+    return kExitFailed;
+  }
   if (status == isFailed) {
-    std::string why = LastErrorText();
-    if (updater.LastHTTPStatus() >= 400) why = "the server answered " + std::to_string(updater.LastHTTPStatus());
+    if (updater.Cancelled()) {
+      std::cerr << "ktinet update: the update of " << local << " was cancelled\n";
+      return kExitFailed;
+    }
+    std::string why = UTF8Encode(updater.LastErrorText());
+    if (why.empty()) why = LastErrorText();
     std::cerr << "ktinet update: the update of " << local << " failed" << (why.empty() ? "" : ": " + why) << "\n";
     return kExitFailed;
   }
@@ -116,20 +126,47 @@ int RunGet(const Args& args) {
   Source source = ParseSource(url);
   if (source.service == isNetwork) throw UsageError("get wants an http://, https:// or ftp:// URL, not '" + url + "'");
   ApplyCACert(args);
+  const auto output = args.Get("--output");
   TGetter getter(nullptr);
-  TMemoryStream stream;
   InternetSetLastError(ERROR_SUCCESS);
-  getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
-  const std::string& bytes = stream.Bytes();
-  if (bytes.empty()) {
-    std::string why = LastErrorText();
-    if (!why.empty()) {
-      std::cerr << "ktinet get: " << url << ": " << why << "\n";
+  if (output && *output != "-") {
+    // The file named is replaced only by a complete answer.
+    feeds::AbandonDownloadsOnSignal();
+    std::unique_ptr<TKtIReplacingFile> file;
+    try {
+      file = std::make_unique<TKtIReplacingFile>(UTF8ToString(*output));
+      TFileStream stream(file->TempName(), fmCreate);
+      getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+    } catch (const EStreamError&) {
+      std::cerr << "ktinet get: " << *output << ": " << std::strerror(errno) << "\n";
       return kExitFailed;
     }
+    if (!getter.LastErrorText().empty()) {
+      std::cerr << "ktinet get: " << UTF8Encode(getter.LastErrorText()) << "; " << *output << " was left as it was\n";
+      return kExitFailed;
+    }
+    if (!file->Commit()) {
+      std::cerr << "ktinet get: " << *output << ": " << std::strerror(errno) << "\n";
+      return kExitFailed;
+    }
+    return kExitOk;
   }
+  TMemoryStream stream;
+  getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+  const std::string& bytes = stream.Bytes();
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+  const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int writeError = errno;
+  if (!getter.LastErrorText().empty()) {
+    // What came is written out, as a cut answer would be by curl; the exit code tells it is not all.
+    std::cerr << "ktinet get: " << UTF8Encode(getter.LastErrorText()) << "\n";
+    return kExitFailed;
+  }
+  if (!written) {
+    std::cerr << "ktinet get: standard output: " << std::strerror(writeError) << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 // ---- demo ------------------------------------------------------------------------------------
@@ -221,9 +258,11 @@ KTINET_COMMAND(Command{
     "                     [--cacert FILE]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. The remote file is\n"
     "downloaded when the local one is missing, differs in size or is older; the local file then\n"
-    "gets the remote file's time. Prints the outcome: finished, skipped, not found or failed.\n"
-    "Exit 0 unless failed. A failed or cancelled download leaves the previous local file as it was\n"
-    "(except with --resume, which keeps the part already downloaded to continue from it).\n\n"
+    "gets the remote file's time. Prints the outcome: finished, skipped, not found, failed or\n"
+    "cancelled; exit 0 for finished and skipped, 1 otherwise, with the cause on stderr. A failed,\n"
+    "cancelled or interrupted download leaves the previous local file as it was (except with\n"
+    "--resume, which keeps the part already downloaded: the next run continues it when it is\n"
+    "shorter than the remote file and that has not changed since, and downloads all otherwise).\n\n"
     "  -u, --user U        user name for the server (HTTP authentication or FTP logon)\n"
     "  -p, --password P    its password\n"
     "      --resume        continue a partial local file instead of replacing it\n"
@@ -231,12 +270,15 @@ KTINET_COMMAND(Command{
     "      --cacert FILE   also trust the certificate authorities in this PEM file for HTTPS\n",
     UpdateOptions(), RunUpdate});
 
-KTINET_COMMAND(Command{"get", "download a URL to standard output (ReadHTTPGetResponse)",
-                       "Usage: ktinet get URL [--cacert FILE]\n\n"
+KTINET_COMMAND(Command{"get", "download a URL to standard output or a file (ReadHTTPGetResponse)",
+                       "Usage: ktinet get URL [-o FILE] [--cacert FILE]\n\n"
                        "Writes the body of the answer to an http://, https:// or ftp:// URL to standard\n"
-                       "output, as it came, whatever the status. Exit 1 when no answer could be had.\n\n"
+                       "output, as it came, whatever the status. Exit 1 when no answer could be had or\n"
+                       "it was cut short (what came is still written; stderr says what is missing).\n\n"
+                       "  -o, --output FILE   write to FILE instead, through a temporary file beside it that\n"
+                       "                      replaces FILE only when the whole answer came\n"
                        "      --cacert FILE   also trust the certificate authorities in this PEM file\n",
-                       {{"--cacert", "", true}}, RunGet});
+                       {{"--output", "-o", true}, {"--cacert", "", true}}, RunGet});
 
 KTINET_DEMO_STEP(DemoStep{50, "TKtWebUpdater", [] { return RunDemoUpdate(false); }});
 KTINET_DEMO_STEP(DemoStep{51, "TKtWebUpdater", [] { return RunDemoUpdate(true); }});

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -80,6 +81,19 @@ inline void Aim(TKtCustomWebComponent& c, const Remote& r) {
   if (r.port) c.SetPort(static_cast<Word>(r.port));
 }
 
+// Ctrl-C or SIGTERM during a download: the temporary file goes (a part kept for --resume is
+// stamped so that the next run continues it), then the signal ends the program as it would have.
+inline void AbandonDownloadsOnSignal() {
+  struct sigaction action {};
+  action.sa_handler = [](int signal) {
+    KtIAbandonDownloads();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+  };
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 inline const char* StatusText(TKtIStatus status) {
   switch (status) {
     case isFinished: return "finished";
@@ -89,6 +103,12 @@ inline const char* StatusText(TKtIStatus status) {
     case isInProgress: return "in progress";
   }
   return "?";
+}
+
+// The outcome word of a run: a failure that was a cancel says so.
+inline const char* OutcomeText(const TKtCustomWebComponent& c) {
+  if (c.Status() == isFailed && c.Cancelled()) return "cancelled";
+  return StatusText(c.Status());
 }
 
 using cli::JsonText;
