@@ -3,6 +3,7 @@
 // the same run:
 //  - ParseRSS on a generated RSS 2.0 feed of 100,000 items (about 50 MiB) and on half of it,
 //    against Python's feedparser (/usr/bin/python3, the Debian package) on the same file;
+//  - ParseRSSDeep on feeds of 500,000 and 1,000,000 unclosed <item> lines (linear in depth);
 //  - ParseData on a generated 100 MiB page and on half of it, against `grep -o` with the
 //    equivalent pattern on the same file.
 // The peers run as child processes once per benchmark; their time is wall time of the parse
@@ -89,6 +90,28 @@ void BM_ParseRSS(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * feed.size()));
 }
 BENCHMARK(BM_ParseRSS)->Arg(50000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A feed whose items are never closed: every item nests in the one before, so the path of open
+// elements grows with the input. Twice the lines must take about twice the time.
+std::string DeepFeed(int items) {
+  std::string f = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">\n<channel>\n<title>Deep</title>\n";
+  for (int i = 0; i < items; ++i) f += "<item>\n";
+  return f + "</rss>\n";
+}
+
+void BM_ParseRSSDeep(benchmark::State& state) {
+  const std::string feed = DeepFeed(static_cast<int>(state.range(0)));
+  TKtIRSSChannels channels;
+  for (auto _ : state) {
+    ParseRSSText(feed, channels);
+    benchmark::DoNotOptimize(channels.Count());
+  }
+  if (channels.Count() != 1 || channels.GetItem(0)->Items()->Count() != state.range(0))
+    state.SkipWithError("wrong parse");
+  state.counters["lines"] = static_cast<double>(state.range(0));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * feed.size()));
+}
+BENCHMARK(BM_ParseRSSDeep)->Arg(500000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_FeedparserPeer(benchmark::State& state) {
   const std::string feed = Feed(static_cast<int>(state.range(0)));

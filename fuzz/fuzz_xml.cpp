@@ -2,7 +2,9 @@
 // without a size, ParseXMLFromString over one-byte or two-byte characters) and when the OnTag
 // and OnAfterTag handlers reject or cancel; the rest is the document. After the parse the tree
 // must be consistent (levels, parents), every value must go through GetTagValue exactly as the
-// restarting replacement does it, and freeing must leave nothing behind.
+// restarting replacement does it, and freeing must leave nothing behind. Seeds of ten thousand
+// nested elements make libFuzzer (which takes its longest seed as the length limit) reach deep
+// nesting.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

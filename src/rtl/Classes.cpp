@@ -245,10 +245,10 @@ TComponent::~TComponent() {
   Destroying();
   // Every link is dropped in both directions before the receiver hears of it, so a receiver
   // that does not call the inherited Notification still leaves nothing behind.
-  while (!FFreeNotifies.empty()) {
-    TComponent* other = FFreeNotifies.back();
-    FFreeNotifies.pop_back();
-    auto& back = other->FFreeNotifies;
+  while (FLinks && !FLinks->FreeNotifies.empty()) {
+    TComponent* other = FLinks->FreeNotifies.back();
+    FLinks->FreeNotifies.pop_back();
+    auto& back = other->TheLinks().FreeNotifies;
     back.erase(std::remove(back.begin(), back.end(), this), back.end());
     other->Notification(this, opRemove);
   }
@@ -256,23 +256,34 @@ TComponent::~TComponent() {
   if (FOwner) FOwner->RemoveComponent(this);
 }
 
+const String& TComponent::NoName() {
+  static const String none;
+  return none;
+}
+
+TComponent::Links& TComponent::TheLinks() {
+  if (!FLinks) FLinks = std::make_unique<Links>();
+  return *FLinks;
+}
+
 void TComponent::Destroying() {
   if (FComponentState & csDestroying) return;
   FComponentState |= csDestroying;
-  for (TComponent* c : FComponents) c->Destroying();
+  if (FLinks)
+    for (TComponent* c : FLinks->Components) c->Destroying();
 }
 
-String TComponent::GetNamePath() const { return FName; }
+String TComponent::GetNamePath() const { return Name(); }
 
 void TComponent::SetName(const String& name) {
-  if (name == FName) return;
+  if (name == Name()) return;
   if (!name.empty() && !IsValidIdent(name))
     throw EComponentError(u"'" + name + u"' is not a valid component name");
-  if (FOwner && !name.empty() && !SameText(name, FName)) {
+  if (FOwner && !name.empty() && !SameText(name, Name())) {
     TComponent* other = FOwner->FindComponent(name);
     if (other && other != this) throw EComponentError(u"A component named " + name + u" already exists");
   }
-  FName = name;
+  TheLinks().Name = name;
 }
 
 void TComponent::SetDesigning(bool value) {
@@ -280,7 +291,8 @@ void TComponent::SetDesigning(bool value) {
     FComponentState |= csDesigning;
   else
     FComponentState &= ~static_cast<unsigned>(csDesigning);
-  for (TComponent* c : FComponents) c->SetDesigning(value);
+  if (FLinks)
+    for (TComponent* c : FLinks->Components) c->SetDesigning(value);
 }
 
 void TComponent::SetLoading(bool value) {
@@ -292,21 +304,21 @@ void TComponent::SetLoading(bool value) {
 
 TComponent* TComponent::Components(int index) const {
   if (index < 0 || index >= ComponentCount()) throw EListError(ListIndexError(index));
-  return FComponents[static_cast<size_t>(index)];
+  return FLinks->Components[static_cast<size_t>(index)];
 }
 
 TComponent* TComponent::FindComponent(const String& name) const {
-  if (name.empty()) return nullptr;
-  for (TComponent* c : FComponents)
-    if (SameText(c->FName, name)) return c;
+  if (name.empty() || !FLinks) return nullptr;
+  for (TComponent* c : FLinks->Components)
+    if (SameText(c->Name(), name)) return c;
   return nullptr;
 }
 
 void TComponent::InsertComponent(TComponent* c) {
   if (!c || c == this) return;
   if (c->FOwner == this) return;
-  if (!c->FName.empty() && FindComponent(c->FName))
-    throw EComponentError(u"A component named " + c->FName + u" already exists");
+  if (!c->Name().empty() && FindComponent(c->Name()))
+    throw EComponentError(u"A component named " + c->Name() + u" already exists");
   if (c->FOwner) c->FOwner->RemoveComponent(c);
   Insert(c);
   if (FComponentState & csDesigning) c->SetDesigning(true);
@@ -320,8 +332,8 @@ void TComponent::RemoveComponent(TComponent* c) {
 }
 
 void TComponent::DestroyComponents() {
-  while (!FComponents.empty()) {
-    TComponent* c = FComponents.back();
+  while (FLinks && !FLinks->Components.empty()) {
+    TComponent* c = FLinks->Components.back();
     Remove(c);
     delete c;
   }
@@ -329,37 +341,47 @@ void TComponent::DestroyComponents() {
 
 void TComponent::FreeNotification(TComponent* c) {
   if (!c || c == this) return;
-  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), c) == FFreeNotifies.end()) FFreeNotifies.push_back(c);
-  auto& back = c->FFreeNotifies;
+  auto& mine = TheLinks().FreeNotifies;
+  if (std::find(mine.begin(), mine.end(), c) == mine.end()) mine.push_back(c);
+  auto& back = c->TheLinks().FreeNotifies;
   if (std::find(back.begin(), back.end(), this) == back.end()) back.push_back(this);
 }
 
 void TComponent::RemoveFreeNotification(TComponent* c) {
   if (!c) return;
-  FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), c), FFreeNotifies.end());
-  auto& back = c->FFreeNotifies;
-  back.erase(std::remove(back.begin(), back.end(), this), back.end());
+  if (FLinks) {
+    auto& mine = FLinks->FreeNotifies;
+    mine.erase(std::remove(mine.begin(), mine.end(), c), mine.end());
+  }
+  if (c->FLinks) {
+    auto& back = c->FLinks->FreeNotifies;
+    back.erase(std::remove(back.begin(), back.end(), this), back.end());
+  }
 }
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent) RemoveFreeNotification(AComponent);
   // Owned components hear of it too; a handler may remove components while we walk.
-  for (size_t i = FComponents.size(); i-- > 0;) {
-    if (i >= FComponents.size()) {
-      if (FComponents.empty()) break;
-      i = FComponents.size() - 1;
+  for (size_t i = static_cast<size_t>(ComponentCount()); i-- > 0;) {
+    const size_t n = static_cast<size_t>(ComponentCount());
+    if (i >= n) {
+      if (n == 0) break;
+      i = n - 1;
     }
-    FComponents[i]->Notification(AComponent, Operation);
+    FLinks->Components[i]->Notification(AComponent, Operation);
   }
 }
 
 void TComponent::Insert(TComponent* c) {
-  FComponents.push_back(c);
+  TheLinks().Components.push_back(c);
   c->FOwner = this;
 }
 
 void TComponent::Remove(TComponent* c) {
-  FComponents.erase(std::remove(FComponents.begin(), FComponents.end(), c), FComponents.end());
+  if (FLinks) {
+    auto& list = FLinks->Components;
+    list.erase(std::remove(list.begin(), list.end(), c), list.end());
+  }
   c->FOwner = nullptr;
 }
 

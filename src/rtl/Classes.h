@@ -53,7 +53,7 @@ class TComponent : public TPersistent {
 
   TComponent* Owner() const { return FOwner; }
   String GetNamePath() const override;
-  const String& Name() const { return FName; }
+  const String& Name() const { return FLinks ? FLinks->Name : NoName(); }
   // Raises EComponentError for a name that is not an identifier or that a sibling already has.
   virtual void SetName(const String& name);
   long Tag() const { return FTag; }
@@ -66,7 +66,7 @@ class TComponent : public TPersistent {
   // Called by the form reader once every property of the file is applied (csLoading cleared).
   virtual void Loaded() {}
 
-  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
+  int ComponentCount() const { return FLinks ? static_cast<int>(FLinks->Components.size()) : 0; }
   TComponent* Components(int index) const;
   TComponent* FindComponent(const String& name) const;
   void InsertComponent(TComponent* c);
@@ -85,13 +85,22 @@ class TComponent : public TPersistent {
   void Insert(TComponent* c);
   void Remove(TComponent* c);
   void Destroying();  // marks this component and all it owns csDestroying
+  static const String& NoName();
+
+  // The name and the links to other components. Most components of a large structure (the
+  // items of a parsed document) have none, so they are kept apart and made on first use,
+  // which keeps such a component small.
+  struct Links {
+    String Name;
+    std::vector<TComponent*> Components;
+    std::vector<TComponent*> FreeNotifies;
+  };
+  Links& TheLinks();
 
   TComponent* FOwner = nullptr;
-  String FName;
   long FTag = 0;
   unsigned FComponentState = 0;
-  std::vector<TComponent*> FComponents;
-  std::vector<TComponent*> FFreeNotifies;
+  std::unique_ptr<Links> FLinks;
 };
 
 // A list of untyped pointers, as the framework's TList. Errors raise EListError

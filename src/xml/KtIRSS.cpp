@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/TempFiles.h"
 #include "rtl/Streams.h"
@@ -114,9 +115,83 @@ String* ItemField(TKtIRSSItem& i, std::string_view name) {
   return nullptr;
 }
 
+// The declared encoding of the XML declaration that opens the text (after a byte-order mark and
+// blanks), in either kind of quotes; empty when there is none.
+std::string_view DeclaredEncoding(std::string_view text) {
+  size_t p = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  while (p < text.size() && Blank(static_cast<unsigned char>(text[p]))) ++p;
+  if (text.substr(p, 5) != "<?xml") return {};
+  const size_t end = text.find("?>", p + 5);
+  if (end == std::string_view::npos) return {};
+  const std::string_view decl = text.substr(p + 5, end - p - 5);
+  size_t k = decl.find("encoding");
+  if (k == std::string_view::npos) return {};
+  k += 8;
+  while (k < decl.size() && Blank(static_cast<unsigned char>(decl[k]))) ++k;
+  if (k >= decl.size() || decl[k] != '=') return {};
+  ++k;
+  while (k < decl.size() && Blank(static_cast<unsigned char>(decl[k]))) ++k;
+  if (k >= decl.size() || (decl[k] != '"' && decl[k] != '\'')) return {};
+  const size_t close = decl.find(decl[k], k + 1);
+  if (close == std::string_view::npos) return {};
+  return decl.substr(k + 1, close - k - 1);
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); ++k) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (fold(a[k]) != fold(b[k])) return false;
+  }
+  return true;
+}
+
+// Well-formed UTF-8: no overlong form, no surrogate, nothing above U+10FFFF, nothing cut short.
+bool ValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned b = p[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    unsigned lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+      len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (size_t k = 2; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+// A feed is UTF-8 when it starts with the UTF-8 byte-order mark or declares UTF-8, or when it
+// declares nothing and its bytes are well-formed UTF-8; any other feed is read as Windows-1252.
+bool IsUtf8Feed(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") return true;
+  const std::string_view declared = DeclaredEncoding(text);
+  if (!declared.empty()) return SameNoCase(declared, "utf-8") || SameNoCase(declared, "utf8");
+  return ValidUtf8(text);
+}
+
 class Scanner {
  public:
-  explicit Scanner(TKtIRSSChannels& channels) : FChannels(channels) {}
+  Scanner(TKtIRSSChannels& channels, bool utf8) : FChannels(channels), FUtf8(utf8) {}
 
   void Run(std::string_view text) {
     const char* const base = text.data();
@@ -149,6 +224,9 @@ class Scanner {
   }
 
  private:
+  // The places of the path a text's field depends on, as bits.
+  enum : unsigned char { kChannelItem = 1, kRdfItem = 2, kChannel = 4 };
+
   static std::string_view TagName(std::string_view tag) {
     size_t b = 0;
     while (b < tag.size() && (tag[b] == '\t' || tag[b] == ' ' || tag[b] == '<')) ++b;
@@ -166,14 +244,36 @@ class Scanner {
     const std::string_view name = TagName(tag);
     if (name == "?xml" || name == "!--" || Holds(name, "![CDATA[")) return;
     FTagName.assign(name);
-    FPrevPath = FPath;
+    // What the text after this tag is filed under depends on the path before the tag. Only
+    // whether that path holds each of three places matters, and that is kept per character of
+    // the path as it grows, so no tag copies or searches the path: time stays linear in depth.
+    FPrevHeld = Held();
     const bool closes = Holds(tag, "</");
     const bool empty = Holds(tag, "/>");
     if (!closes && !empty) {
-      FPath.append(name);
-      FPath.push_back('/');
+      Grow(name);
+      Grow("/");
     } else if (!empty) {
       DropLast();
+    }
+  }
+
+  unsigned char Held() const { return FHeld.empty() ? 0 : FHeld.back(); }
+
+  void Grow(std::string_view s) {
+    for (char c : s) {
+      FPath.push_back(c);
+      unsigned char held = Held();
+      if (c == '/') {
+        const std::string_view path = FPath;
+        auto ends = [&path](std::string_view what) {
+          return path.size() >= what.size() && path.substr(path.size() - what.size()) == what;
+        };
+        if (ends("/channel/item/")) held |= kChannelItem;
+        if (ends("rdf:RDF/item/")) held |= kRdfItem;
+        if (ends("/channel/")) held |= kChannel;
+      }
+      FHeld.push_back(held);
     }
   }
 
@@ -181,9 +281,17 @@ class Scanner {
   void DropLast() {
     if (FPath.size() <= 2) return;
     const size_t slash = FPath.rfind('/', FPath.size() - 2);
-    if (slash == std::string::npos) FPath = "/";
-    else FPath.resize(slash + 1);
+    if (slash == std::string::npos) {
+      FPath.clear();
+      FHeld.clear();
+      Grow("/");
+    } else {
+      FPath.resize(slash + 1);
+      FHeld.resize(slash + 1);
+    }
   }
+
+  String Decoded(std::string_view text) const { return FUtf8 ? UTF8ToString(text) : AnsiToString(text); }
 
   void TextStep(std::string_view run) {
     const std::string_view text = TrimView(run);
@@ -193,23 +301,26 @@ class Scanner {
       if (FTagName == "item") {
         channel->Items()->Add();
       } else {
-        const bool itemLevel = Holds(FPrevPath, "/channel/item/") || Holds(FPrevPath, "rdf:RDF/item/");
-        if (!itemLevel && Holds(FPrevPath, "/channel/")) {
-          if (String* field = ChannelField(*channel, FTagName)) *field = AnsiToString(text);
+        const bool itemLevel = (FPrevHeld & (kChannelItem | kRdfItem)) != 0;
+        if (!itemLevel && (FPrevHeld & kChannel)) {
+          if (String* field = ChannelField(*channel, FTagName)) *field = Decoded(text);
         } else if (itemLevel) {
           // A field met before the channel has any item has nowhere to go and is dropped.
           if (TKtIRSSItem* item = channel->Items()->Last())
-            if (String* field = ItemField(*item, FTagName)) *field = AnsiToString(text);
+            if (String* field = ItemField(*item, FTagName)) *field = Decoded(text);
         }
       }
     }
     FTagName.clear();
-    FPrevPath.clear();
+    FPrevHeld = 0;
   }
 
   TKtIRSSChannels& FChannels;
+  const bool FUtf8;
   std::string FPath;
-  std::string FPrevPath;
+  // FHeld[k]: the places that occur in the path's first k + 1 characters.
+  std::vector<unsigned char> FHeld;
+  unsigned char FPrevHeld = 0;
   std::string FTagName;
 };
 
@@ -218,7 +329,7 @@ class Scanner {
 void ParseRSSText(std::string_view AText, TKtIRSSChannels& AChannels) {
   AChannels.ClearItems();
   if (AText.empty()) return;
-  Scanner(AChannels).Run(AText);
+  Scanner(AChannels, IsUtf8Feed(AText)).Run(AText);
 }
 
 TKtIRSSParser::TKtIRSSParser(TComponent* AOwner)

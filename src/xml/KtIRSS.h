@@ -94,9 +94,12 @@ class TKtIRSSChannel : public TPersistent {
 
 class TKtIRSSChannels : public TKtIOwnedList<TKtIRSSChannel> {};
 
-// The scanner alone: fills AChannels (emptied first) from the bytes of a feed, one character per
-// byte, bytes above 127 read as Windows-1252. Malformed text never stops it and it never reads
-// outside the text.
+// The scanner alone: fills AChannels (emptied first) from the bytes of a feed. The fields are
+// decoded as UTF-8 when the feed starts with the UTF-8 byte-order mark or its XML declaration
+// names UTF-8, or when it declares no encoding and its bytes are well-formed UTF-8 (a malformed
+// sequence then reads as U+FFFD); any other feed reads as Windows-1252. Malformed text never
+// stops the scanner, it never reads outside the text, and its time is linear in the text, however
+// deeply the elements nest.
 void ParseRSSText(std::string_view AText, TKtIRSSChannels& AChannels);
 
 class TKtIRSSParser : public TKtCustomWebUpdater {

@@ -117,6 +117,28 @@ void Text::Assign(std::u16string_view s, Arena* arena) {
   FBits = bits;
 }
 
+char16_t* Text::Make(std::size_t n, Arena* arena) {
+  Release();
+  if (n == 0) {
+    FBits = reinterpret_cast<std::uintptr_t>(kEmptyRecord);
+    return nullptr;
+  }
+  if (n > std::numeric_limits<std::uint32_t>::max() / 2 - 8) throw std::bad_alloc();
+  std::size_t bytes = sizeof(std::uint32_t) + n * sizeof(char16_t);
+  void* p;
+  if (arena) {
+    p = arena->Alloc(bytes, 4);
+    FBits = reinterpret_cast<std::uintptr_t>(p);
+  } else {
+    p = std::malloc(bytes);
+    if (!p) throw std::bad_alloc();
+    FBits = reinterpret_cast<std::uintptr_t>(p) | 1;
+  }
+  auto len = static_cast<std::uint32_t>(n);
+  std::memcpy(p, &len, sizeof len);
+  return reinterpret_cast<char16_t*>(static_cast<char*>(p) + sizeof len);
+}
+
 void Text::Append(std::u16string_view s) {
   if (s.empty()) return;
   const std::u16string_view old = View();
@@ -342,6 +364,56 @@ constexpr char16_t kCodePages[9][128] = {
     },
 };
 
+// The UTF-8 decoding of the encoding rule (the suite's lenient Utf8Decode) for a text in which
+// some sequence is cut short or has a bad continuation byte: such a sequence, up to the byte
+// that broke it, becomes one U+FFFD and decoding goes on from that byte, so one bad byte costs
+// one character, not the whole text.
+void Utf8DecodeReplacing(std::string_view bytes, String& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  out.clear();
+  std::size_t i = 0;
+  auto more = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  auto broken = [&](std::size_t seen) {
+    out.push_back(u'\uFFFD');
+    i += seen;
+  };
+  while (i < n) {
+    const unsigned c = p[i];
+    if (c < 0x80) {
+      out.push_back(static_cast<char16_t>(c));
+      ++i;
+    } else if (!more(1)) {
+      broken(1);
+    } else if ((c & 0x20) == 0) {
+      // Bit 5 of the lead decides between two and three bytes, as in Utf8Decode.
+      out.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (p[i + 1] & 0x3Fu)));
+      i += 2;
+    } else if (!more(2)) {
+      broken(2);
+    } else if ((c & 0xF8) == 0xF0) {
+      if (!more(3)) {
+        broken(3);
+        continue;
+      }
+      std::uint32_t cp = ((c & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
+      if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+      } else if (cp > 0x10FFFF) {
+        out.push_back(u'\uFFFD');
+      } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      }
+      i += 4;
+    } else {
+      out.push_back(static_cast<char16_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu)));
+      i += 3;
+    }
+  }
+}
+
 const char16_t* CodePageTable(int codePage) {
   if (codePage >= 1250 && codePage <= 1258) return kCodePages[codePage - 1250];
   return kCodePages[2];  // the ANSI code page
@@ -362,7 +434,13 @@ template <class CharT>
 class Parser {
  public:
   Parser(TKtXMLEngine& engine, const CharT* text, std::size_t n, Source source)
-      : FEngine(engine), T(text), N(n), FSource(source) {}
+      : FEngine(engine), T(text), N(n), FSource(source) {
+    // Shared name records stay valid for the whole parse, even if a handler frees every item.
+    FEngine.FArena->ItemBorn();
+  }
+  ~Parser() { FEngine.FArena->ItemDied(); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   void Run();
 
@@ -387,8 +465,29 @@ class Parser {
   }
 
   void Decode(std::size_t s, std::size_t e, String& out, bool applyRule);
+  // Decodes T[s, e) by the encoding rule straight into `text`'s record.
+  void DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena);
   void ApplyRule(String& text);
+  template <class Ch>
+  void AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena);
+  template <class Ch>
+  static bool IsTag(const Ch* chars, std::size_t n, std::u16string_view tag) {
+    if (n != tag.size()) return false;
+    for (std::size_t k = 0; k < n; ++k)
+      if (FoldAscii(static_cast<char16_t>(chars[k])) != tag[k]) return false;
+    return true;
+  }
   void SetEncoding(const String& e);
+  // The attribute text FA of an XML declaration: split into items, and the encoding it names
+  // taken up.
+  void Declaration(TKtXMLItem* C, TKtXMLItem* root, Arena* arena) {
+    C->FAttributes.Assign(std::u16string_view(FA).substr(0, FA.size() - (FA.back() == u'?' ? 1 : 0)), arena);
+    const int before = C->FItems.Count();
+    C->ProcessAttributes();
+    for (int k = before; k < C->FItems.Count(); ++k)
+      if (SameAsciiNoCase(C->FItems.Items(k)->TagNameView(), u"encoding")) FEncodingAdded = true;
+    if (TKtXMLItem* enc = FindEncoding(C, root)) SetEncoding(enc->GetTagValue());
+  }
   void SkipRejected(std::size_t floor);
 
   // GetItemByTag(C, "encoding") for a declaration. A declaration that reuses the root would
@@ -416,9 +515,84 @@ class Parser {
   bool FEncodingAdded = false;
   TKtXMLItem* FRootEncoding = nullptr;
   const char16_t* FTable = nullptr;
-  String FName, FA, FV, FScratch;
+  String FName, FA, FV, FScratch, FOut;
   std::string FBytes;
+  // The name records of this parse, by name: a few distinct names make up most documents.
+  struct NameSlot {
+    std::uint64_t hash;
+    std::uintptr_t record;
+  };
+  std::vector<NameSlot> FNames;
+  std::size_t FNameCount = 0;
 };
+
+// Beyond this many distinct names (a document made up to defeat sharing), further names are
+// stored per item.
+constexpr std::size_t kMaxSharedNames = 4096;
+
+template <class CharT>
+template <class Ch>
+void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
+  if (n == 0 || arena != FEngine.FArena.get()) {
+    char16_t* out = name.Make(n, arena);
+    for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
+    return;
+  }
+  std::uint64_t hash = 14695981039346656037ull;
+  for (std::size_t k = 0; k < n; ++k) hash = (hash ^ static_cast<std::uint64_t>(chars[k])) * 1099511628211ull;
+  if (FNames.empty()) FNames.assign(64, NameSlot{0, 0});
+  const std::size_t mask = FNames.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    NameSlot& slot = FNames[at];
+    if (slot.record == 0) break;
+    if (slot.hash != hash) continue;
+    std::uint32_t len;
+    std::memcpy(&len, reinterpret_cast<const void*>(slot.record), sizeof len);
+    if (len != n) continue;
+    const char16_t* have = RecordChars(slot.record);
+    std::size_t k = 0;
+    while (k < n && have[k] == static_cast<char16_t>(chars[k])) ++k;
+    if (k == n) {
+      name.ShareRecord(slot.record);
+      return;
+    }
+  }
+  char16_t* out = name.Make(n, arena);
+  for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
+  if (FNameCount >= kMaxSharedNames) return;
+  if (2 * (FNameCount + 1) > FNames.size()) {
+    std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{0, 0});
+    for (const NameSlot& old : FNames) {
+      if (old.record == 0) continue;
+      std::size_t at = old.hash & (bigger.size() - 1);
+      while (bigger[at].record != 0) at = (at + 1) & (bigger.size() - 1);
+      bigger[at] = old;
+    }
+    FNames.swap(bigger);
+  }
+  std::size_t at = hash & (FNames.size() - 1);
+  while (FNames[at].record != 0) at = (at + 1) & (FNames.size() - 1);
+  FNames[at] = NameSlot{hash, name.Record()};
+  ++FNameCount;
+}
+
+template <class CharT>
+void Parser<CharT>::DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena) {
+  const CharT* p = T + s;
+  const std::size_t n = e - s;
+  unsigned high = 0;
+  for (std::size_t k = 0; k < n; ++k) high |= static_cast<unsigned>(p[k]);
+  if (high < 0x80) {
+    char16_t* out = text.Make(n, arena);
+    if constexpr (sizeof(CharT) == 1)
+      WidenBytes(p, n, out);
+    else
+      std::memcpy(out, p, n * sizeof(char16_t));
+    return;
+  }
+  Decode(s, e, FOut, FRule != Rule::None);
+  text.Assign(FOut, arena);
+}
 
 template <class CharT>
 void Parser<CharT>::Decode(std::size_t s, std::size_t e, String& out, bool applyRule) {
@@ -454,7 +628,7 @@ void Parser<CharT>::ApplyRule(String& text) {
       if (c > 0xFF && !CharToAnsi(c, b)) b = static_cast<unsigned char>(c);
       FBytes[k] = static_cast<char>(b);
     }
-    Utf8Decode(std::string_view(FBytes), FScratch);
+    if (!Utf8Decode(std::string_view(FBytes), FScratch)) Utf8DecodeReplacing(FBytes, FScratch);
     text.swap(FScratch);
   } else if (FRule == Rule::CodePage) {
     for (char16_t& c : text) {
@@ -466,14 +640,21 @@ void Parser<CharT>::ApplyRule(String& text) {
 }
 
 template <class CharT>
-void Parser<CharT>::SetEncoding(const String& e) {
+void Parser<CharT>::SetEncoding(const String& value) {
   FRule = Rule::None;
   FTable = nullptr;
+  // GetTagValue removes double quotes only; a declaration may quote with apostrophes as well
+  // (encoding='UTF-8'), and the blank that ends the pair stays with such a value.
+  std::u16string_view e(value);
+  if (e.size() >= 2 && e.front() == u'\'') {
+    while (e.size() > 1 && IsBlank(e.back())) e.remove_suffix(1);
+    if (e.size() >= 2 && e.back() == u'\'') e = e.substr(1, e.size() - 2);
+  }
   if (!FEngine.UTF8Processed && SameAsciiNoCase(e, u"utf-8")) {
     FRule = Rule::Utf8;
-  } else if (e.size() >= 8 && SameAsciiNoCase(std::u16string_view(e).substr(0, 8), u"windows-")) {
+  } else if (e.size() >= 8 && SameAsciiNoCase(e.substr(0, 8), u"windows-")) {
     int codePage = 0;
-    if (!TryStrToInt(e.substr(8), codePage)) codePage = 0;
+    if (!TryStrToInt(String(e.substr(8)), codePage)) codePage = 0;
     FRule = Rule::CodePage;
     FTable = CodePageTable(codePage);
   }
@@ -521,7 +702,7 @@ template <class CharT>
 void Parser<CharT>::Run() {
   TKtXMLItem* const root = FEngine.FRootItem;
   TKtXMLItem* C = nullptr;
-  std::size_t s, e;
+  std::size_t s = 0, e = 0, as = 0, ae = 0;
   ReadText(s, e);
   while (i + 1 < N && T[i] != 0) {
     const std::size_t start = i;
@@ -529,6 +710,7 @@ void Parser<CharT>::Run() {
     while (IsNameChar(T[i])) ++i;
     const std::size_t ne = i;
     const bool comment = ne - ns >= 3 && T[ns] == '!' && T[ns + 1] == '-' && T[ns + 2] == '-';
+    bool direct = false;
     FA.clear();
     FV.clear();
     if (comment) {
@@ -552,9 +734,7 @@ void Parser<CharT>::Run() {
         i = j;
       }
     } else {
-      FName.resize(ne - ns);
-      for (std::size_t k = ns; k < ne; ++k) FName[k - ns] = static_cast<char16_t>(T[k]);
-      const std::size_t as = i;
+      as = i;
       bool quoted = false;
       for (;;) {
         CharT c = T[i];
@@ -562,14 +742,19 @@ void Parser<CharT>::Run() {
         if (c == '"') quoted = !quoted;
         ++i;
       }
-      const std::size_t ae = i;
+      ae = i;
       ReadText(s, e);
-      Decode(as, ae, FA, FRule != Rule::None);
-      Decode(s, e, FV, FRule != Rule::None);
+      direct = !FEngine.FOnTag;
+      if (!direct) {
+        FName.resize(ne - ns);
+        for (std::size_t k = ns; k < ne; ++k) FName[k - ns] = static_cast<char16_t>(T[k]);
+        Decode(as, ae, FA, FRule != Rule::None);
+        Decode(s, e, FV, FRule != Rule::None);
+      }
     }
 
     bool accept = true;
-    if (!FName.empty()) {
+    if (ne > ns) {
       if (!C) {
         C = root;
       } else {
@@ -577,9 +762,31 @@ void Parser<CharT>::Run() {
         if (accept) C = C->FItems.AddItem(C);
       }
     }
-    if (accept && C) {
+    if (accept && C && direct) {
+      // Without a handler to see them first, the texts go straight into the item's records.
       xml_detail::Arena* arena = C->OwnArena();
-      C->FTagName.Assign(FName, arena);
+      AssignName(C->FTagName, T + ns, ne - ns, arena);
+      if (IsTag(T + ns, ne - ns, u"encoding")) FEncodingAdded = true;
+      if (e > s) {
+        if (C->FValue.Length() == 0) {
+          DecodeInto(C->FValue, s, e, arena);
+        } else {
+          Decode(s, e, FV, FRule != Rule::None);
+          C->FValue.Append(FV);
+        }
+      }
+      C->FKind = ikProperty;
+      if (ae > as) {
+        if (IsTag(T + ns, ne - ns, u"?xml")) {
+          Decode(as, ae, FA, FRule != Rule::None);
+          Declaration(C, root, arena);
+        } else {
+          DecodeInto(C->FAttributes, as, ae, arena);
+        }
+      }
+    } else if (accept && C) {
+      xml_detail::Arena* arena = C->OwnArena();
+      AssignName(C->FTagName, FName.data(), FName.size(), arena);
       if (FName.size() == 8 && SameAsciiNoCase(FName, u"encoding")) FEncodingAdded = true;
       if (!FV.empty()) {
         if (C->FValue.Length() == 0)
@@ -593,15 +800,10 @@ void Parser<CharT>::Run() {
       } else {
         C->FKind = ikProperty;
         if (!FA.empty()) {
-          C->FAttributes.Assign(FA, arena);
-          if (SameAsciiNoCase(FName, u"?xml")) {
-            if (FA.back() == u'?') C->FAttributes.Assign(std::u16string_view(FA).substr(0, FA.size() - 1), arena);
-            const int before = C->FItems.Count();
-            C->ProcessAttributes();
-            for (int k = before; k < C->FItems.Count(); ++k)
-              if (SameAsciiNoCase(C->FItems.Items(k)->TagNameView(), u"encoding")) FEncodingAdded = true;
-            if (TKtXMLItem* enc = FindEncoding(C, root)) SetEncoding(enc->GetTagValue());
-          }
+          if (SameAsciiNoCase(FName, u"?xml"))
+            Declaration(C, root, arena);
+          else
+            C->FAttributes.Assign(FA, arena);
         }
       }
     }

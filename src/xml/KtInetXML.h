@@ -75,6 +75,17 @@ class Text {
   }
 
  private:
+  template <class CharT>
+  friend class Parser;
+  // Makes the text a fresh record of `n` characters (in `arena`, on the heap when null) and
+  // returns them for the caller to fill.
+  char16_t* Make(std::size_t n, Arena* arena);
+  // The parse gives every item of one name the same record, kept in the arena the items live in.
+  std::uintptr_t Record() const { return FBits; }
+  void ShareRecord(std::uintptr_t record) {
+    Release();
+    FBits = record;
+  }
   void Release();
   std::uintptr_t FBits = 0;  // record address; bit 0 set when the record is heap-owned
 };

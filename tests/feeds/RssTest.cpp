@@ -182,6 +182,79 @@ TEST(RssScanner, TagAndPathRules) {
   EXPECT_EQ(c->GetItem(0)->Title, u"Caf\u00E9 \u20AC 5");
 }
 
+// Which encoding a feed's fields are read in: what it declares, else what its bytes allow.
+TEST(RssScanner, EncodingFollowsTheDeclarationElseTheBytes) {
+  const std::string body = "<rss><channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n<item>\n<title>\xC3\xBC</title>";
+  // Declared UTF-8, in either kind of quotes and any letter case, or not declared at all.
+  for (const std::string head : {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", "<?xml version='1.0' encoding='utf-8'?>\n",
+                                 "<?xml version=\"1.0\" encoding = \"utf8\" ?>\n", "", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(head);
+    auto c = Parse(head + body);
+    ASSERT_EQ(c->Count(), 1);
+    EXPECT_EQ(c->GetItem(0)->Title, u"Caf\u00E9 \u20AC");
+    ASSERT_EQ(c->GetItem(0)->Items()->Count(), 1);
+    EXPECT_EQ(c->GetItem(0)->Items()->GetItem(0)->Title, u"\u00FC");
+  }
+  // Another declared encoding is read as Windows-1252, even where the bytes would be UTF-8.
+  auto c = Parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + body);
+  ASSERT_EQ(c->Count(), 1);
+  EXPECT_EQ(c->GetItem(0)->Title, u"Caf\u00C3\u00A9 \u00E2\u201A\u00AC");
+  // Undeclared bytes that are not UTF-8 anywhere in the feed: Windows-1252 for every field, also
+  // for fields that alone would be UTF-8.
+  c = Parse(body + "</item><item>\n<title>\xE9t\xE9</title>");
+  ASSERT_EQ(c->Count(), 1);
+  EXPECT_EQ(c->GetItem(0)->Title, u"Caf\u00C3\u00A9 \u00E2\u201A\u00AC");
+  EXPECT_EQ(c->GetItem(0)->Items()->GetItem(1)->Title, u"\u00E9t\u00E9");
+  // Overlong forms and surrogates are not UTF-8.
+  c = Parse("<rss><channel>\n<title>\xC0\xAF \xED\xA0\x80</title>");
+  EXPECT_EQ(c->GetItem(0)->Title, u"\u00C0\u00AF \u00ED\u00A0\u20AC");
+  // Declared UTF-8 with a malformed byte: that byte alone becomes U+FFFD.
+  c = Parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><rss><channel>\n<title>a\xE9z \xC3\xA9</title>");
+  EXPECT_EQ(c->GetItem(0)->Title, u"a\uFFFDz \u00E9");
+}
+
+TEST(RssCorpus, Utf8FeedMatchesARealReader) {
+  test::TempDir dir;
+  for (const std::string head : {"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n", ""}) {
+    SCOPED_TRACE(head);
+    const std::string file = dir.Write("utf8.xml", head +
+                                                       "<rss version=\"2.0\">\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n"
+                                   "<link>http://example.org/</link>\n<item>\n<title>Gr\xC3\xBC\xC3\x9F"
+                                   "e \xF0\x9F\x98\x80</title>\n<link>http://example.org/1</link>\n</item>\n"
+                                   "</channel>\n</rss>\n");
+    auto channels = Parse(test::ReadFileBytes(file));
+    EXPECT_EQ(Outline(*channels), ReaderOutline(file));
+    ASSERT_EQ(channels->Count(), 1);
+    EXPECT_EQ(channels->GetItem(0)->Title, u"Caf\u00E9 \u20AC");
+  }
+}
+
+// The path of open elements grows with every unclosed start tag: deep nesting still files the
+// fields by the right place (the scan keeps only what it needs of the path, not copies of it).
+TEST(RssScanner, DeepNestingKeepsThePlaceOfEachField) {
+  std::string feed = "<rss><channel>\n<item>\n";
+  for (int k = 0; k < 20000; ++k) feed += "<item>\n";
+  feed += "<title>Deep</title>\n";
+  for (int k = 0; k < 20000; ++k) feed += "</item>\n";
+  // Back at item level: the fields land in the last item read.
+  feed += "<link>L</link>\n</item>\n<title>Chan</title>\n";
+  auto c = Parse(feed);
+  ASSERT_EQ(c->Count(), 1);
+  const TKtIRSSChannel* ch = c->GetItem(0);
+  EXPECT_EQ(ch->Items()->Count(), 20001);
+  // "/channel/item/item/..." still holds "/channel/item/", so the deep title is an item field.
+  EXPECT_EQ(ch->Items()->Last()->Title, u"Deep");
+  EXPECT_EQ(ch->Items()->Last()->Link, u"L");
+  EXPECT_EQ(ch->Title, u"Chan");
+
+  // A place is found across element names that hold a slash, and is lost again when an end tag
+  // cuts the path inside such a name.
+  c = Parse("<rss>\n<channel>\n<item>\n</item>\n<channel/item>\n<title>I</title></channel/item>\n<title>C</title>");
+  ASSERT_EQ(c->Count(), 1);
+  EXPECT_EQ(c->GetItem(0)->Items()->GetItem(0)->Title, u"I");
+  EXPECT_EQ(c->GetItem(0)->Title, u"C");
+}
+
 TEST(RssScanner, TruncatedAndBinaryTextStaysInBounds) {
   // Unclosed quotes and tags at the very end, and zero bytes inside: each stops cleanly.
   const std::vector<std::string> texts = {

@@ -279,8 +279,22 @@ TEST(XmlEngine, DeclaredEncodings) {
   EXPECT_EQ(load(utf8Decl + "<a k=\"\xC3\xA9\">\xE2\x82\xAC caf\xC3\xA9 \xE2\x80\x94</a>"), "€ café —| k=\"é\"");
   // With a byte-order mark the text is decoded once, not twice.
   EXPECT_EQ(load("\xEF\xBB\xBF" + utf8Decl + "<a>caf\xC3\xA9</a>"), "café|");
-  // Malformed UTF-8 gives an empty text.
-  EXPECT_EQ(load(utf8Decl + "<a>\xC3</a>"), "|");
+  // A malformed byte becomes U+FFFD and the rest of the text is kept: one bad byte in one
+  // attribute leaves the others (and the value) as they were.
+  EXPECT_EQ(load(utf8Decl + "<a>\xC3</a>"), "\uFFFD|");
+  EXPECT_EQ(load(utf8Decl + "<a x=\"1\" y=\"\xE9t\xC3\xA9\" z=\"\xE2\x82\">v\xE9 \xC3\xA9</a>"),
+            "v\uFFFD \u00E9| x=\"1\" y=\"\uFFFDt\u00E9\" z=\"\uFFFD\"");
+  EXPECT_EQ(load(utf8Decl + "<a>\xF0\x9F\x98\x80\xF0\x9F\x98</a>"), "\U0001F600\uFFFD|");
+  // The declaration may quote with apostrophes, with or without a blank before "?>".
+  EXPECT_EQ(load("<?xml version='1.0' encoding='UTF-8'?><a k=\"\xC3\xA9\">caf\xC3\xA9</a>"), "caf\u00E9| k=\"\u00E9\"");
+  EXPECT_EQ(load("<?xml version='1.0' encoding='utf-8' ?><a>caf\xC3\xA9</a>"), "caf\u00E9|");
+  EXPECT_EQ(load("<?xml version='1.0' encoding='windows-1251'?><a>\xCF</a>"), "\u041F|");
+  // The attribute item keeps what the declaration said, apostrophes and all.
+  {
+    TKtXMLEngine e(nullptr);
+    LoadBytes(e, "<?xml version='1.0' encoding='UTF-8'?><a/>");
+    EXPECT_EQ(e.GetItemByTag(nullptr, u"encoding")->GetTagValue(), u"'UTF-8'");
+  }
   EXPECT_EQ(load(R"(<?xml version="1.0" encoding="windows-1251"?><a k=")" "\xE9\">\xCF\xF0\xE8</a>"), "При| k=\"й\"");
   EXPECT_EQ(load(R"(<?xml version="1.0" encoding="Windows-1250"?><a>)" "\xB9\x8A</a>"), "ąŠ|");
   EXPECT_EQ(load(R"(<?xml version="1.0" encoding="windows-1253"?><a>)" "\xE1</a>"), "α|");
@@ -317,6 +331,55 @@ TEST(XmlEngine, DeclaredEncodings) {
     String s = BytesToString(utf8Decl + "<a>\xE2\x82\xAC</a>");
     e.ParseXMLFromString(s, static_cast<Integer>(s.size()));
     EXPECT_EQ(e.GetItemByTag(nullptr, u"a")->GetTagValue(), u"\u20AC");
+  }
+}
+
+// The parse builds the same tree whether or not an OnTag handler sees each element first (the
+// texts then go through the handler's strings instead of straight into the items).
+TEST(XmlEngine, HandlerOrNotTheTreeIsTheSame) {
+  const std::vector<std::string> docs = {
+      R"(<?xml version="1.0" encoding="utf-8"?><r a="1"><!-- c --><x k="v">caf)" "\xC3\xA9" R"(</x><x/>t<y>1</y>2</r>)",
+      "<?xml encoding=\"windows-1251\"?><r><a b=\"\xE9\">\xCF</a><encoding>x</encoding></r>",
+      "\xEF\xBB\xBF<r><a>\xC3\xA9 \xE9</a><?xml version=\"2\"?></r>",
+      "<a>1</a><b>2</b><>3",
+      "<r>\x80\xFF<a x=\"\x99\"/></r>",
+  };
+  for (const std::string& doc : docs) {
+    SCOPED_TRACE(doc);
+    TKtXMLEngine plain(nullptr), watched(nullptr);
+    int seen = 0;
+    watched.SetOnTag([&seen](TObject*, TKtXMLItem*, const String&, const String&, const String&, bool&) { ++seen; });
+    LoadBytes(plain, doc);
+    LoadBytes(watched, doc);
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(test::Dump(plain), test::Dump(watched));
+  }
+}
+
+// Items of one name share their name's storage; each still renames on its own, and a handler
+// that frees every item in the middle of a parse leaves the names of later items intact.
+TEST(XmlEngine, SharedNamesStayIndependent) {
+  {
+    TKtXMLEngine e(nullptr);
+    LoadBytes(e, "<r><a>1</a><a>2</a><a>3</a></r>");
+    TKtXMLItems* items = e.RootItem()->Items();
+    ASSERT_EQ(items->Count(), 3);
+    items->Items(0)->SetTagName(u"b");
+    delete items->Items(1);
+    EXPECT_EQ(test::Dump(e), "P r=<unassigned>\n  P b=1\n  P a=3\n");
+  }
+  {
+    TKtXMLEngine e(nullptr);
+    int tags = 0;
+    e.SetOnTag([&](TObject*, TKtXMLItem*, const String&, const String&, const String&, bool&) {
+      // Once: the handler goes away, so the rest of the parse takes the path without one.
+      if (++tags == 2) {
+        e.RootItem()->Items()->Clear();
+        e.SetOnTag(nullptr);
+      }
+    });
+    LoadBytes(e, "<r><a>1</a><a>2</a><b>3</b><a>4</a></r>");
+    EXPECT_EQ(test::Dump(e), "P r=<unassigned>\n  P a=2\n  P b=3\n  P a=4\n");
   }
 }
 
