@@ -60,8 +60,6 @@ class TKtIHTTPClient : public TKtInetBase {
  private:
   // Fires OnAfterExecute, fills ResponseHeaders and strips the header block when asked.
   void TakeAnswer(String& strReceived);
-  // True when the connection goes through the proxy rather than straight to the destination.
-  bool ThroughProxy() const;
 
   TKtIHTTPAction FAction = haHead;
   String FRequest;
@@ -73,6 +71,11 @@ class TKtIHTTPClient : public TKtInetBase {
   // The destination as the application set it, kept when Connect points the socket at a proxy.
   String FTargetHost;
   int FTargetPort = 80;
+  // While a redirect chain is followed: the request goes out as GET without its body (after a
+  // 303, or a 301/302 answering a POST), and without the Authorization and Cookie lines (once it
+  // leaves the host and port the application addressed).
+  bool FAsGet = false;
+  bool FWithoutCredentials = false;
 };
 
 }  // namespace ktinet

@@ -24,11 +24,13 @@ void TKtWeatherInfo::BeforeExecute() {
 
 String TKtWeatherInfo::GetQuery() {
   String location = FTrackingType == wttZip ? FZip : String();
+  CheckRequestText(location, u"The Zip");
   location = StringReplace(location, u" ", u"%20", rfReplaceAll);
   String path = u"/weather/local/" + location + u"?lswe=" + location + u"&lswa=WeatherLocalUndeclared&GO=GO&whatprefs=";
   // A host given as an address reads back empty from Host, and servers refuse an empty Host line:
   // the address stands in for it.
   String host = Host().empty() ? Address() : Host();
+  CheckRequestText(host, u"The host");
   return u"GET " + path + u"   HTTP/1.0\r\nHost: " + host + u"\r\n\r\n";
 }
 
