@@ -104,7 +104,8 @@ const char* const kSocketOptionsHelp =
     "  --proxy HOST:PORT       connect through this proxy\n"
     "  --proxy-user U          proxy user name\n"
     "  --proxy-password P      proxy password\n"
-    "  --system-proxy          use the proxy of the environment (http_proxy ...)\n";
+    "  --system-proxy          use the proxy of the environment (http_proxy with its\n"
+    "                          user:password, no_proxy; HTTP_PROXY is never read)\n";
 
 std::string Unescape(const std::string& s) {
   std::string out;
