@@ -11,6 +11,7 @@
 
 #include "core/KtInCnst.h"
 #include "core/ktiutil.h"
+#include "platform/SystemSettings.h"
 #include "rtl/SysUtils.h"
 #include "vcl/KtILogOn.h"
 
@@ -148,12 +149,19 @@ void TKtInetProxy::Assign(const TPersistent* Source) {
     FProxyUser = other->FProxyUser;
     FProxyPassword = other->FProxyPassword;
     FProxyPort = other->FProxyPort;
+    FNoProxy = other->FNoProxy;
     return;
   }
   TPersistent::Assign(Source);
 }
 
-void TKtInetProxy::FillProxyInfo() { ReadProxyInfo(FProxyServer, FUseProxyServer, FProxyPort); }
+void TKtInetProxy::FillProxyInfo() {
+  ReadProxyInfo(FProxyServer, FUseProxyServer, FProxyPort, FProxyUser, FProxyPassword, FNoProxy);
+}
+
+bool TKtInetProxy::AppliesTo(const String& Host) const {
+  return FUseProxyServer && !FProxyServer.empty() && !NoProxyMatches(FNoProxy, Host);
+}
 
 // ---- TKtInetBase --------------------------------------------------------------------------
 
@@ -356,12 +364,14 @@ void TKtInetBase::AfterExecute(String& strReceived) {
 
 String TKtInetBase::GetQuery() { return String(); }
 
+bool TKtInetBase::ThroughProxy() const { return FProxy->AppliesTo(FHost.empty() ? FAddress : FHost); }
+
 String TKtInetBase::GetRawHeaders() {
   String result;
   if (FProxy->UseProxy()) {
     // Without a proxy server the connection goes straight to the destination, which must not
     // see the proxy's credentials, nor should anyone be asked for them.
-    if (!FProxy->Server().empty()) {
+    if (ThroughProxy()) {
       if (FLoginPrompt) {
         String user = FProxy->User();
         String password = FProxy->Password();
@@ -370,6 +380,8 @@ String TKtInetBase::GetRawHeaders() {
           FProxy->SetPassword(password);
         }
       }
+      CheckRequestText(FProxy->User(), u"The proxy user name");
+      CheckRequestText(FProxy->Password(), u"The proxy password");
       if (!FProxy->User().empty()) result += u"Username: " + FProxy->User() + u"\r\n";
       if (!FProxy->Password().empty()) result += u"Password: " + FProxy->Password() + u"\r\n";
     }
@@ -383,7 +395,7 @@ String TKtInetBase::GetRawHeaders() {
 void TKtInetBase::Connect() {
   if (FConnected) return;
   if (FClientSocket->Host().empty() && FClientSocket->Address().empty()) throw Exception(strKtInEHost);
-  if (FProxy->UseProxy() && !FProxy->Server().empty()) {
+  if (ThroughProxy()) {
     const String& server = FProxy->Server();
     if (AddrIsIP(server)) {
       FClientSocket->SetAddress(server);

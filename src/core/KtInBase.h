@@ -22,7 +22,8 @@ class TKtInetProxy : public TPersistent {
  public:
   // Copies every setting from another TKtInetProxy; any other source raises EConvertError.
   void Assign(const TPersistent* Source) override;
-  // Takes the current user's system proxy (ReadProxyInfo); only what is found is replaced.
+  // Takes the current user's system proxy (ReadProxyInfo), with the user name, password and
+  // no_proxy list the environment gives; only what is found is replaced.
   void FillProxyInfo();
 
   const String& Server() const { return FProxyServer; }
@@ -35,6 +36,13 @@ class TKtInetProxy : public TPersistent {
   void SetUseProxy(bool Value) { FUseProxyServer = Value; }
   int Port() const { return FProxyPort; }
   void SetPort(int Value) { FProxyPort = Value; }
+  // Hosts reached directly even when a proxy is set, in no_proxy's form ("localhost,.example.com";
+  // see NoProxyMatches). FillProxyInfo takes it from the environment; empty by default.
+  const String& NoProxy() const { return FNoProxy; }
+  void SetNoProxy(const String& Value) { FNoProxy = Value; }
+  // True when a connection to Host goes through the proxy: UseProxy, a Server, and Host not on
+  // the NoProxy list.
+  bool AppliesTo(const String& Host) const;
 
  private:
   bool FUseProxyServer = false;
@@ -42,6 +50,7 @@ class TKtInetProxy : public TPersistent {
   String FProxyUser;
   String FProxyPassword;
   int FProxyPort = 0;
+  String FNoProxy;
 };
 
 // OnAfterExecute: the handler may replace the text before it joins the result of Execute.
@@ -163,6 +172,9 @@ class TKtInetBase : public TComponent {
   virtual void AfterExecute(String& strReceived);
   // The text to send; empty sends nothing and lets the server speak first.
   virtual String GetQuery();
+  // True when this connection goes through the proxy (see TKtInetProxy::AppliesTo), judged by the
+  // destination the application set.
+  bool ThroughProxy() const;
 
   void DoLookup(TObject* Sender, TCustomWinSocket* Socket);
   void DoConnecting(TObject* Sender, TCustomWinSocket* Socket);

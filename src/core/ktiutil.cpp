@@ -588,6 +588,21 @@ String ContentTypeByFileIn(const String& FileName, const std::string& systemFile
 
 }  // namespace detail
 
+String XmlEscapeText(const String& S) {
+  if (S.find_first_of(u"&<>") == String::npos) return S;
+  String out;
+  out.reserve(S.size() + 16);
+  for (Char c : S) {
+    switch (c) {
+      case u'&': out += u"&amp;"; break;
+      case u'<': out += u"&lt;"; break;
+      case u'>': out += u"&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 void ReduceProxyInfo(String& Server, bool& UseProxy, int& Port) {
   if (!UseProxy || Server.empty()) return;
   String text = Server;
@@ -621,10 +636,18 @@ void ReduceProxyInfo(String& Server, bool& UseProxy, int& Port) {
 }
 
 void ReadProxyInfo(String& Server, bool& UseProxy, int& Port) {
+  String user, password, noProxy;
+  ReadProxyInfo(Server, UseProxy, Port, user, password, noProxy);
+}
+
+void ReadProxyInfo(String& Server, bool& UseProxy, int& Port, String& User, String& Password, String& NoProxy) {
   TSystemProxy sys = ReadSystemProxy();
   if (sys.Available) {
     if (sys.HasServer) Server = sys.Server;
     UseProxy = sys.Enabled;
+    if (!sys.User.empty()) User = sys.User;
+    if (!sys.Password.empty()) Password = sys.Password;
+    if (!sys.NoProxy.empty()) NoProxy = sys.NoProxy;
   }
   ReduceProxyInfo(Server, UseProxy, Port);
 }

@@ -64,10 +64,15 @@ void TKtIEMailAddresses::SetEMailAddresses(const String& Value) {
   while (start < Value.size()) {
     size_t end = start;
     int quotes = 0;
-    // Only the first quoted stretch of an entry protects its commas.
+    // Only the first quoted stretch of an entry protects its commas; so does a comment in
+    // parentheses ("x@y.org (Smith, Jr.)"), nested ones included, outside quotes.
+    size_t depth = 0;
     for (; end < Value.size(); ++end) {
-      if (Value[end] == u'"') ++quotes;
-      else if (Value[end] == u',' && quotes != 1) break;
+      const Char c = Value[end];
+      if (c == u'"') ++quotes;
+      else if (quotes != 1 && c == u'(') ++depth;
+      else if (quotes != 1 && c == u')' && depth > 0) --depth;
+      else if (c == u',' && quotes != 1 && depth == 0) break;
     }
     String entry = Trim(Value.substr(start, end - start));
     if (!entry.empty()) Add()->SetText(entry);
@@ -94,6 +99,10 @@ void TKtIEMailAttachment::Assign(const TPersistent* Source) {
 
 String TKtIEMailAttachment::GetAttachmentName() const {
   if (!FAttachmentName.empty()) return FAttachmentName;
+  return FileNamePart();
+}
+
+String TKtIEMailAttachment::FileNamePart() const {
   size_t cut = FFileName.find_last_of(u"\\/:");
   return cut == String::npos ? FFileName : FFileName.substr(cut + 1);
 }

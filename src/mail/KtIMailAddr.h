@@ -45,7 +45,7 @@ class TKtIEMailAddresses : public TCollectionOf<TKtIEMailAddress> {
   // The display texts of all items joined by ", ".
   String EMailAddresses() const { return GetEMailAddresses(); }
   // Replaces the items by the entries of a comma-separated text; a comma inside the first
-  // double-quoted stretch of an entry does not split it.
+  // double-quoted stretch of an entry, or inside parentheses, does not split it.
   void SetEMailAddresses(const String& Value);
   // Appends the display text of every item to List (which is not cleared first).
   void FillTStrings(TStrings* List) const;
@@ -79,6 +79,8 @@ class TKtIEMailAttachment : public TCollectionItem {
 
   // AttachmentName, or else the last element of FileName (after the last '\', '/' or ':').
   String GetAttachmentName() const;
+  // The last element of FileName alone: the name a recipient sees, never the sender's folders.
+  String FileNamePart() const;
   // ContentType := the type the system registers for FileName's extension.
   void DetectContentType();
 

@@ -113,12 +113,60 @@ void RefuseNonAscii(const String& value, const String& what) {
   if (!IsAscii(value)) throw Exception(what + u" \"" + value + u"\" holds characters beyond ASCII, which it cannot carry");
 }
 
-// Envelope addresses are written between angle brackets on a command line of their own.
+// A mail line may hold 998 characters before its CR LF (RFC 5321 4.5.3.1.6).
+constexpr size_t kMaxMailLine = 998;
+
+bool IsAtext(Char c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         (c < 0x80 && std::strchr("!#$%&'*+-/=?^_`{|}~", static_cast<char>(c)) && c != 0);
+}
+
+// local@domain as RFC 5321 has it in MAIL FROM and RCPT TO: a dot-atom before the '@' and, after
+// it, dot-separated labels of letters, digits and hyphens or an address literal in brackets.
+bool IsEnvelopeAddress(const String& a) {
+  size_t at = a.rfind(u'@');
+  if (at == String::npos || at == 0 || at + 1 >= a.size()) return false;
+  const String local = a.substr(0, at), domain = a.substr(at + 1);
+  bool afterDot = true;
+  for (Char c : local) {
+    if (c == u'.') {
+      if (afterDot) return false;
+      afterDot = true;
+    } else if (IsAtext(c)) {
+      afterDot = false;
+    } else {
+      return false;
+    }
+  }
+  if (afterDot) return false;
+  if (domain.front() == u'[')
+    return domain.size() > 2 && domain.back() == u']' &&
+           domain.find_first_not_of(u"0123456789abcdefABCDEFIPv6:.", 1) == domain.size() - 1;
+  size_t label = 0;
+  for (Char c : domain) {
+    if (c == u'.') {
+      if (label == 0 || label > 63) return false;
+      label = 0;
+    } else if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-') {
+      ++label;
+    } else {
+      return false;
+    }
+  }
+  return label > 0 && label <= 63 && domain.size() <= 253;
+}
+
+// Envelope addresses are written between angle brackets on a command line of their own. An
+// empty one would ask for the null path ("RCPT TO:<>"), and blanks or parentheses are the rest
+// of a display form that was not taken apart; the server would refuse them, or worse, take them.
 void CheckEnvelopeAddress(const String& address, const String& what) {
   RefuseBreaks(address, what);
   RefuseNonAscii(address, what);
   if (address.find_first_of(u"<>") != String::npos)
     throw Exception(what + u" \"" + address + u"\" contains an angle bracket, which would end the address early");
+  if (address.empty()) throw Exception(what + u" is empty");
+  if (!IsEnvelopeAddress(address))
+    throw Exception(what + u" \"" + address + u"\" is not a mail address of the form name@domain");
 }
 
 // Splits at CR LF, CR or LF; "a\r\nb" gives a and b.
@@ -397,7 +445,7 @@ String TKtISMTP::UniqueMessageID(const String& HostName) {
 }
 
 std::vector<String> TKtISMTP::EncodeSubject(const String& Subject) {
-  if (IsAscii(Subject)) return {Subject};
+  if (IsAscii(Subject) && Subject.size() + 9 <= kMaxMailLine) return {Subject};
   return EncodedWords(Subject);
 }
 
@@ -426,7 +474,7 @@ void TKtISMTP::CheckMessage() const {
   RefuseBreaks(FEncoding, u"The encoding");
   RefuseNonAscii(FEncoding, u"The encoding");
 
-  TCharsetKind kind = CharsetKind(FCharSet);
+  const TCharsetKind kind = CharsetKind(FCharSet);
   std::string bytes;
   for (int i = 0; i < FBody->Count(); ++i) {
     size_t bad = 0;
@@ -495,20 +543,29 @@ TKtISMTP::TReply TKtISMTP::ReadReply() {
     std::string line = FIn.substr(0, lf);
     FIn.erase(0, lf + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > kMaxReplyLine) throw Exception(u"The mail server sent a reply line longer than 4 KiB");
-    bool wellFormed = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                      std::isdigit(static_cast<unsigned char>(line[1])) &&
-                      std::isdigit(static_cast<unsigned char>(line[2])) &&
-                      (line.size() == 3 || line[3] == ' ' || line[3] == '-');
-    if (!wellFormed) throw Exception(u"The mail server sent a malformed reply: " + BytesToString(line));
-    if (reply.Text.empty()) reply.Code = std::stoi(line.substr(0, 3));
-    else reply.Text += u"\r\n";
-    reply.Text += BytesToString(line);
-    if (line.size() == 3 || line[3] == ' ') return reply;
-    if (++continuations > kMaxContinuations)
-      throw Exception(u"The mail server sent a reply of more than 100 continuation lines");
+    if (smtp_detail::AddReplyLine(line, reply.Code, reply.Text, continuations)) return reply;
   }
 }
+
+namespace smtp_detail {
+
+bool AddReplyLine(const std::string& Line, int& Code, String& Text, int& Continuations) {
+  if (Line.size() > kMaxReplyLine) throw Exception(u"The mail server sent a reply line longer than 4 KiB");
+  bool wellFormed = Line.size() >= 3 && std::isdigit(static_cast<unsigned char>(Line[0])) &&
+                    std::isdigit(static_cast<unsigned char>(Line[1])) &&
+                    std::isdigit(static_cast<unsigned char>(Line[2])) &&
+                    (Line.size() == 3 || Line[3] == ' ' || Line[3] == '-');
+  if (!wellFormed) throw Exception(u"The mail server sent a malformed reply: " + BytesToString(Line));
+  if (Text.empty()) Code = std::stoi(Line.substr(0, 3));
+  else Text += u"\r\n";
+  Text += BytesToString(Line);
+  if (Line.size() == 3 || Line[3] == ' ') return true;
+  if (++Continuations > kMaxContinuations)
+    throw Exception(u"The mail server sent a reply of more than 100 continuation lines");
+  return false;
+}
+
+}  // namespace smtp_detail
 
 TKtISMTP::TReply TKtISMTP::Command(const String& Line, std::initializer_list<int> Expected) {
   SendData(Line);
@@ -628,6 +685,8 @@ void TKtISMTP::Send() {
     Command(UTF8ToString(Encode64(std::string_view(UTF8Encode(FLogin->Password())))), {235});
     FLoggedIn = true;
   }
+  const std::vector<std::string> body = BodyLines();
+  const String bodyEncoding = BodyEncoding(body);
   Command(u"MAIL FROM:<" + FFrom->Address() + u">", {250});
   for (const TKtIEMailAddresses* list : {FRecipients.get(), FCC.get(), FBCC.get()})
     for (int i = 0; i < list->Count(); ++i) Command(u"RCPT TO:<" + list->Items(i)->Address() + u">", {250, 251});
@@ -638,17 +697,17 @@ void TKtISMTP::Send() {
     SendHeaders();
     if (FAttachments->Count() == 0) {
       SendData(u"Content-Type: Text/Plain; charset=" + FCharSet);
-      SendData(u"Content-Transfer-Encoding: " + FEncoding);
+      SendData(u"Content-Transfer-Encoding: " + bodyEncoding);
       SendData(String());
-      SendBodyText();
+      SendBodyText(body, bodyEncoding);
     } else {
       SendData(u"Content-Type: multipart/mixed; boundary=\"" + String(kBoundary) + u"\"");
       SendData(String());
       SendData(kDelimiter);
       SendData(u"Content-Type: Text/Plain; charset=" + FCharSet);
-      SendData(u"Content-Transfer-Encoding: " + FEncoding);
+      SendData(u"Content-Transfer-Encoding: " + bodyEncoding);
       SendData(String());
-      SendBodyText();
+      SendBodyText(body, bodyEncoding);
       for (int i = 0; i < FAttachments->Count(); ++i) SendAttachment(*FAttachments->Items(i));
       SendData(String());
       SendData(String(kDelimiter) + u"--");
@@ -676,14 +735,13 @@ void TKtISMTP::Send() {
 
 void TKtISMTP::SendHeaders() {
   SendData(u"Message-Id: " + UniqueMessageID(GetLocalHost()));
-  for (int i = 0; i < FReplyTo->Count(); ++i) SendData(u"Reply-To: <" + FReplyTo->Items(i)->Address() + u">");
-  if (!FFrom->Address().empty()) SendData(u"From: " + HeaderMailbox(*FFrom));
   // Long lists fold after a comma, keeping lines near the recommended 78 characters.
-  auto list = [this](const char16_t* field, const TKtIEMailAddresses& addresses) {
+  auto list = [this](const char16_t* field, const TKtIEMailAddresses& addresses,
+                     String (*shown)(const TKtIEMailAddress&)) {
     if (addresses.Count() == 0) return;
     String line = field;
     for (int i = 0; i < addresses.Count(); ++i) {
-      String mailbox = HeaderMailbox(*addresses.Items(i));
+      String mailbox = shown(*addresses.Items(i));
       if (i == 0) {
         line += mailbox;
       } else if (line.size() + 2 + mailbox.size() > 78) {
@@ -695,8 +753,11 @@ void TKtISMTP::SendHeaders() {
     }
     SendData(line);
   };
-  list(u"To: ", *FRecipients);
-  list(u"Cc: ", *FCC);
+  // One Reply-To line with every address: readers take only the first of several such lines.
+  list(u"Reply-To: ", *FReplyTo, [](const TKtIEMailAddress& a) { return u"<" + a.Address() + u">"; });
+  if (!FFrom->Address().empty()) SendData(u"From: " + HeaderMailbox(*FFrom));
+  list(u"To: ", *FRecipients, HeaderMailbox);
+  list(u"Cc: ", *FCC, HeaderMailbox);
   SendData(u"Date: " + EMailFormatDate(FDate));
   SendData(u"X-Priority: " + IntToStr(static_cast<int>(FPriority) + 1));
   SendData(kMailer);
@@ -708,7 +769,7 @@ void TKtISMTP::SendHeaders() {
   SendData(u"MIME-Version: 1.0");
 }
 
-void TKtISMTP::SendBodyText() {
+std::vector<std::string> TKtISMTP::BodyLines() const {
   TCharsetKind kind = CharsetKind(FCharSet);
   std::vector<std::string> lines;
   std::string bytes;
@@ -720,7 +781,19 @@ void TKtISMTP::SendBodyText() {
       lines.push_back(bytes);
     }
   }
-  switch (PartEncoding(FEncoding, false)) {
+  return lines;
+}
+
+String TKtISMTP::BodyEncoding(const std::vector<std::string>& Lines) const {
+  if (PartEncoding(FEncoding, false) != TPartEncoding::Lines) return FEncoding;
+  // A line that begins with a dot grows by one on the wire.
+  for (const std::string& line : Lines)
+    if (line.size() + (!line.empty() && line[0] == '.') > kMaxMailLine) return u"quoted-printable";
+  return FEncoding;
+}
+
+void TKtISMTP::SendBodyText(const std::vector<std::string>& lines, const String& encoding) {
+  switch (PartEncoding(encoding, false)) {
     case TPartEncoding::Lines:
       for (const std::string& line : lines) SendDataLine(line);
       break;
@@ -747,7 +820,8 @@ void TKtISMTP::SendAttachment(const TKtIEMailAttachment& A) {
   SendData(kDelimiter);
   SendData(u"Content-Type: " + A.ContentType() + u"; " + NameParam(u"name", A.GetAttachmentName()));
   SendData(u"Content-Transfer-Encoding: " + (Trim(A.Encoding()).empty() ? String(u"base64") : A.Encoding()));
-  SendData(u"Content-Disposition: attachment; " + NameParam(u"filename", A.FileName()));
+  // The name alone: the sender's folders are nobody else's business, and readers drop them anyway.
+  SendData(u"Content-Disposition: attachment; " + NameParam(u"filename", A.FileNamePart()));
   SendData(String());
 
   std::string buf(kReadChunk, '\0');

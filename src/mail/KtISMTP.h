@@ -93,8 +93,9 @@ class TKtISMTP : public TKtInetBase {
   static String UniqueMessageID(const String& HostName);
   // The digits of Value with "0" in front up to Width characters.
   static String LeadZero(int Value, int Width);
-  // The subject header's value: unchanged when it is ASCII, otherwise RFC 2047 encoded words in
-  // UTF-8 (each whole characters), one per element.
+  // The subject header's value: unchanged when it is ASCII and its header line fits the 998
+  // characters a mail line may have; otherwise RFC 2047 encoded words in UTF-8 (each whole
+  // characters), one per element, which go on lines of their own and read back as the same text.
   static std::vector<String> EncodeSubject(const String& Subject);
 
  protected:
@@ -117,7 +118,12 @@ class TKtISMTP : public TKtInetBase {
   TReply Command(const String& Line, std::initializer_list<int> Expected);
   void Greet();
   void SendHeaders();
-  void SendBodyText();
+  void SendBodyText(const std::vector<std::string>& Lines, const String& Encoding);
+  // The body's lines in the charset, split at CR LF, CR or LF.
+  std::vector<std::string> BodyLines() const;
+  // The body's transfer encoding: Encoding, or quoted-printable when Encoding sends lines as
+  // they are and one of them is longer than a mail line may be.
+  String BodyEncoding(const std::vector<std::string>& Lines) const;
   void SendAttachment(const TKtIEMailAttachment& A);
   void SendDataLine(const std::string& Bytes);
   void StartTlsHere();
@@ -142,5 +148,13 @@ class TKtISMTP : public TKtInetBase {
   bool FLoggedIn = false;
   String FServerName;    // the name the connection was made for (TLS checks it)
 };
+
+namespace smtp_detail {
+// One line of a server's reply (without its CR LF) added to Code and Text (lines joined with
+// CR LF; Code from the first line); true when it was the reply's last line. Raises Exception for
+// a line that is not a reply line, one longer than 4 KiB, or more than 100 continuation lines
+// (counted in Continuations, 0 at the start of a reply).
+bool AddReplyLine(const std::string& Line, int& Code, String& Text, int& Continuations);
+}  // namespace smtp_detail
 
 }  // namespace ktinet

@@ -184,7 +184,9 @@ std::unique_ptr<TTlsTransport> TTlsTransport::Handshake(int fd, const TTlsOption
     } else {
       SSL_set_tlsext_host_name(im.ssl, name.c_str());
       if (options.Verify) {
-        SSL_set_hostflags(im.ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // Browser style: the name must be among the certificate's subjectAltNames, never only
+        // in its CN; the Internet API's TLS applies the same rule.
+        SSL_set_hostflags(im.ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (SSL_set1_host(im.ssl, name.c_str()) != 1) throw fail("cannot check the certificate against " + name);
       }
     }

@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/FtpList.h"
+#include "platform/SystemSettings.h"
 #include "rtl/DateTime.h"
 
 namespace ktinet {
@@ -335,6 +337,14 @@ TInternetHandle* Resolve(HINTERNET h) {
 
 String FromZ(const Char* s) { return s ? String(s) : String(); }
 
+// Every text a caller hands in that becomes part of a request line, a header line or an FTP
+// command is refused here, for every component at once, when it holds CR, LF or NUL: the
+// request is not made and the last error says which kind of text was at fault.
+bool Clean(const String& text) { return !HasLineBreakOrNul(text); }
+bool Clean(const Char* text) { return !text || Clean(String(text)); }
+// A block of header lines may be split at CR LF, but a zero byte has no place in it.
+bool CleanBlock(const String& block) { return block.find(Char(0)) == String::npos; }
+
 String FromCounted(const Char* s, DWORD length) {
   if (!s) return String();
   if (length == 0xFFFFFFFF || length == 0) return String(s);
@@ -416,6 +426,10 @@ HINTERNET InternetOpenW(const Char* agent, DWORD accessType, const Char* proxy, 
     Fail(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (!Clean(agent) || !Clean(proxy) || !Clean(proxyBypass)) {
+    Fail(ERROR_HTTP_INVALID_HEADER);
+    return nullptr;
+  }
   TInternetBackend& backend = CurrentBackend();
   std::unique_ptr<TInternetHandle> session = backend.Open(FromZ(agent), accessType, FromZ(proxy), FromZ(proxyBypass), flags);
   if (!session) return nullptr;
@@ -429,6 +443,11 @@ HINTERNET InternetConnectW(HINTERNET session, const Char* serverName, INTERNET_P
   if (!s) return nullptr;
   if (!serverName || !*serverName) {
     Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!Clean(serverName) || !Clean(userName) || !Clean(password)) {
+    Fail(!Clean(serverName) ? ERROR_INTERNET_INVALID_URL
+                            : !Clean(userName) ? ERROR_INTERNET_INCORRECT_USER_NAME : ERROR_INTERNET_INCORRECT_PASSWORD);
     return nullptr;
   }
   auto child = s->Connect(String(serverName), serverPort, userName, password, service, flags);
@@ -462,6 +481,15 @@ BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWOR
     default:
       return Fail(ERROR_INTERNET_INVALID_OPTION);
   }
+  if (option != KTINET_OPTION_CA_FILE && !Clean(text)) {
+    switch (option) {
+      case INTERNET_OPTION_USERNAME:
+      case INTERNET_OPTION_PROXY_USERNAME: return Fail(ERROR_INTERNET_INCORRECT_USER_NAME);
+      case INTERNET_OPTION_PASSWORD:
+      case INTERNET_OPTION_PROXY_PASSWORD: return Fail(ERROR_INTERNET_INCORRECT_PASSWORD);
+      default: return Fail(ERROR_HTTP_INVALID_HEADER);
+    }
+  }
   if (!handle) {
     if (option != KTINET_OPTION_CA_FILE) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
     std::lock_guard<std::mutex> lock(gCaMutex);
@@ -479,8 +507,12 @@ HINTERNET InternetOpenUrlW(HINTERNET session, const Char* url, const Char* heade
                            DWORD_PTR) {
   TInternetHandle* s = Resolve(session);
   if (!s) return nullptr;
-  if (!url || !*url) {
+  if (!url || !*url || !Clean(url)) {
     Fail(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
+  if (!CleanBlock(FromCounted(headers, headersLength))) {
+    Fail(ERROR_HTTP_INVALID_HEADER);
     return nullptr;
   }
   auto child = s->OpenUrl(String(url), FromCounted(headers, headersLength), flags);
@@ -547,6 +579,10 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, const Char* verb, const Char* obje
   String v = verb && *verb ? String(verb) : u"GET";
   String o = objectName && *objectName ? String(objectName) : u"/";
   String ver = version && *version ? String(version) : u"HTTP/1.1";
+  if (!Clean(v) || !Clean(o) || !Clean(ver)) {
+    Fail(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
   auto child = c->OpenRequest(v, o, ver, flags);
   if (!child) return nullptr;
   InternetSetLastError(ERROR_SUCCESS);
@@ -555,6 +591,7 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, const Char* verb, const Char* obje
 
 BOOL HttpAddRequestHeadersW(HINTERNET request, const Char* headers, DWORD headersLength, DWORD modifiers) {
   if (!headers) return Fail(ERROR_INVALID_PARAMETER);
+  if (!CleanBlock(FromCounted(headers, headersLength))) return Fail(ERROR_HTTP_INVALID_HEADER);
   TInternetHandle* h = Resolve(request);
   if (!h) return false;
   if (!h->AddRequestHeaders(FromCounted(headers, headersLength), modifiers)) return false;
@@ -564,6 +601,7 @@ BOOL HttpAddRequestHeadersW(HINTERNET request, const Char* headers, DWORD header
 
 BOOL HttpSendRequestW(HINTERNET request, const Char* headers, DWORD headersLength, const void* optional,
                       DWORD optionalLength) {
+  if (!CleanBlock(FromCounted(headers, headersLength))) return Fail(ERROR_HTTP_INVALID_HEADER);
   TInternetHandle* h = Resolve(request);
   if (!h) return false;
   if (!h->SendRequest(FromCounted(headers, headersLength), optional, optional ? optionalLength : 0)) return false;
@@ -640,6 +678,10 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, const Char* searchFile, WIN32_FIN
                             DWORD_PTR) {
   TInternetHandle* c = Resolve(connect);
   if (!c) return nullptr;
+  if (!Clean(searchFile)) {
+    Fail(ERROR_INTERNET_INVALID_URL);
+    return nullptr;
+  }
   WIN32_FIND_DATAW scratch;
   auto child = c->FindFirstFile(FromZ(searchFile), findData ? *findData : scratch, flags);
   if (!child) return nullptr;
@@ -675,6 +717,7 @@ BOOL FtpGetCurrentDirectoryW(HINTERNET connect, Char* currentDirectory, DWORD* l
 
 BOOL FtpSetCurrentDirectoryW(HINTERNET connect, const Char* directory) {
   if (!directory || !*directory) return Fail(ERROR_INVALID_PARAMETER);
+  if (!Clean(directory)) return Fail(ERROR_INTERNET_INVALID_URL);
   TInternetHandle* h = Resolve(connect);
   if (!h) return false;
   if (!h->SetCurrentDirectory(String(directory))) return false;
@@ -687,6 +730,10 @@ HINTERNET FtpOpenFileW(HINTERNET connect, const Char* fileName, DWORD access, DW
   if (!c) return nullptr;
   if (!fileName || !*fileName) {
     Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!Clean(fileName)) {
+    Fail(ERROR_INTERNET_INVALID_URL);
     return nullptr;
   }
   auto child = c->OpenFile(String(fileName), access, flags);
@@ -889,25 +936,10 @@ std::string ProxyFromList(const std::string& list, const std::string& scheme) {
   return scheme == "ftp" ? std::string() : plain;
 }
 
-std::string EnvProxy(const std::string& scheme) {
-  for (const std::string& name : {scheme + "_proxy", [&] {
-                                    std::string u = scheme + "_PROXY";
-                                    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                                    return u;
-                                  }()}) {
-    const char* v = std::getenv(name.c_str());
-    if (v && *v) return v;
-  }
-  return std::string();
-}
+// The environment's proxy, read by the same function as the socket components' system proxy.
+std::string EnvProxy(const std::string& scheme) { return UTF8Encode(SystemProxyValue(scheme.c_str())); }
 
-std::string EnvNoProxy() {
-  for (const char* name : {"no_proxy", "NO_PROXY"}) {
-    const char* v = std::getenv(name);
-    if (v && *v) return v;
-  }
-  return std::string();
-}
+std::string EnvNoProxy() { return UTF8Encode(SystemNoProxy()); }
 
 // Windows' bypass list ("<local>;*.example.com;10.1.2.3") in libcurl's form.
 std::string BypassToNoProxy(const std::string& list) {
@@ -929,14 +961,42 @@ std::string BypassToNoProxy(const std::string& list) {
 struct TlsConfig {
   std::string caFile;
   bool ignoreDates = false;
+  bool checkName = false;
 };
+
+// The server's certificate must name the host in its subjectAltName, as browsers require and as
+// the socket layer's TLS does; a name only in the subject's CN is not accepted. libcurl reads the
+// CN only when the certificate has no DNS or IP alternative name at all, so refusing such a
+// certificate here leaves libcurl's own check SAN-only; a host name is also matched here.
+int VerifySubjectAltName(int preverified, X509_STORE_CTX* store) {
+  if (!preverified || X509_STORE_CTX_get_error_depth(store) != 0) return preverified;
+  X509* cert = X509_STORE_CTX_get_current_cert(store);
+  auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+  bool hasName = false;
+  for (int i = 0; names && i < sk_GENERAL_NAME_num(names); ++i) {
+    int type = sk_GENERAL_NAME_value(names, i)->type;
+    hasName = hasName || type == GEN_DNS || type == GEN_IPADD;
+  }
+  GENERAL_NAMES_free(names);
+  bool ok = hasName;
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  const char* host = ssl ? SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name) : nullptr;
+  if (ok && host && *host)
+    ok = X509_check_host(cert, host, 0, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS,
+                         nullptr) == 1;
+  if (ok) return 1;
+  X509_STORE_CTX_set_error(store, X509_V_ERR_HOSTNAME_MISMATCH);
+  return 0;
+}
 
 CURLcode SslContextSetup(CURL*, void* sslctx, void* parm) {
   auto* cfg = static_cast<TlsConfig*>(parm);
-  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslctx));
+  auto* ctx = static_cast<SSL_CTX*>(sslctx);
+  X509_STORE* store = SSL_CTX_get_cert_store(ctx);
   if (!store) return CURLE_SSL_CERTPROBLEM;
   if (!cfg->caFile.empty() && X509_STORE_load_file(store, cfg->caFile.c_str()) != 1) return CURLE_SSL_CACERT_BADFILE;
   if (cfg->ignoreDates) X509_STORE_set_flags(store, X509_V_FLAG_NO_CHECK_TIME);
+  if (cfg->checkName) SSL_CTX_set_verify(ctx, SSL_CTX_get_verify_mode(ctx), &VerifySubjectAltName);
   return CURLE_OK;
 }
 
@@ -1291,11 +1351,12 @@ void ApplyCommon(Transfer& t, const CurlSession& session, const Settings& s, con
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, (sec & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
   t.Tls().caFile = s.caFile ? UTF8Encode(*s.caFile) : std::string();
   t.Tls().ignoreDates = (sec & SECURITY_FLAG_IGNORE_CERT_DATE_INVALID) != 0;
-  if (checkPeer && (!t.Tls().caFile.empty() || t.Tls().ignoreDates)) {
+  t.Tls().checkName = !(sec & SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
+  if (checkPeer && (!t.Tls().caFile.empty() || t.Tls().ignoreDates || t.Tls().checkName)) {
     curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SslContextSetup);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t.Tls());
     // The extra authority goes into this transfer's own store, never into a cached shared one.
-    curl_easy_setopt(e, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    if (!t.Tls().caFile.empty() || t.Tls().ignoreDates) curl_easy_setopt(e, CURLOPT_CA_CACHE_TIMEOUT, 0L);
   }
 }
 

@@ -37,21 +37,39 @@ constexpr TTypeName kTypeNames[] = {
     {50, u"NSEC3"},  {52, u"TLSA"},   {64, u"SVCB"},  {65, u"HTTPS"}, {99, u"SPF"},    {251, u"IXFR"},
     {252, u"AXFR"},  {253, u"MAILB"}, {254, u"MAILA"}, {255, u"ANY"}, {256, u"URI"},   {257, u"CAA"}};
 
-// The name's labels as they go on the wire: split at every dot from the left; the text after the
-// last dot counts only when it is not empty, so a final dot changes nothing.
+constexpr size_t kMaxLabel = 63;
+constexpr size_t kMaxName = 253;  // in text form without the final dot: 255 bytes on the wire
+
+// The name's labels as they go on the wire: split at every dot; a final dot changes nothing and
+// "." alone is the root (no labels). An empty label elsewhere ("a..b", ".a"), a label longer than
+// 63 bytes or a name longer than 253 cannot be asked for: a server would read the length byte
+// of the broken label as the end of the name and the rest as the query type.
 std::vector<String> DomainLabels(const String& domain) {
+  CheckRequestText(domain, u"The domain name");
   std::vector<String> labels;
+  if (domain == u".") return labels;
   String label;
-  for (Char c : domain) {
-    if (c == u'.') {
-      labels.push_back(label);
-      label.clear();
-    } else {
-      label += c;
+  for (size_t i = 0; i <= domain.size(); ++i) {
+    if (i < domain.size() && domain[i] != u'.') {
+      label += domain[i];
+      continue;
     }
+    if (i == domain.size() && !labels.empty() && label.empty()) break;  // the final dot
+    if (label.empty()) throw EConvertError(u"The domain name " + domain + u" has an empty label");
+    if (label.size() > kMaxLabel)
+      throw EConvertError(u"The domain name " + domain + u" has a label longer than 63 bytes: " + label);
+    labels.push_back(std::move(label));
+    label.clear();
   }
-  if (!label.empty()) labels.push_back(label);
   return labels;
+}
+
+// Raises EConvertError when the labels make a name longer than 253 characters.
+void CheckNameLength(const std::vector<String>& labels, const String& domain) {
+  size_t length = 0;
+  for (const String& l : labels) length += l.size() + 1;
+  if (length > kMaxName + 1)
+    throw EConvertError(u"The domain name " + domain + u" is longer than 253 characters");
 }
 
 void PutLabel(String& out, const String& label) {
@@ -318,13 +336,13 @@ String TKtIDNSResolver::GetQuery() {
     message += static_cast<Char>(index & 0xFF);
     const Char fixed[] = {0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};  // flags RD; QDCOUNT 1
     message.append(fixed, std::size(fixed));
+    std::vector<String> name = labels;
     if (t.Request == irPTR) {
-      for (auto it = labels.rbegin(); it != labels.rend(); ++it) PutLabel(message, *it);
-      PutLabel(message, u"in-addr");
-      PutLabel(message, u"arpa");
-    } else {
-      for (const String& label : labels) PutLabel(message, label);
+      std::reverse(name.begin(), name.end());
+      name.insert(name.end(), {u"in-addr", u"arpa"});
     }
+    CheckNameLength(name, FDomain);
+    for (const String& label : name) PutLabel(message, label);
     message += Char(0);
     message += static_cast<Char>(t.QType >> 8);
     message += static_cast<Char>(t.QType & 0xFF);

@@ -87,6 +87,19 @@ TRedirectTarget ResolveRedirect(const String& location, const TRedirectTarget& c
   return next;
 }
 
+// The lines that identify the user to the server the application addressed; another server
+// must not see them (what curl does for --location without --location-trusted).
+bool IsCredentialLine(const String& line) {
+  return StartsText(u"Authorization:", line) || StartsText(u"Cookie:", line);
+}
+
+// The status code of an answer's status line, 0 when there is none.
+int AnswerStatus(const String& statusLine) {
+  size_t space = statusLine.find(u' ');
+  if (!StartsText(u"HTTP/", statusLine) || space == String::npos) return 0;
+  return StrToIntDef(statusLine.substr(space + 1, 3), 0);
+}
+
 String TargetKey(const TRedirectTarget& t) {
   return LowerCase(t.Host) + u":" + IntToStr(t.Port) + t.Request;
 }
@@ -114,7 +127,6 @@ String TKtIHTTPClient::GetResponse(const String& Value) const {
   return String();
 }
 
-bool TKtIHTTPClient::ThroughProxy() const { return FProxy->UseProxy() && !FProxy->Server().empty(); }
 
 void TKtIHTTPClient::Connect() {
   // The application's own endpoint, not the socket's: after a connect through a proxy the socket
@@ -127,7 +139,10 @@ void TKtIHTTPClient::Connect() {
 }
 
 String TKtIHTTPClient::GetQuery() {
-  String query = kMethodWords[FAction];
+  CheckRequestText(FRequest, u"The request");
+  CheckRequestText(FTargetHost, u"The host");
+  for (int i = 0; i < FHeaders->Count(); ++i) CheckRequestText(FHeaders->Get(i), u"Header line " + IntToStr(i + 1));
+  String query = kMethodWords[FAsGet ? haGet : FAction];
   if (ThroughProxy()) {
     // A proxy needs the absolute target; the Host line names the destination, not the proxy.
     const String authority = HttpAuthority(FTargetHost, FTargetPort);
@@ -139,10 +154,15 @@ String TKtIHTTPClient::GetQuery() {
     String host = Host().empty() ? Address() : Host();
     query += u" " + FRequest + u" HTTP/1.0\r\nHost: " + HttpAuthority(host, Port()) + u"\r\n";
   }
-  for (int i = 0; i < FHeaders->Count(); ++i) query += FHeaders->Get(i) + u"\r\n";
-  if (!FBody.empty()) query += u"Content-Length: " + IntToStr(static_cast<long long>(FBody.size())) + u"\r\n";
+  for (int i = 0; i < FHeaders->Count(); ++i) {
+    const String& line = FHeaders->Get(i);
+    if (FWithoutCredentials && IsCredentialLine(line)) continue;
+    query += line + u"\r\n";
+  }
+  const String& body = FAsGet ? String() : FBody;
+  if (!body.empty()) query += u"Content-Length: " + IntToStr(static_cast<long long>(body.size())) + u"\r\n";
   query += u"\r\n";
-  query += FBody;
+  query += body;
   return query;
 }
 
@@ -193,10 +213,20 @@ size_t TKtIHTTPClient::AnswerReceived(const char* Data, size_t Count, bool& Comp
 void TKtIHTTPClient::AnswerEnded() { FScanner.Finish(); }
 
 void TKtIHTTPClient::AfterExecute(String& strReceived) {
+  // The method and credential changes last for this Execute's chain of redirects only.
+  struct TChainReset {
+    TKtIHTTPClient& c;
+    ~TChainReset() { c.FAsGet = c.FWithoutCredentials = false; }
+  } reset{*this};
   TakeAnswer(strReceived);
-  TRedirectTarget current{FTargetHost, FTargetPort, FRequest};
+  const TRedirectTarget first{FTargetHost, FTargetPort, FRequest};
+  TRedirectTarget current = first;
   std::vector<String> visited{TargetKey(current)};
   for (int followed = 0;;) {
+    // Only these answers send the client elsewhere; a 201 Created names the new resource in its
+    // Location line, and a 300 leaves the choice to the user.
+    const int status = FResponseHeaders->Count() > 0 ? AnswerStatus(FResponseHeaders->Get(0)) : 0;
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return;
     String location = GetResponse(u"Location");
     if (location.empty()) return;
     String url = location;
@@ -215,6 +245,11 @@ void TKtIHTTPClient::AfterExecute(String& strReceived) {
     for (const String& v : visited)
       if (v == key) throw Exception(u"Redirect loop: " + url + u" was already asked for");
     visited.push_back(key);
+
+    // A 303, and a 301 or 302 answering a POST, are followed as browsers do: with GET and no
+    // body. A 307 or 308 asks for the same method and body again.
+    if (FAction == haPost && (status == 303 || status == 301 || status == 302)) FAsGet = true;
+    FWithoutCredentials = !SameText(next.Host, first.Host) || next.Port != first.Port;
 
     Disconnect();
     SetHost(next.Host);

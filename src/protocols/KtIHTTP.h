@@ -65,8 +65,6 @@ class TKtIHTTPClient : public TKtInetBase {
  private:
   // Fires OnAfterExecute, fills ResponseHeaders and strips the header block when asked.
   void TakeAnswer(String& strReceived);
-  // True when the connection goes through the proxy rather than straight to the destination.
-  bool ThroughProxy() const;
 
   TKtIHTTPAction FAction = haHead;
   String FRequest;
@@ -79,6 +77,11 @@ class TKtIHTTPClient : public TKtInetBase {
   String FTargetHost;
   int FTargetPort = 80;
   THttpAnswerScanner FScanner;
+  // While a redirect chain is followed: the request goes out as GET without its body (after a
+  // 303, or a 301/302 answering a POST), and without the Authorization and Cookie lines (once it
+  // leaves the host and port the application addressed).
+  bool FAsGet = false;
+  bool FWithoutCredentials = false;
 };
 
 // Splits an answer as the component does: the status line and header lines (up to the first

@@ -24,6 +24,7 @@ void TKtWeatherInfo::BeforeExecute() {
 
 String TKtWeatherInfo::GetQuery() {
   String location = FTrackingType == wttZip ? FZip : String();
+  CheckRequestText(location, u"The Zip");
   location = StringReplace(location, u" ", u"%20", rfReplaceAll);
   String path = u"/weather/local/" + location + u"?lswe=" + location + u"&lswa=WeatherLocalUndeclared&GO=GO&whatprefs=";
   if (FProxy->UseProxy() && !FProxy->Server().empty()) {
@@ -34,6 +35,7 @@ String TKtWeatherInfo::GetQuery() {
   // A host given as an address reads back empty from Host, and servers refuse an empty Host line:
   // the address stands in for it, with the port when it is not 80.
   String host = Host().empty() ? Address() : Host();
+  CheckRequestText(host, u"The host");
   return u"GET " + path + u"   HTTP/1.0\r\nHost: " + HttpAuthority(host, Port()) + u"\r\n\r\n";
 }
 

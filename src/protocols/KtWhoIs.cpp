@@ -162,7 +162,8 @@ String DomainToAscii(const String& Domain) {
   return result;
 }
 
-bool FindWhoisReferral(const String& Answer, const std::vector<String>& Skip, String& Host, int& Port) {
+bool FindWhoisReferral(const String& Answer, const std::vector<String>& Skip, String& Host, int& Port,
+                       int AllowedPort) {
   static const Char* const kKeys[] = {u"refer:", u"whois:", u"Registrar WHOIS Server:", u"ReferralServer:"};
   size_t start = 0;
   while (start < Answer.size()) {
@@ -179,11 +180,13 @@ bool FindWhoisReferral(const String& Answer, const std::vector<String>& Skip, St
       if (k == u"ReferralServer:" && !url) break;
       if (url) value = value.substr(8);
       while (!value.empty() && value.back() == u'/') value.pop_back();
-      int port = kWhoisPort;
+      int port = AllowedPort;
       size_t colon = value.rfind(u':');
       if (url && colon != String::npos && value.find(u':') == colon) {
         int p;
-        if (!TryStrToInt(value.substr(colon + 1), p) || p < 1 || p > 65535) break;
+        // A referral is text anyone can put in a record: followed to any port, it would make
+        // this client send the query to whatever service listens there.
+        if (!TryStrToInt(value.substr(colon + 1), p) || p != AllowedPort) break;
         port = p;
         value = value.substr(0, colon);
       }
@@ -230,6 +233,7 @@ void TKtWhoIs::SetDomain(const String& Value) {
 String TKtWhoIs::QueryDomain() const { return FConvertIDN ? DomainToAscii(FDomain) : FDomain; }
 
 String TKtWhoIs::GetQuery() {
+  CheckRequestText(FDomain, u"The domain");
   // The RIPE database takes the bare name or address; registries expect the "domain" keyword,
   // which keeps host and contact records of the same name out of the answer. Referral servers
   // (registrars, other registries) differ too much to assume the keyword.
@@ -257,7 +261,7 @@ void TKtWhoIs::FollowReferralChain(String& text) {
   for (int hop = 0; hop < MaxReferrals; ++hop) {
     String host;
     int port = kWhoisPort;
-    if (!FindWhoisReferral(last, asked, host, port)) break;
+    if (!FindWhoisReferral(last, asked, host, port, FReferralPort)) break;
     asked.push_back(ServerKey(host, port));
     if (!text.empty() && text.back() != u'\n') text += u"\r\n";
     text += u"\r\n" + ReferralMarker(host, port) + u"\r\n";

@@ -34,6 +34,10 @@ class TKtWhoIs : public TKtInetBase {
   void SetFollowReferrals(bool Value) { FFollowReferrals = Value; }
   // Sends a Domain with characters above 127 in its ASCII form (each such label as "xn--" and its
   // punycode). Off by default, so the query carries the domain unchanged.
+  // The only port referrals are followed to (43, the WHOIS port, by default): a referral is text
+  // anyone can put in a record, and one that names another port is not followed.
+  int ReferralPort() const { return FReferralPort; }
+  void SetReferralPort(int Value) { FReferralPort = Value; }
   bool ConvertIDN() const { return FConvertIDN; }
   void SetConvertIDN(bool Value) { FConvertIDN = Value; }
 
@@ -57,13 +61,15 @@ class TKtWhoIs : public TKtInetBase {
   bool FAutoSelectServer = true;
   bool FFollowReferrals = false;
   bool FConvertIDN = false;
+  int FReferralPort = 43;
   bool FReferralHop = false;  // a referral server is being asked: the bare query suits them all
 };
 
 // The server named by the first referral line of a WHOIS answer that is not in `skip`
-// (host names compared without regard to case); false when there is none. A port comes only
-// from "ReferralServer: whois://host:port"; otherwise Port is 43.
-bool FindWhoisReferral(const String& Answer, const std::vector<String>& Skip, String& Host, int& Port);
+// (host names compared without regard to case); false when there is none. Port is always
+// AllowedPort: a "whois://host:port" naming another port is passed over.
+bool FindWhoisReferral(const String& Answer, const std::vector<String>& Skip, String& Host, int& Port,
+                       int AllowedPort = 43);
 
 // The ASCII form of an internationalised domain name: every label with a character above 127 is
 // lower-cased (Latin, Greek and Cyrillic letters) and becomes "xn--" + its punycode (RFC 3492).

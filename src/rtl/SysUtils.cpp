@@ -450,6 +450,16 @@ String Copy(const String& s, size_t index1, size_t count) {
   return s.substr(index1 - 1, count);
 }
 
+bool HasLineBreakOrNul(const String& Text) { return Text.find_first_of(String(u"\r\n\0", 3)) != String::npos; }
+
+void CheckRequestText(const String& Text, const String& What) {
+  size_t at = Text.find_first_of(String(u"\r\n\0", 3));
+  if (at == String::npos) return;
+  const Char* name = Text[at] == u'\r' ? u"a carriage return (CR)" : Text[at] == u'\n' ? u"a line feed (LF)" : u"a zero byte (NUL)";
+  throw EConvertError(What + u" holds " + name + u" at character " + IntToStr(static_cast<long long>(at + 1)) +
+                      u"; it cannot be sent in a request");
+}
+
 String StringReplace(const String& s, const String& oldPattern, const String& newPattern, unsigned flags) {
   if (oldPattern.empty()) return s;
   const bool ignoreCase = flags & rfIgnoreCase;

@@ -77,6 +77,14 @@ size_t Pos(const String& sub, const String& s, size_t offset = 1);
 String Copy(const String& s, size_t index1, size_t count);
 enum TReplaceFlag : unsigned { rfReplaceAll = 1, rfIgnoreCase = 2 };
 String StringReplace(const String& s, const String& oldPattern, const String& newPattern, unsigned flags);
+
+// Text that goes into a request line or a header line (a URL, a header, a name, a user name):
+// a CR or LF there would end the line and start one the caller never wrote, and a zero byte cuts
+// the text short in many servers. HasLineBreakOrNul tells whether Text holds any of the three;
+// CheckRequestText raises EConvertError naming What ("The request", "Header line 2" ...) and the
+// offending character when it does.
+bool HasLineBreakOrNul(const String& Text);
+void CheckRequestText(const String& Text, const String& What);
 String QuotedStr(const String& s);
 String StringOfChar(Char c, size_t count);
 

@@ -1,5 +1,6 @@
 #include "services/KtIFedEx.h"
 
+#include "core/ktiutil.h"
 #include "xml/KtInetXML.h"
 
 namespace ktinet {
@@ -30,8 +31,8 @@ void TKtFedExClientDetail::Assign(const TPersistent* Source) {
 }
 
 String TKtFedExClientDetail::GetLocalizationXML() const {
-  return u"<v10:Localization>\r\n  <v10:LanguageCode>" + FLanguageCode + u"</v10:LanguageCode>\r\n  <v10:LocaleCode>" +
-         FLocaleCode + u"</v10:LocaleCode>\r\n</v10:Localization>\r\n";
+  return u"<v10:Localization>\r\n  <v10:LanguageCode>" + XmlEscapeText(FLanguageCode) + u"</v10:LanguageCode>\r\n  <v10:LocaleCode>" +
+         XmlEscapeText(FLocaleCode) + u"</v10:LocaleCode>\r\n</v10:Localization>\r\n";
 }
 
 TKtFedExWebAuthenticationDetail::TKtFedExWebAuthenticationDetail()
@@ -79,21 +80,21 @@ void TKtFedExTracker::BuildRequestHeader(String& FirstHeader, String& SecondHead
          u"    <v10:TrackRequest>\r\n"
          u"      <v10:WebAuthenticationDetail>\r\n"
          u"        <v10:ParentCredential>\r\n"
-         u"          <v10:Key>" + w.ParentCredential()->Key() + u"</v10:Key>\r\n"
-         u"          <v10:Password>" + w.ParentCredential()->Password() + u"</v10:Password>\r\n"
+         u"          <v10:Key>" + XmlEscapeText(w.ParentCredential()->Key()) + u"</v10:Key>\r\n"
+         u"          <v10:Password>" + XmlEscapeText(w.ParentCredential()->Password()) + u"</v10:Password>\r\n"
          u"        </v10:ParentCredential>\r\n"
          u"        <v10:UserCredential>\r\n"
-         u"          <v10:Key>" + w.UserCredential()->Key() + u"</v10:Key>\r\n"
-         u"          <v10:Password>" + w.UserCredential()->Password() + u"</v10:Password>\r\n"
+         u"          <v10:Key>" + XmlEscapeText(w.UserCredential()->Key()) + u"</v10:Key>\r\n"
+         u"          <v10:Password>" + XmlEscapeText(w.UserCredential()->Password()) + u"</v10:Password>\r\n"
          u"        </v10:UserCredential>\r\n"
          u"      </v10:WebAuthenticationDetail>\r\n"
          u"      <v10:ClientDetail>\r\n"
-         u"        <v10:AccountNumber>" + c.AccountNumber() + u"</v10:AccountNumber>\r\n"
-         u"        <v10:MeterNumber>" + c.MeterNumber() + u"</v10:MeterNumber>\r\n"
-         u"        <v10:IntegratorId>" + c.IntegratorId() + u"</v10:IntegratorId>\r\n" +
+         u"        <v10:AccountNumber>" + XmlEscapeText(c.AccountNumber()) + u"</v10:AccountNumber>\r\n"
+         u"        <v10:MeterNumber>" + XmlEscapeText(c.MeterNumber()) + u"</v10:MeterNumber>\r\n"
+         u"        <v10:IntegratorId>" + XmlEscapeText(c.IntegratorId()) + u"</v10:IntegratorId>\r\n" +
          localization + u"      </v10:ClientDetail>\r\n"
          u"      <v10:TransactionDetail>\r\n"
-         u"        <v10:CustomerTransactionId>" + c.CustomerTransactionId() + u"</v10:CustomerTransactionId>\r\n" +
+         u"        <v10:CustomerTransactionId>" + XmlEscapeText(c.CustomerTransactionId()) + u"</v10:CustomerTransactionId>\r\n" +
          localization + u"      </v10:TransactionDetail>\r\n"
          u"      <v10:Version>\r\n"
          u"        <v10:ServiceId>trck</v10:ServiceId>\r\n"
@@ -102,10 +103,10 @@ void TKtFedExTracker::BuildRequestHeader(String& FirstHeader, String& SecondHead
          u"        <v10:Minor>0</v10:Minor>\r\n"
          u"      </v10:Version>\r\n"
          u"      <v10:SelectionDetails>\r\n"
-         u"        <v10:CarrierCode>" + c.CarrierCode() + u"</v10:CarrierCode>\r\n"
+         u"        <v10:CarrierCode>" + XmlEscapeText(c.CarrierCode()) + u"</v10:CarrierCode>\r\n"
          u"        <v10:PackageIdentifier>\r\n"
          u"          <v10:Type>TRACKING_NUMBER_OR_DOORTAG</v10:Type>\r\n"
-         u"          <v10:Value>" + TrackingNumber() + u"</v10:Value>\r\n"
+         u"          <v10:Value>" + XmlEscapeText(TrackingNumber()) + u"</v10:Value>\r\n"
          u"        </v10:PackageIdentifier>\r\n"
          u"      </v10:SelectionDetails>\r\n"
          u"      <v10:ProcessingOptions>INCLUDE_DETAILED_SCANS</v10:ProcessingOptions>\r\n"

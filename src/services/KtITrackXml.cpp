@@ -1,5 +1,7 @@
 #include "services/KtITrackXml.h"
 
+#include "core/ktiutil.h"
+
 namespace ktinet {
 
 namespace track_detail {
@@ -46,13 +48,13 @@ bool ReadHHMMSS(const String& S, TDateTime& Out) {
 namespace ups_detail {
 
 String TrackRequestBody(const String& AccessLicenseNumber, const String& Agent, const String& TrackingNumber) {
-  return u"<?xml version=\"1.0\"?><AccessRequest xml:lang=\"en-US\"><AccessLicenseNumber>" + AccessLicenseNumber +
+  return u"<?xml version=\"1.0\"?><AccessRequest xml:lang=\"en-US\"><AccessLicenseNumber>" + XmlEscapeText(AccessLicenseNumber) +
          u"</AccessLicenseNumber>\r\n"
          u"<UserId>qzq</UserId><Password>qzq</Password></AccessRequest>\r\n"
          u"<?xml version=\"1.0\"?><TrackRequest xml:lang=\"en-US\"><Request><TransactionReference>\r\n"
-         u"<CustomerContext>" + Agent + u"</CustomerContext><XpciVersion>1.0</XpciVersion></TransactionReference>\r\n"
+         u"<CustomerContext>" + XmlEscapeText(Agent) + u"</CustomerContext><XpciVersion>1.0</XpciVersion></TransactionReference>\r\n"
          u"<RequestAction>Track</RequestAction><RequestOption>activity</RequestOption></Request>\r\n"
-         u"<TrackingNumber>#" + TrackingNumber + u"</TrackingNumber></TrackRequest>";
+         u"<TrackingNumber>#" + XmlEscapeText(TrackingNumber) + u"</TrackingNumber></TrackRequest>";
 }
 
 }  // namespace ups_detail

@@ -486,7 +486,10 @@ HINTERNET TKtCustomWebComponent::OpenSession() {
   HINTERNET session;
   if (FProxy->UseProxy() && !FProxy->Server().empty()) {
     const String proxy = ProxyText(*FProxy);
-    session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    // The hosts that no_proxy names go direct, as they do with the system's own configuration.
+    const String& bypass = FProxy->NoProxy();
+    session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(),
+                            bypass.empty() ? nullptr : bypass.c_str(), 0);
   } else {
     session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   }

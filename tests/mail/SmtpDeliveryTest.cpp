@@ -101,14 +101,65 @@ TEST(SmtpDelivery, TwoAttachmentsCopiesAndALoneDotArriveIntact) {
   ASSERT_EQ(parsed["parts"].size(), 3u);
   const Json& text = parsed["parts"][0];
   EXPECT_EQ(text["text"].str, "Hello Bob,\n.\nthe line above is a lone dot.\nGr\xc3\xbc\xc3\x9f" "e");
-  // The disposition names the file as it was given, path and all.
-  EXPECT_EQ(parsed["parts"][1]["filename"].str, binPath);
+  // The disposition names the file alone, never the sender's folders.
+  EXPECT_EQ(parsed["parts"][1]["filename"].str, "data.bin");
   EXPECT_EQ(parsed["parts"][1]["size"].number, static_cast<double>(binary.size()));
   EXPECT_EQ(parsed["parts"][1]["sha256"].str, test::Sha256OfFile(binPath));
-  EXPECT_EQ(parsed["parts"][2]["filename"].str, textPath);
+  EXPECT_EQ(parsed["parts"][2]["filename"].str, "notes.txt");
+  EXPECT_EQ(messages[0].bytes.find(dir.Path()), std::string::npos) << "no trace of the sender's folder";
   EXPECT_NE(messages[0].bytes.find("Content-Type: text/plain; name=\"notes.txt\"\r\n"), std::string::npos);
   EXPECT_NE(parsed["parts"][2]["text"].str.find("first\n.\nlast line"), std::string::npos)
       << parsed["parts"][2]["text"].str;
+}
+
+// Texts that used to be refused by the server or misread by readers: lines longer than a mail line
+// may be, a long subject, several reply-to addresses, a file name in a folder with backslashes.
+TEST(SmtpDelivery, AnyTextArrivesAsWritten) {
+  SmtpServer server({});
+  test::TempDir dir;
+  std::string path = dir.Write("report.csv", "a,b\n");
+  std::string longLine;
+  for (int i = 0; longLine.size() < 5000; ++i) longLine += "word" + std::to_string(i) + (i % 7 ? " " : "=");
+  const std::string longSubject = "S" + std::string(1500, 'x') + " end";
+
+  TKtISMTP smtp(nullptr);
+  Configure(smtp, server);
+  smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
+  smtp.ReplyTo()->SetEMailAddresses(u"r1@example.com, R Two <r2@example.com>");
+  smtp.SetSubject(UTF8ToString(longSubject));
+  smtp.SetEncoding(u"7bit");
+  smtp.Body()->SetText(u"short\n" + UTF8ToString(longLine) + u"\n." + UTF8ToString(longLine) + u"\nlast");
+  TKtIEMailAttachment* a = smtp.Attachments()->Add();
+  a->SetFileName(UTF8ToString(path));
+  a->SetAttachmentName(u"C:\\Users\\ann\\report.csv");
+  a->SetContentType(u"text/csv");
+  EXPECT_EQ(smtp.Execute(), u"") << server.LogTail();
+  auto messages = server.WaitMessages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  Json parsed = SmtpServer::Parse(messages[0].emlPath);
+  EXPECT_EQ(parsed["defects"].size(), 0u);
+  int replyTo = 0;
+  for (const Json& h : parsed["headers"].items) replyTo += h[0].str == "Reply-To";
+  EXPECT_EQ(replyTo, 1);
+  const std::string replies = Header(parsed, "Reply-To");
+  EXPECT_NE(replies.find("r1@example.com"), std::string::npos) << replies;
+  EXPECT_NE(replies.find("r2@example.com"), std::string::npos) << replies;
+  EXPECT_EQ(Header(parsed, "Subject"), longSubject);
+  ASSERT_EQ(parsed["parts"].size(), 2u);
+  EXPECT_EQ(parsed["parts"][0]["cte"].str, "quoted-printable");
+  EXPECT_EQ(parsed["parts"][0]["text"].str, "short\n" + longLine + "\n." + longLine + "\nlast");
+  EXPECT_EQ(parsed["parts"][1]["filename"].str, "report.csv");
+  for (size_t at = 0, next; (next = messages[0].bytes.find("\r\n", at)) != std::string::npos; at = next + 2)
+    EXPECT_LE(next - at, 998u) << messages[0].bytes.substr(at, 80);
+
+  // Short lines keep the encoding asked for, byte for byte.
+  smtp.Body()->SetText(u"short\nlines");
+  smtp.SetSubject(u"plain");
+  EXPECT_EQ(smtp.Execute(), u"");
+  messages = server.WaitMessages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[1].bytes.find("Content-Transfer-Encoding: 7bit\r\n\r\nshort\r\nlines\r\n"), std::string::npos);
+  EXPECT_NE(messages[1].bytes.find("\r\nSubject: plain\r\n"), std::string::npos);
 }
 
 TEST(SmtpDelivery, ToolReportsRefusalsWithTheServersText) {
@@ -123,6 +174,8 @@ TEST(SmtpDelivery, ToolReportsRefusalsWithTheServersText) {
 
   EXPECT_EQ(RunTool(base + " --to bob@example.com --tls starttls --body hi", &err), 1);
   EXPECT_NE(err.find("does not offer STARTTLS"), std::string::npos) << err;
+  EXPECT_EQ(RunTool(base + " --to 'bob@example.com, (Smith)' --body hi", &err), 1);
+  EXPECT_NE(err.find("is empty"), std::string::npos) << err;
   EXPECT_TRUE(server.Messages().empty());
 
   EXPECT_EQ(RunTool(base + " --to bob@example.com --user mailer --password s3cret --body 'hi\\n.\\nend'", &err), 0)
@@ -130,6 +183,12 @@ TEST(SmtpDelivery, ToolReportsRefusalsWithTheServersText) {
   auto messages = server.WaitMessages(1);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].bytes.find("\r\nhi\r\n.\r\nend\r\n"), std::string::npos);
+  // A comma inside a comment does not split the address it belongs to.
+  EXPECT_EQ(RunTool(base + " --to 'x@y.org (Smith, Jr.)' --body hi", &err), 0) << err;
+  messages = server.WaitMessages(2);
+  ASSERT_EQ(messages.size(), 2u);
+  ASSERT_EQ(messages[1].envelope["rcpt_tos"].size(), 1u);
+  EXPECT_EQ(messages[1].envelope["rcpt_tos"][0].str, "x@y.org");
 }
 
 TEST(SmtpDelivery, LoginOverStartTlsNeedsTheRightCA) {

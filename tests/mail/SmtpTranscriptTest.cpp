@@ -93,8 +93,7 @@ TEST_F(SmtpTranscript, PlainMessageHeadersEnvelopeAndDotStuffing) {
             "RCPT TO:<sam@example.com>\r\n"
             "DATA\r\n"
             "Message-Id: ID\r\n"
-            "Reply-To: <r1@example.com>\r\n"
-            "Reply-To: <r2@example.com>\r\n"
+            "Reply-To: <r1@example.com>, <r2@example.com>\r\n"
             "From: Ann Sender <ann@example.com>\r\n"
             "To: Bob <bob@example.com>, \"Doe, Jane\" <jane@example.com>\r\n"
             "Cc: carl@example.com\r\n"
@@ -160,13 +159,13 @@ TEST_F(SmtpTranscript, LoginAndAttachmentLayouts) {
       "------------ArdenfoldSMTP\r\n"
       "Content-Type: application/octet-stream; name=\"one.bin\"\r\n"
       "Content-Transfer-Encoding: base64\r\n"
-      "Content-Disposition: attachment; filename=\"" + one + "\"\r\n"
+      "Content-Disposition: attachment; filename=\"one.bin\"\r\n"
       "\r\n"
       "AAH/LmJpbg==\r\n"
       "------------ArdenfoldSMTP\r\n"
       "Content-Type: text/plain; name=\"Notes \\\"final\\\".txt\"\r\n"
       "Content-Transfer-Encoding: 7bit\r\n"
-      "Content-Disposition: attachment; filename=\"" + two + "\"\r\n"
+      "Content-Disposition: attachment; filename=\"notes.txt\"\r\n"
       "\r\n"
       "..hidden\r\n"
       "line two\r\n"
@@ -306,6 +305,43 @@ TEST_F(SmtpTranscript, UnsafeInputIsRefusedBeforeConnecting) {
   smtp.Body()->Add(u"\u20ac");
   smtp.SetCharSet(u"iso-8859-1");
   refused("a character iso-8859-1 cannot carry");
+}
+
+TEST_F(SmtpTranscript, EnvelopeAddressesMustBeWholeAddresses) {
+  auto refused = [&](const String& list, const char* what) {
+    smtp.Recipients()->SetEMailAddresses(list);
+    EXPECT_THROW(smtp.Execute(), Exception) << what;
+    EXPECT_EQ(server.ConnectionCount(), 0u) << what;
+  };
+  refused(u"bob@example.com, (Smith)", "an entry that is only a comment");
+  refused(u"bob@example.com>", "a stray bracket leaves the address empty");
+  refused(u"bob smith@example.com", "a blank");
+  refused(u"bob@example.com (Smith", "an unclosed comment");
+  refused(u"bob", "no domain");
+  refused(u"bob@", "an empty domain");
+  refused(u"@example.com", "an empty local part");
+  refused(u"bob..x@example.com", "two dots in a row");
+  refused(u"bob@exa_mple.com", "an underscore in the domain");
+  smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
+  smtp.ReplyTo()->SetEMailAddresses(u"r@example.com, not an address");
+  EXPECT_THROW(smtp.Execute(), Exception) << "a reply-to address";
+  smtp.ReplyTo()->Clear();
+  smtp.From()->SetText(u"Ann <>");
+  EXPECT_THROW(smtp.Execute(), Exception) << "an empty sender";
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+
+  // A comment may hold a comma; its entry stays one address. Unusual but sound forms pass.
+  smtp.From()->SetText(u"Ann Sender <ann@example.com>");
+  smtp.Recipients()->SetEMailAddresses(u"x@y.org (Smith, Jr.), o'neil+tag@sub.example.com, admin@[127.0.0.1]");
+  ASSERT_EQ(smtp.Recipients()->Count(), 3);
+  server.Add(Dialogue({kOk, kOk, kOk, kOk, kOk, kOk, "354 go ahead\r\n"}));
+  EXPECT_EQ(smtp.Execute(), u"");
+  ASSERT_TRUE(server.WaitDone(1));
+  const std::string t = server.Received(0);
+  EXPECT_NE(t.find("RCPT TO:<x@y.org>\r\nRCPT TO:<o'neil+tag@sub.example.com>\r\nRCPT TO:<admin@[127.0.0.1]>\r\n"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(t.find("To: \"Smith, Jr.\" <x@y.org>, o'neil+tag@sub.example.com,"), std::string::npos) << t;
 }
 
 TEST_F(SmtpTranscript, CharsetsAndEncodedSubjects) {

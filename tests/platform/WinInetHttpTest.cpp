@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Sockets.h"
+#include "platform/Tls.h"
 #include "platform/WinInet.h"
 #include "rtl/DateTime.h"
 #include "support/NginxServer.h"
@@ -373,6 +375,55 @@ TEST(WinInetHttpTest, HttpsTrustsTheSystemStoreAndAddedAuthoritiesOnly) {
   ASSERT_TRUE(file) << InternetGetLastError();
   EXPECT_EQ(QueryStatus(file.get()), 200u);
   EXPECT_EQ(ReadAll(file.get()), Pattern(100000));
+}
+
+// One rule for both TLS stacks: the host name must be in the certificate's subjectAltName. A
+// certificate that names "localhost" only in its CN is refused by the Internet API and by the
+// socket layer alike; the same CA's certificate with the name as a subjectAltName is accepted.
+TEST(WinInetHttpTest, TlsHostNamesComeFromTheSubjectAltNameOnly) {
+  NginxServer::Options o = WebOptions();
+  o.https = true;
+  o.certNameInCnOnly = true;
+  NginxServer cnOnly(o);
+  o.certNameInCnOnly = false;
+  NginxServer withSan(o);
+  const String ca = UTF8ToString(NginxServer::CAFile());
+
+  Handle session = Open();
+  ASSERT_TRUE(InternetSetOptionW(session.get(), KTINET_OPTION_CA_FILE, ca.c_str(), static_cast<DWORD>(ca.size())));
+  auto viaInternetApi = [&](int port, DWORD flags) -> DWORD {
+    Handle connect(InternetConnectW(session.get(), u"localhost", static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                    INTERNET_SERVICE_HTTP, 0, 0));
+    Handle req = Request(connect.get(), u"GET", u"/hello.txt", INTERNET_FLAG_SECURE | flags);
+    if (!HttpSendRequestW(req.get(), nullptr, 0, nullptr, 0)) return InternetGetLastError();
+    EXPECT_EQ(ReadAll(req.get()), "hello\n");
+    return QueryStatus(req.get());
+  };
+  EXPECT_EQ(viaInternetApi(withSan.Port(), 0), 200u);
+  EXPECT_EQ(viaInternetApi(cnOnly.Port(), 0), ERROR_INTERNET_SEC_CERT_CN_INVALID);
+  EXPECT_EQ(viaInternetApi(cnOnly.Port(), INTERNET_FLAG_IGNORE_CERT_CN_INVALID), 200u);
+  // Through InternetOpenUrlW as well (the path `get` takes).
+  String url = u"https://localhost:" + IntToStr(cnOnly.Port()) + u"/hello.txt";
+  Handle file(InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  EXPECT_FALSE(file);
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_SEC_CERT_CN_INVALID);
+
+  auto viaSockets = [&](int port) -> std::string {
+    TClientSocket client(nullptr);
+    client.SetHost(u"localhost");
+    client.SetPort(port);
+    client.SetReadTimeout(10000);
+    client.Open();
+    try {
+      StartTls(client, {.ServerName = u"localhost", .CAFile = ca});
+    } catch (const ESocketError& e) {
+      return UTF8Encode(e.Message());
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(viaSockets(withSan.Port()), "accepted");
+  const std::string refused = viaSockets(cnOnly.Port());
+  EXPECT_NE(refused.find("hostname mismatch"), std::string::npos) << refused;
 }
 
 size_t Count(const std::string& text, const std::string& needle) {

@@ -44,8 +44,6 @@ TEST(DnsQuery, OneFramedQueryPerTypeInTheEnumerationsOrder) {
   EXPECT_EQ(Query({irA}, u"example.com."), Query({irA}, u"example.com"));
   EXPECT_EQ(Query({irPTR}, u"192.0.2.1"),
             Framed(QueryMessage(0, std::string("\0011\0012\0010\003192\7in-addr\4arpa\0", 24), 12)));
-  // Two dots in a row give an empty label, as written.
-  EXPECT_EQ(Query({irA}, u"a..b"), Framed(QueryMessage(0, std::string("\1a\0\1b\0", 6), 1)));
 
   TKtIDNSRequests all;
   for (int i = 0; i < KtIDNSRequestCount; ++i) all.Include(static_cast<TKtIDNSRequest>(i));
@@ -71,6 +69,40 @@ TEST(DnsQuery, OneFramedQueryPerTypeInTheEnumerationsOrder) {
   EXPECT_TRUE(DNSRequestFromText(u"*", r));
   EXPECT_EQ(r, irAll);
   EXPECT_FALSE(DNSRequestFromText(u"AAAA", r));
+}
+
+TEST(DnsQuery, NamesAreCheckedBeforeTheyGoOut) {
+  // "." alone is the root: its name is the single zero byte.
+  EXPECT_EQ(Query({irNS}, u"."), Framed(QueryMessage(0, std::string(1, '\0'), 2)));
+  const String label63(63, u'a'), label64(64, u'a');
+  EXPECT_EQ(Query({irA}, label63 + u".test"), Framed(QueryMessage(0, "\x3F" + std::string(63, 'a') + "\4test" +
+                                                                       std::string(1, '\0'), 1)));
+  // 3 labels of 63 and one of 61: 253 characters, the longest name there is.
+  const String longest = label63 + u"." + label63 + u"." + label63 + u"." + String(61, u'b');
+  EXPECT_EQ(Query({irA}, longest).size(), 2u + 12 + 255 + 4);
+  EXPECT_EQ(Query({irA}, longest + u"."), Query({irA}, longest));
+  for (const String& bad : {String(u"a..b"), String(u".a"), String(u".."), label64 + u".test", longest + u"b",
+                            String(u"a\r\nb"), String(u"a\0b", 3)})
+    EXPECT_THROW(Query({irA}, bad), EConvertError) << UTF8Encode(bad);
+  // In reverse form the name grows by "in-addr.arpa": 241 characters are already too many.
+  const String three = label63 + u"." + label63 + u"." + label63 + u".";
+  EXPECT_THROW(Query({irPTR}, three + String(49, u'c')), EConvertError);
+  EXPECT_NO_THROW(Query({irPTR}, three + String(48, u'c')));
+  EXPECT_NO_THROW(Query({irA}, three + String(49, u'c')));
+
+  ScriptedServer server;
+  server.SetDefault(Script().Stall(2000));
+  TKtIDNSResolver dns(nullptr);
+  dns.SetHost(u"127.0.0.1");
+  dns.SetPort(server.Port());
+  dns.SetRequests({irA, irMX});
+  dns.SetDomain(u"a..b");
+  String result = dns.Execute();
+  EXPECT_NE(result.find(u"empty label"), String::npos) << UTF8Encode(result);
+  EXPECT_EQ(dns.LastError(), result);
+  dns.Disconnect();
+  server.Stop();
+  EXPECT_EQ(server.Received(0), "") << "nothing of the question was sent";
 }
 
 // The answer to query message `index` with one A record.

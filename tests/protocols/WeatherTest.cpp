@@ -38,6 +38,24 @@ TEST(Weather, RequestLineAsTheSiteExpectsIt) {
   EXPECT_TRUE(w.TemperatureFound());
 }
 
+TEST(Weather, LineBreaksInTheZipAreRefusedBeforeSending) {
+  ScriptedServer server;
+  server.SetDefault(Script().ReadUntilClose());
+  TKtWeatherInfo w(nullptr);
+  w.SetHost(u"localhost");
+  w.SetPort(server.Port());
+  for (const String& zip : {String(u"10001\r\nX-Injected: 1"), String(u"10001\nX"), String(u"1\0", 2)}) {
+    w.SetZip(zip);
+    String result = w.Execute();
+    EXPECT_NE(result.find(u"The Zip holds"), String::npos) << UTF8Encode(result);
+    EXPECT_EQ(w.LastError(), result);
+    EXPECT_FALSE(w.TemperatureFound());
+  }
+  w.Disconnect();
+  server.Stop();
+  for (size_t i = 0; i < server.ConnectionCount(); ++i) EXPECT_EQ(server.Received(i), "");
+}
+
 TEST(Weather, TemperatureFollowsTheMarker) {
   struct Case {
     std::string afterMarker;

@@ -166,17 +166,31 @@ TEST(WhoIs, ExecuteSendsTheQueryAndReturnsTheRecord) {
   EXPECT_TRUE(w.LastError().empty());
 }
 
+// WHOIS servers on one port at different loopback addresses, standing for different hosts that
+// all listen on the WHOIS port: referrals are followed only to that port.
+std::vector<std::unique_ptr<ScriptedServer>> ServersOnOnePort(int count) {
+  std::vector<std::unique_ptr<ScriptedServer>> servers;
+  servers.push_back(std::make_unique<ScriptedServer>());
+  for (int i = 1; i < count; ++i) {
+    ScriptedServer::Options o;
+    o.address4 = "127.0.0." + std::to_string(i + 1);
+    o.port = servers[0]->Port();
+    servers.push_back(std::make_unique<ScriptedServer>(o));
+  }
+  return servers;
+}
+
 TEST(WhoIs, ReferralsAreFollowedOnlyWhenAsked) {
   // registry -> registrar -> reseller; the reseller points back at the registry, which was asked.
-  ScriptedServer registry, registrar, reseller;
-  const std::string registryText =
-      RegistryAnswer("   Registrar WHOIS Server: whois://127.0.0.1:" + std::to_string(registrar.Port()) + "\r\n");
+  auto servers = ServersOnOnePort(3);
+  ScriptedServer &registry = *servers[0], &registrar = *servers[1], &reseller = *servers[2];
+  const std::string port = std::to_string(registry.Port());
+  const std::string registryText = RegistryAnswer("   Registrar WHOIS Server: whois://127.0.0.2\r\n");
   const std::string registrarText = "Domain Name: example.com\r\nRegistrar: Fake Registrar\r\n"
-                                    "Registrar WHOIS Server: whois://127.0.0.1:" + std::to_string(registrar.Port()) +
+                                    "Registrar WHOIS Server: whois://127.0.0.2:" + port +
                                     "\r\nReferralServer: rwhois://rwhois.example.test:4321\r\n"
-                                    "ReferralServer: whois://127.0.0.1:" + std::to_string(reseller.Port()) + "\r\n";
-  const std::string resellerText =
-      "Registrant Name: Example Holder\nwhois: whois://127.0.0.1:" + std::to_string(registry.Port()) + "\n";
+                                    "ReferralServer: whois://127.0.0.3:" + port + "\r\n";
+  const std::string resellerText = "Registrant Name: Example Holder\nwhois: 127.0.0.1\n";
 
   {
     registry.Add(Script().ReadUntil("\r\n\r\n").Send(registryText));
@@ -184,6 +198,7 @@ TEST(WhoIs, ReferralsAreFollowedOnlyWhenAsked) {
     w.SetDomain(u"example.com");
     w.SetHost(u"127.0.0.1");
     w.SetPort(registry.Port());
+    w.SetReferralPort(registry.Port());
     EXPECT_EQ(StringToBytes(w.Execute()), registryText) << "off by default";
     EXPECT_EQ(registrar.ConnectionCount(), 0u);
   }
@@ -192,9 +207,11 @@ TEST(WhoIs, ReferralsAreFollowedOnlyWhenAsked) {
   registrar.Add(Script().ReadUntil("\r\n\r\n").Send(registrarText));
   reseller.Add(Script().ReadUntil("\r\n\r\n").Send(resellerText));
   TKtWhoIs w(nullptr);
+  EXPECT_EQ(w.ReferralPort(), 43);
   w.SetDomain(u"example.com");
   w.SetHost(u"127.0.0.1");
   w.SetPort(registry.Port());
+  w.SetReferralPort(registry.Port());
   w.SetFollowReferrals(true);
   String seen;
   w.SetOnAfterExecute([&](TObject*, String& text) { seen = text; });
@@ -203,26 +220,67 @@ TEST(WhoIs, ReferralsAreFollowedOnlyWhenAsked) {
   EXPECT_EQ(registry.Received(1), "domain example.com\r\n" + kHeaderBlock);
   EXPECT_EQ(registrar.Received(0), "example.com\r\n" + kHeaderBlock);
   EXPECT_EQ(reseller.Received(0), "example.com\r\n" + kHeaderBlock);
-  EXPECT_EQ(chain, registryText + "\r\n==== Referral to 127.0.0.1:" + std::to_string(registrar.Port()) +
-                       " ====\r\n\r\n" + registrarText + "\r\n==== Referral to 127.0.0.1:" +
-                       std::to_string(reseller.Port()) + " ====\r\n\r\n" + resellerText);
+  EXPECT_EQ(chain, registryText + "\r\n==== Referral to 127.0.0.2:" + port + " ====\r\n\r\n" + registrarText +
+                       "\r\n==== Referral to 127.0.0.3:" + port + " ====\r\n\r\n" + resellerText);
   EXPECT_EQ(StringToBytes(seen), chain) << "the event sees the whole chain";
   EXPECT_EQ(registry.ConnectionCount(), 2u) << "a server already asked is not asked again";
   EXPECT_EQ(w.Address(), u"127.0.0.1");
   EXPECT_EQ(w.Port(), registry.Port()) << "the next Execute starts at the chosen server again";
 }
 
+TEST(WhoIs, LineBreaksInTheDomainAreRefusedBeforeSending) {
+  ScriptedServer server;
+  server.SetDefault(Script().ReadUntilClose());
+  TKtWhoIs w(nullptr);
+  w.SetAutoSelectServer(false);
+  w.SetHost(u"127.0.0.1");
+  w.SetPort(server.Port());
+  for (const String& domain : {String(u"example.com\r\nsecond query"), String(u"a\nb"), String(u"a\0b", 3)}) {
+    w.SetDomain(domain);
+    String result = w.Execute();
+    EXPECT_NE(result.find(u"The domain holds"), String::npos) << UTF8Encode(result);
+    EXPECT_EQ(w.LastError(), result);
+  }
+  w.Disconnect();
+  server.Stop();
+  for (size_t i = 0; i < server.ConnectionCount(); ++i) EXPECT_EQ(server.Received(i), "");
+}
+
+TEST(WhoIs, ReferralsToAnotherPortAreNotFollowed) {
+  ScriptedServer registry, elsewhere;
+  elsewhere.SetDefault(Script().ReadUntil("\r\n").Send("should not be asked\r\n"));
+  const std::string text = "record\r\nrefer: whois://127.0.0.1:" + std::to_string(elsewhere.Port()) + "\r\n";
+  registry.Add(Script().ReadUntil("\r\n\r\n").Send(text));
+  registry.Add(Script().ReadUntil("\r\n\r\n").Send(text));
+  TKtWhoIs w(nullptr);
+  w.SetDomain(u"example.com");
+  w.SetHost(u"127.0.0.1");
+  w.SetPort(registry.Port());
+  w.SetFollowReferrals(true);
+  EXPECT_EQ(StringToBytes(w.Execute()), text) << "the default: only port 43";
+  w.SetReferralPort(registry.Port());
+  EXPECT_EQ(StringToBytes(w.Execute()), text) << "nor any port but the referral port";
+  EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
+
+  String host;
+  int port = 0;
+  EXPECT_TRUE(FindWhoisReferral(u"ReferralServer: whois://whois.example.net:43\r\n", {}, host, port));
+  EXPECT_EQ(port, 43);
+  EXPECT_FALSE(FindWhoisReferral(u"ReferralServer: whois://whois.example.net:4343\r\n", {}, host, port));
+  EXPECT_FALSE(FindWhoisReferral(u"ReferralServer: whois://127.0.0.1:25\r\nrefer: x:80\r\n", {}, host, port));
+}
+
 TEST(WhoIs, ReferralChainStopsAfterThreeHopsOrAFailedOne) {
-  std::vector<std::unique_ptr<ScriptedServer>> servers;
-  for (int i = 0; i < 5; ++i) servers.push_back(std::make_unique<ScriptedServer>());
+  auto servers = ServersOnOnePort(5);
   for (int i = 0; i < 4; ++i)
-    servers[i]->Add(Script().ReadUntil("\r\n\r\n").Send(
-        "record " + std::to_string(i) + "\r\nrefer: whois://127.0.0.1:" + std::to_string(servers[i + 1]->Port()) + "\r\n"));
+    servers[i]->Add(Script().ReadUntil("\r\n\r\n").Send("record " + std::to_string(i) + "\r\nrefer: whois://127.0.0." +
+                                                        std::to_string(i + 2) + "\r\n"));
   TKtWhoIs w(nullptr);
   w.SetFollowReferrals(true);
   w.SetDomain(u"example.com");
   w.SetHost(u"127.0.0.1");
   w.SetPort(servers[0]->Port());
+  w.SetReferralPort(servers[0]->Port());
   std::string chain = StringToBytes(w.Execute());
   EXPECT_NE(chain.find("record 3"), std::string::npos);
   EXPECT_EQ(servers[4]->ConnectionCount(), 0u);
@@ -231,14 +289,10 @@ TEST(WhoIs, ReferralChainStopsAfterThreeHopsOrAFailedOne) {
   EXPECT_EQ(markers, 3u);
 
   // A referral to a server that cannot be reached ends the chain with the reason, not an error.
-  int closedPort;
-  {
-    ScriptedServer gone;
-    closedPort = gone.Port();
-  }
   ScriptedServer first;
-  first.Add(Script().ReadUntil("\r\n\r\n").Send("record\r\nrefer: whois://127.0.0.1:" + std::to_string(closedPort) + "\r\n"));
+  first.Add(Script().ReadUntil("\r\n\r\n").Send("record\r\nrefer: 127.0.0.9\r\n"));
   w.SetPort(first.Port());
+  w.SetReferralPort(first.Port());
   w.SetReadTimeout(5000);
   chain = StringToBytes(w.Execute());
   EXPECT_EQ(chain.rfind("record\r\n", 0), 0u);

@@ -444,3 +444,51 @@ TEST(FedExTracker, DefaultsAndAssign) {
 
 }  // namespace
 }  // namespace ktinet
+
+namespace ktinet {
+namespace {
+
+// Values go into the XML request as text, never as markup, and into the header lines only when
+// they cannot start a line of their own.
+TEST(TrackerRequests, ValuesAreEscapedAndLineBreaksRefused) {
+  FakeServices fake;
+  UpsProbe ups(nullptr);
+  PointAt(ups, fake);
+  ups.SetTrackingNumber(u"1Z</TrackingNumber><Injected/><TrackingNumber>2");
+  ups.Execute();
+  FedExProbe fedex(nullptr);
+  PointAt(fedex, fake);
+  SetCredentials(fedex);
+  fedex.WebAuthenticationDetail()->UserCredential()->SetPassword(u"Tom&Jerry<3");
+  fedex.SetTrackingNumber(u"123456789012");
+  fedex.Execute();
+  auto requests = fake.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string upsBody = requests[0].body, fedexBody = requests[1].body;
+  EXPECT_NE(upsBody.find("<TrackingNumber>#1Z&lt;/TrackingNumber&gt;&lt;Injected/&gt;&lt;TrackingNumber&gt;2"
+                         "</TrackingNumber></TrackRequest>"),
+            std::string::npos)
+      << upsBody;
+  EXPECT_EQ(upsBody.find("<Injected"), std::string::npos);
+  EXPECT_NE(fedexBody.find("<v10:Password>Tom&amp;Jerry&lt;3</v10:Password>"), std::string::npos) << fedexBody;
+  // Values without the three characters go out as they are.
+  EXPECT_NE(fedexBody.find("<v10:Password>pp</v10:Password>"), std::string::npos) << fedexBody;
+
+  // A line break in a value that goes into a header or the request line: nothing is sent.
+  QuietUi quiet;
+  UpsProbe agent(nullptr);
+  PointAt(agent, fake);
+  agent.SetTrackingNumber(u"1Z999");
+  agent.SetAgent(u"Tracker\r\nX-Injected: 1");
+  EXPECT_FALSE(agent.Execute());
+  EXPECT_EQ(agent.Status(), isFailed);
+  UpsProbe host(nullptr);
+  PointAt(host, fake);
+  host.SetHost(u"127.0.0.1\r\nX-Injected: 1");
+  host.SetTrackingNumber(u"1Z999");
+  EXPECT_FALSE(host.Execute());
+  EXPECT_EQ(fake.Requests().size(), 2u);
+}
+
+}  // namespace
+}  // namespace ktinet

@@ -53,16 +53,16 @@ class TestPki {
   }
   std::string CA() const { return FDir / "ca.pem"; }
   // Certificate and key files for a host ("" = 127.0.0.1 and localhost).
-  std::pair<std::string, std::string> For(const std::string& host) {
+  std::pair<std::string, std::string> For(const std::string& host, bool cnOnly = false) {
     std::lock_guard<std::mutex> guard(FMutex);
-    std::string tag = host.empty() ? "loopback" : host;
+    std::string tag = (host.empty() ? "loopback" : host) + (cnOnly ? "-cn-only" : "");
     for (char& c : tag)
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
     std::string cert = FDir / (tag + ".pem"), key = FDir / (tag + ".key");
     if (::access(cert.c_str(), R_OK) == 0) return {cert, key};
     std::string san = host.empty() ? "DNS:localhost,IP:127.0.0.1" : "DNS:" + host;
-    FDir.Write(tag + ".ext", "subjectAltName=" + san +
-                                 "\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
+    FDir.Write(tag + ".ext", (cnOnly ? std::string() : "subjectAltName=" + san + "\n") +
+                                 "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
                                  "extendedKeyUsage=serverAuth\n");
     Run("openssl req" + kKey + " -keyout " + key + " -out " + FDir / (tag + ".csr") + " -subj /CN=" +
         (host.empty() ? std::string("localhost") : host));
@@ -122,7 +122,7 @@ NginxServer::NginxServer(Options options) : FDir(std::make_unique<TempDir>()) {
       "  scgi_temp_path {dir}/scgi;\n"
       "  server {\n";
   if (options.https) {
-    auto [cert, key] = Pki().For(options.certHost);
+    auto [cert, key] = Pki().For(options.certHost, options.certNameInCnOnly);
     conf += "    listen 127.0.0.1:{port} ssl;\n"
             "    ssl_certificate " + cert + ";\n"
             "    ssl_certificate_key " + key + ";\n";

@@ -41,6 +41,9 @@ class NginxServer {
     // not fit the loopback address.
     bool https = false;
     std::string certHost;
+    // The certificate names certHost (localhost when empty) in its subject's CN only, with no
+    // subjectAltName: what browsers refuse.
+    bool certNameInCnOnly = false;
   };
 
   explicit NginxServer(Options options);

@@ -100,7 +100,10 @@ ScriptedServer::ScriptedServer(Options options) : FOptions(options) {
   if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
     throw std::runtime_error(std::string("ScriptedServer: pipe: ") + std::strerror(errno));
 
-  auto listenOn = [](int family, int port) -> int {
+  in_addr address4{};
+  if (::inet_pton(AF_INET, FOptions.address4.c_str(), &address4) != 1 || (ntohl(address4.s_addr) >> 24) != 127)
+    throw std::runtime_error("ScriptedServer: not a loopback address: " + FOptions.address4);
+  auto listenOn = [address4](int family, int port) -> int {
     int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     int one = 1;
@@ -110,7 +113,7 @@ ScriptedServer::ScriptedServer(Options options) : FOptions(options) {
     if (family == AF_INET) {
       auto* a = reinterpret_cast<sockaddr_in*>(&ss);
       a->sin_family = AF_INET;
-      a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a->sin_addr = address4;
       a->sin_port = htons(static_cast<uint16_t>(port));
       len = sizeof *a;
     } else {
@@ -138,7 +141,7 @@ ScriptedServer::ScriptedServer(Options options) : FOptions(options) {
   const int first = FOptions.family == kIPv6 ? AF_INET6 : AF_INET;
   // With both families the second bind can find the port taken; a few fresh ports settle it.
   for (int attempt = 0; attempt < 20 && FListeners.empty(); ++attempt) {
-    int fd = listenOn(first, 0);
+    int fd = listenOn(first, FOptions.port);
     if (fd < 0) break;
     int port = portOf(fd);
     if (FOptions.family == kBoth) {

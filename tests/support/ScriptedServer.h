@@ -60,6 +60,10 @@ class ScriptedServer {
   struct Options {
     Family family = kIPv4;
     int stepTimeoutMs = 10000;  // longest wait of one reading step
+    // The IPv4 loopback address to listen on (any of 127.0.0.0/8), and a fixed port (0 picks a
+    // free one): several servers on one port at different addresses stand for different hosts.
+    std::string address4 = "127.0.0.1";
+    int port = 0;
   };
 
   ScriptedServer();

@@ -110,8 +110,12 @@ const char* const kSocketOptionsHelp =
     "  --proxy HOST:PORT       connect through this proxy\n"
     "  --proxy-user U          proxy user name\n"
     "  --proxy-password P      proxy password\n"
-    "  --system-proxy          use the proxy of the environment (http_proxy ...)\n"
-    "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)\n";
+    "  --system-proxy          use the proxy of the environment (http_proxy with its
+"
+    "                          user:password, no_proxy; HTTP_PROXY is never read)
+"
+    "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)
+";
 
 std::string Unescape(const std::string& s) {
   std::string out;

@@ -176,7 +176,9 @@ KTINET_COMMAND(Command{
                 "  -H, --header H      an extra request header line; may be repeated\n"
                 "      --data TEXT     request body, sent with its Content-Length\n"
                 "  -i, --include       print the status line and headers as well\n"
-                "  -L, --follow        follow redirects (at most 5, http:// only)\n") +
+                "  -L, --follow        follow 301, 302, 303, 307 and 308 (at most 5, http:// only);\n"
+                "                      303, and 301/302 after POST, go on as GET without the body;\n"
+                "                      Authorization and Cookie lines go to the first host only\n") +
         kSocketOptionsHelp,
     HttpOptions(), RunHttp});
 

@@ -74,6 +74,8 @@ DemoOutcome DemoWhois() {
   whois.SetConnectTimeout(5000);
   whois.SetReadTimeout(5000);
   whois.SetFollowReferrals(true);
+  // Referrals go only to the WHOIS port; here the registrar's loopback port stands for it.
+  whois.SetReferralPort(registrar.Port());
   std::string answer = StringToBytes(whois.Execute());
 
   DemoOutcome out;
@@ -103,7 +105,8 @@ KTINET_COMMAND(Command{
                 "  --host H            ask this server instead of the chosen one\n"
                 "  --port P            server port (43)\n"
                 "  --no-auto-select    do not choose a server from the table (needs --host)\n"
-                "  --follow            follow referrals to the registrar's server, at most 3 hops\n") +
+                "  --follow            follow referrals to the registrar's server, at most 3 hops,\n"
+                "                      and only to the WHOIS port 43\n") +
         kSocketOptionsHelp,
     WhoisOptions(), RunWhois});
 
