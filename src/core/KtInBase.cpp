@@ -250,6 +250,12 @@ bool TKtInetBase::AddrIsIP(const String& S) {
 
 String TKtInetBase::Execute() {
   FLastError.clear();
+  // The limit counts from here and ends with this Execute, however it ends.
+  struct DeadlineScope {
+    TClientSocket* socket;
+    ~DeadlineScope() { socket->StartDeadline(0); }
+  } deadline{FClientSocket};
+  FClientSocket->StartDeadline(FMaxTime);
   BeforeExecute();
   if (FClientSocket->Host().empty() && FClientSocket->Address().empty()) throw Exception(strKtInEHost);
   Connect();
@@ -413,6 +419,7 @@ const TClassInfo* TKtInetBase::StaticClassInfo() {
       .Property(u"LoginPrompt", &TKtInetBase::LoginPrompt, &TKtInetBase::SetLoginPrompt).Default(true)
       .Property(u"ConnectTimeout", &TKtInetBase::ConnectTimeout, &TKtInetBase::SetConnectTimeout).Default(0)
       .Property(u"ReadTimeout", &TKtInetBase::ReadTimeout, &TKtInetBase::SetReadTimeout).Default(0)
+      .Property(u"MaxTime", &TKtInetBase::MaxTime, &TKtInetBase::SetMaxTime).Default(0)
       .Event(u"OnConnect", u"TSocketNotifyEvent")
       .Event(u"OnDisconnect", u"TSocketNotifyEvent")
       .Event(u"OnError", u"TSocketErrorEvent")

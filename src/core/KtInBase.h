@@ -101,6 +101,10 @@ class TKtInetBase : public TComponent {
   void SetConnectTimeout(int Value);
   int ReadTimeout() const;
   void SetReadTimeout(int Value);
+  // Milliseconds one Execute may take in all, connecting included; 0 (the default) sets no limit.
+  // It bounds every wait, so a server that trickles its answer cannot hold a job beyond it.
+  int MaxTime() const { return FMaxTime; }
+  void SetMaxTime(int Value) { FMaxTime = Value < 0 ? 0 : Value; }
   // Empty after a clean Execute; the caught message when Execute returned from its guard.
   const String& LastError() const { return FLastError; }
 
@@ -159,6 +163,7 @@ class TKtInetBase : public TComponent {
   int CurrentStep = 0;  // the step Execute is running, from 0
   int StepCount = 1;    // query/answer steps of one Execute
   String FLastError;
+  int FMaxTime = 0;
 
  private:
   void SetEndpoint(const String& Value);

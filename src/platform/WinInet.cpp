@@ -347,6 +347,8 @@ TInternetBackend* gBackend = nullptr;
 
 std::mutex gCaMutex;
 String gCaFile;
+// Process-wide defaults set on a null handle, by option; new sessions start from them.
+std::vector<std::pair<DWORD, DWORD>> gNumberDefaults;
 
 String GlobalCaFile() {
   std::lock_guard<std::mutex> lock(gCaMutex);
@@ -454,6 +456,7 @@ BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWOR
     case INTERNET_OPTION_DATA_SEND_TIMEOUT:
     case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
     case INTERNET_OPTION_SECURITY_FLAGS:
+    case KTINET_OPTION_MAX_TIME:
       if (!buffer || bufferLength < sizeof(DWORD)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
       std::memcpy(&number, buffer, sizeof number);
       break;
@@ -461,10 +464,19 @@ BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWOR
       return Fail(ERROR_INTERNET_INVALID_OPTION);
   }
   if (!handle) {
-    if (option != KTINET_OPTION_CA_FILE) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
     std::lock_guard<std::mutex> lock(gCaMutex);
-    gCaFile = text;
-    return true;
+    switch (option) {
+      case KTINET_OPTION_CA_FILE: gCaFile = text; return true;
+      case INTERNET_OPTION_CONNECT_TIMEOUT:
+      case INTERNET_OPTION_RECEIVE_TIMEOUT:
+      case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+      case INTERNET_OPTION_SECURITY_FLAGS:
+      case KTINET_OPTION_MAX_TIME:
+        std::erase_if(gNumberDefaults, [&](const auto& d) { return d.first == option; });
+        gNumberDefaults.emplace_back(option, number);
+        return true;
+      default: return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    }
   }
   TInternetHandle* h = Resolve(handle);
   if (!h) return false;
@@ -770,7 +782,7 @@ std::string HostForUrl(const std::string& host) {
 
 struct Settings {
   std::optional<String> user, password, proxyUser, proxyPassword, agent, caFile;
-  std::optional<DWORD> securityFlags, connectTimeout, receiveTimeout;
+  std::optional<DWORD> securityFlags, connectTimeout, receiveTimeout, maxTime;
 
   bool Set(DWORD option, const String& text, DWORD number) {
     switch (option) {
@@ -782,6 +794,7 @@ struct Settings {
       case KTINET_OPTION_CA_FILE: caFile = text; return true;
       case INTERNET_OPTION_SECURITY_FLAGS: securityFlags = number; return true;
       case INTERNET_OPTION_CONNECT_TIMEOUT: connectTimeout = number; return true;
+      case KTINET_OPTION_MAX_TIME: maxTime = number; return true;
       case INTERNET_OPTION_RECEIVE_TIMEOUT:
       case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT: receiveTimeout = number; return true;
       case INTERNET_OPTION_SEND_TIMEOUT:
@@ -802,6 +815,7 @@ struct Settings {
     if (!s.securityFlags) s.securityFlags = parent.securityFlags;
     if (!s.connectTimeout) s.connectTimeout = parent.connectTimeout;
     if (!s.receiveTimeout) s.receiveTimeout = parent.receiveTimeout;
+    if (!s.maxTime) s.maxTime = parent.maxTime;
     return s;
   }
 };
@@ -1209,6 +1223,8 @@ class CurlSession : public TInternetHandle {
       : FAgent(agent), FAccessType(accessType), FProxy(UTF8Encode(proxy)), FBypass(UTF8Encode(bypass)) {
     String ca = GlobalCaFile();
     if (!ca.empty()) FSettings.caFile = ca;
+    std::lock_guard<std::mutex> lock(gCaMutex);
+    for (const auto& [option, number] : gNumberDefaults) FSettings.Set(option, String(), number);
   }
   DWORD HandleType() const override { return INTERNET_HANDLE_TYPE_INTERNET; }
   std::unique_ptr<TInternetHandle> Connect(const String& serverName, INTERNET_PORT serverPort, const Char* userName,
@@ -1265,6 +1281,11 @@ void ApplyCommon(Transfer& t, const CurlSession& session, const Settings& s, con
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((receiveMs + 999) / 1000));
   }
+  DWORD maxMs = s.maxTime.value_or(0);
+  if (maxMs != 0 && maxMs != 0xFFFFFFFF) curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(maxMs));
+  // As OpenSSL's own default paths do: these name the trusted store instead of the built-in one.
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(e, CURLOPT_CAINFO, file);
+  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
   DWORD sec = s.securityFlags.value_or(0);
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_DATE_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;

@@ -134,6 +134,8 @@ constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
 // On a handle it applies to that handle and its children; with a null handle to every session
 // opened afterwards in this process (an empty text removes it).
 constexpr DWORD KTINET_OPTION_CA_FILE = 0x4B540001;
+// Ours: milliseconds a whole transfer may take, connecting included (0 or 0xFFFFFFFF: no limit).
+constexpr DWORD KTINET_OPTION_MAX_TIME = 0x4B540002;
 
 constexpr DWORD INTERNET_HANDLE_TYPE_INTERNET = 1;
 constexpr DWORD INTERNET_HANDLE_TYPE_CONNECT_FTP = 2;
@@ -350,7 +352,8 @@ HINTERNET InternetConnectW(HINTERNET session, const Char* serverName, INTERNET_P
                            DWORD_PTR context);
 // Frees any handle; the children of a session or connection are closed with it.
 BOOL InternetCloseHandle(HINTERNET handle);
-// On a null handle only KTINET_OPTION_CA_FILE is settable (process-wide).
+// On a null handle the CA file, the time-outs, KTINET_OPTION_MAX_TIME and the security flags are
+// settable: they become the defaults of every session opened afterwards in this process.
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
 // A GET of an http://, https:// or ftp:// URL; the answer is read with InternetReadFile.
 // HTTP answers of any status give a handle (query it with HttpQueryInfoW).
