@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "rtl/Exceptions.h"
@@ -60,13 +61,12 @@ int RunImage(const Args& args) {
   bool failed = false;
   TCountingImage remoteImage(count, [&](TCountingImage& self) {
     std::cout << self.Runs << ": " << feeds::StatusText(self.Status()) << ", " << Describe(image) << std::endl;
-    if (self.Status() == isFailed) failed = true;
+    if (self.Status() == isFailed || self.Status() == isNotFound) failed = true;
     if (save && !image.Picture()->Empty()) image.Picture()->SaveToFile(UTF8ToString(*save));
   });
   feeds::Aim(remoteImage, remote);
   remoteImage.SetRemoteFileName(UTF8ToString(remote.path));
-  if (auto user = args.Get("--user")) remoteImage.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) remoteImage.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, remoteImage);
   remoteImage.SetImage(&image);
   remoteImage.SetInterval(static_cast<Integer>(interval));
   remoteImage.Start();
@@ -110,19 +110,18 @@ DemoOutcome RunDemoImage() {
 
 KTINET_COMMAND(Command{
     "image", "fetch an image again and again on a timer (TKtRemoteImage)",
-    "Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U --password P]\n\n"
+    std::string("Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/file.ext, or a file-system path; the extension\n"
     "(bmp, png, jpg, jpeg, gif, ico) decides how the picture is read. The first fetch comes one\n"
     "interval after the start and each interval runs from the end of the previous fetch. Prints\n"
     "one line per fetch: its number, the status, and the picture's format and size. An unknown\n"
-    "extension or a file that is not of its format stops the loop (exit 1).\n\n"
+    "extension or a file that is not of its format stops the loop (exit 1); a fetch that failed or\n"
+    "found no file makes the exit status 1.\n\n"
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
-    "      --save FILE     write the picture to FILE after each fetch\n"
-    "  -u, --user U        user name for the server\n"
-    "  -p, --password P    its password\n",
-    {{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}, {"--user", "-u", true},
-     {"--password", "-p", true}},
+    "      --save FILE     write the picture to FILE after each fetch\n") +
+        TransferOptionsHelp(),
+    WithTransferOptions({{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}}),
     RunImage});
 
 KTINET_DEMO_STEP(DemoStep{61, "TKtRemoteImage", RunDemoImage});

@@ -153,4 +153,35 @@ void ApplyTransferOptions(const Args& args) {
   }
 }
 
+std::vector<Args::OptionSpec> TransferOptions() {
+  std::vector<Args::OptionSpec> specs = {{"--user", "-u", true}};
+  for (auto& spec : SecretOptions("--password", "-p")) specs.push_back(spec);
+  for (auto& spec : TlsOptions()) specs.push_back(spec);
+  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  return specs;
+}
+
+std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own) {
+  for (auto& spec : TransferOptions()) own.push_back(spec);
+  return own;
+}
+
+std::string TransferOptionsHelp() {
+  return std::string("  -u, --user U            user name for the server (on a terminal, the password is\n"
+                     "                          asked for when none of the forms below gives it)\n") +
+         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD") + kTlsOptionsHelp + kDeadlineOptionsHelp;
+}
+
+void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
+  ApplyTransferOptions(args);
+  auto user = args.Get("--user");
+  if (!user) {
+    if (args.Has("--password") || args.Has("--password-file")) throw UsageError("a password needs --user");
+    return;
+  }
+  component.SetUser(UTF8ToString(*user));
+  if (auto password = PasswordFor(args, *user, "--password", "KTINET_PASSWORD", "Server logon"))
+    component.SetPassword(UTF8ToString(*password));
+}
+
 }  // namespace ktinet::cli

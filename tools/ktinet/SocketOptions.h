@@ -8,6 +8,7 @@
 
 #include "Cli.h"
 #include "core/KtInBase.h"
+#include "transfer/ktiupdate.h"
 
 namespace ktinet::cli {
 
@@ -46,6 +47,16 @@ void ApplySocketOptions(const Args& args, TKtInetBase& component);
 // Deadlines and TLS options for the transfer subcommands (get, update, rss, extract, ls, image,
 // news): they become the defaults of every Internet session the program opens from now on.
 void ApplyTransferOptions(const Args& args);
+
+// The options of a transfer subcommand that logs on: -u/--user, the password (-p/--password and
+// its other forms), TLS and deadlines; and their help.
+std::vector<Args::OptionSpec> TransferOptions();
+std::string TransferOptionsHelp();
+// A subcommand's own options followed by TransferOptions().
+std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own);
+// ApplyTransferOptions, then --user and its password into the component (a terminal asks for
+// a password none of the forms gave). A password without --user is a UsageError.
+void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component);
 
 // Splits "host:port" or "[v6addr]:port"; raises UsageError naming `option` when malformed.
 void SplitHostPort(const std::string& text, const std::string& option, std::string& host, int& port);
