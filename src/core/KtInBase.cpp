@@ -253,6 +253,12 @@ bool TKtInetBase::AddrIsIP(const String& S) {
 
 String TKtInetBase::Execute() {
   FLastError.clear();
+  // The limit counts from here and ends with this Execute, however it ends.
+  struct DeadlineScope {
+    TClientSocket* socket;
+    ~DeadlineScope() { socket->StartDeadline(0); }
+  } deadline{FClientSocket};
+  FClientSocket->StartDeadline(FMaxTime);
   BeforeExecute();
   if (FClientSocket->Host().empty() && FClientSocket->Address().empty()) throw Exception(strKtInEHost);
   // What an earlier failed answer left unread would be taken for the start of this one.
@@ -474,6 +480,7 @@ const TClassInfo* TKtInetBase::StaticClassInfo() {
       .Property(u"ConnectTimeout", &TKtInetBase::ConnectTimeout, &TKtInetBase::SetConnectTimeout).Default(0)
       .Property(u"ReadTimeout", &TKtInetBase::ReadTimeout, &TKtInetBase::SetReadTimeout).Default(0)
       .Property(u"MaxSize", &TKtInetBase::MaxSize, &TKtInetBase::SetMaxSize).Default(0)
+      .Property(u"MaxTime", &TKtInetBase::MaxTime, &TKtInetBase::SetMaxTime).Default(0)
       .Event(u"OnConnect", u"TSocketNotifyEvent")
       .Event(u"OnDisconnect", u"TSocketNotifyEvent")
       .Event(u"OnError", u"TSocketErrorEvent")

@@ -123,6 +123,10 @@ class TKtInetBase : public TComponent {
   // Execute with an error text naming the limit, before more than that is held in memory.
   Int64 MaxSize() const { return FMaxSize; }
   void SetMaxSize(Int64 Value) { FMaxSize = Value < 0 ? 0 : Value; }
+  // Milliseconds one Execute may take in all, connecting included; 0 (the default) sets no limit.
+  // It bounds every wait, so a server that trickles its answer cannot hold a job beyond it.
+  int MaxTime() const { return FMaxTime; }
+  void SetMaxTime(int Value) { FMaxTime = Value < 0 ? 0 : Value; }
   // Empty after a clean Execute; the caught message when Execute returned from its guard.
   const String& LastError() const { return FLastError; }
 
@@ -205,6 +209,7 @@ class TKtInetBase : public TComponent {
   bool FAnswerComplete = true;
   // The last Execute ended in an error that may have left part of an answer on the connection.
   bool FStale = false;
+  int FMaxTime = 0;
 
  private:
   void SetEndpoint(const String& Value);

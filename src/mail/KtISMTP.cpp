@@ -582,6 +582,7 @@ void TKtISMTP::StartTlsHere() {
   TTlsOptions options;
   options.ServerName = FServerName;
   options.CAFile = FCACertFile;
+  options.Verify = !FIgnoreCertificateErrors;
   StartTls(*FClientSocket, options);
 }
 

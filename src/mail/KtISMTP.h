@@ -81,6 +81,9 @@ class TKtISMTP : public TKtInetBase {
   // A CA certificate file (PEM) trusted beside the system's store for the server's certificate.
   const String& CACertFile() const { return FCACertFile; }
   void SetCACertFile(const String& Value) { FCACertFile = Value; }
+  // Accepts any certificate: only for private set-ups that knowingly give up the check.
+  bool IgnoreCertificateErrors() const { return FIgnoreCertificateErrors; }
+  void SetIgnoreCertificateErrors(bool Value) { FIgnoreCertificateErrors = Value; }
 
   // The "Date:" text: "Sun, 6 Dec 2026 09:05:03 +0200" (English names, zone of the local clock).
   static String EMailFormatDate(TDateTime Value);
@@ -140,6 +143,7 @@ class TKtISMTP : public TKtInetBase {
   std::unique_ptr<TKtIEMailAttachments> FAttachments;
   TKtIUseTLS FUseTLS = utNone;
   String FCACertFile;
+  bool FIgnoreCertificateErrors = false;
 
   // Session state of the open connection.
   std::string FOut;      // bytes queued for the server

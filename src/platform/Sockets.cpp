@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -209,7 +211,8 @@ int TCustomWinSocket::ReceiveBuf(void* buf, int count) {
     Fail(eeReceive, ENOTCONN, "recv", OsText(ENOTCONN));
     return -1;
   }
-  const int timeoutMs = FClient->FReadTimeout;
+  bool byDeadline = false;
+  const int timeoutMs = FClient->BoundedWait(FClient->FReadTimeout, &byDeadline);
   int error = 0;
   ssize_t n = FTransport->Read(buf, static_cast<size_t>(count), timeoutMs, &error);
   if (n > 0) {
@@ -226,6 +229,8 @@ int TCustomWinSocket::ReceiveBuf(void* buf, int count) {
     if (FClient->FOnError) FClient->FOnError(FClient, this, eeReceive, errorCode);
     if (errorCode == 0) return -1;
     Drop();
+    if (byDeadline)
+      throw ESocketError("Time limit of " + std::to_string(FClient->FDeadlineMs) + " ms for the whole job ran out");
     throw ESocketError("Read timed out after " + std::to_string(timeoutMs) + " ms");
   }
   std::string text = FTransport->ErrorText(error);
@@ -316,6 +321,22 @@ TClientSocket::TClientSocket(TComponent* AOwner) : TComponent(AOwner) {}
 
 TClientSocket::~TClientSocket() { FSocket.Drop(); }
 
+void TClientSocket::StartDeadline(int ms) {
+  FDeadlineMs = ms < 0 ? 0 : ms;
+  FDeadline = Clock::now() + std::chrono::milliseconds(FDeadlineMs);
+}
+
+int TClientSocket::BoundedWait(int waitMs, bool* byDeadline) const {
+  *byDeadline = false;
+  if (FDeadlineMs == 0) return waitMs;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - Clock::now()).count();
+  // A wait of 0 would mean forever: a deadline already past still gets its one short wait.
+  int bounded = left < 1 ? 1 : static_cast<int>(std::min<long long>(left, INT_MAX));
+  if (waitMs > 0 && waitMs <= bounded) return waitMs;
+  *byDeadline = true;
+  return bounded;
+}
+
 void TClientSocket::Notify(const TSocketNotifyEvent& e) {
   if (e) e(this, &FSocket);
 }
@@ -365,7 +386,8 @@ void TClientSocket::Open() {
   int lastError = EHOSTUNREACH;
   for (const TResolvedAddress& a : addresses) {
     int error = 0;
-    int fd = ConnectOne(a, FConnectTimeout, &error);
+    bool byDeadline = false;
+    int fd = ConnectOne(a, BoundedWait(FConnectTimeout, &byDeadline), &error);
     if (fd >= 0) {
       FSocket.Attach(fd, FHost);
       Notify(FOnConnect);

@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -167,6 +168,9 @@ class TClientSocket : public TComponent {
   // Milliseconds a ReceiveBuf may wait for data; 0 waits forever.
   int ReadTimeout() const { return FReadTimeout; }
   void SetReadTimeout(int ms) { FReadTimeout = ms < 0 ? 0 : ms; }
+  // A limit on the whole job from now on: no connect or read waits beyond ms milliseconds
+  // counted from this call, whatever the time-outs of each wait allow; 0 lifts it.
+  void StartDeadline(int ms);
 
   bool Active() const { return FSocket.Connected(); }
   void SetActive(bool value) { value ? Open() : Close(); }
@@ -206,6 +210,11 @@ class TClientSocket : public TComponent {
   TClientType FClientType = ctNonBlocking;
   int FConnectTimeout = 0;
   int FReadTimeout = 0;
+  int FDeadlineMs = 0;  // the limit StartDeadline set, 0 for none
+  std::chrono::steady_clock::time_point FDeadline;
+  // The wait allowed now: waitMs (0 = forever), shortened to what is left before the deadline
+  // (at least 1 ms); *byDeadline tells whether the deadline set it.
+  int BoundedWait(int waitMs, bool* byDeadline) const;
   TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite;
   TSocketErrorEvent FOnError;
   TCustomWinSocket FSocket{this};

@@ -358,6 +358,8 @@ TInternetBackend* gBackend = nullptr;
 
 std::mutex gCaMutex;
 String gCaFile;
+// Process-wide defaults set on a null handle, by option; new sessions start from them.
+std::vector<std::pair<DWORD, DWORD>> gNumberDefaults;
 
 String GlobalCaFile() {
   std::lock_guard<std::mutex> lock(gCaMutex);
@@ -491,10 +493,19 @@ BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWOR
     }
   }
   if (!handle) {
-    if (option != KTINET_OPTION_CA_FILE) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
     std::lock_guard<std::mutex> lock(gCaMutex);
-    gCaFile = text;
-    return true;
+    switch (option) {
+      case KTINET_OPTION_CA_FILE: gCaFile = text; return true;
+      case INTERNET_OPTION_CONNECT_TIMEOUT:
+      case INTERNET_OPTION_RECEIVE_TIMEOUT:
+      case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+      case INTERNET_OPTION_SECURITY_FLAGS:
+      case KTINET_OPTION_MAX_TIME:
+        std::erase_if(gNumberDefaults, [&](const auto& d) { return d.first == option; });
+        gNumberDefaults.emplace_back(option, number);
+        return true;
+      default: return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    }
   }
   TInternetHandle* h = Resolve(handle);
   if (!h) return false;
@@ -1285,6 +1296,8 @@ class CurlSession : public TInternetHandle {
       : FAgent(agent), FAccessType(accessType), FProxy(UTF8Encode(proxy)), FBypass(UTF8Encode(bypass)) {
     String ca = GlobalCaFile();
     if (!ca.empty()) FSettings.caFile = ca;
+    std::lock_guard<std::mutex> lock(gCaMutex);
+    for (const auto& [option, number] : gNumberDefaults) FSettings.Set(option, String(), number);
   }
   DWORD HandleType() const override { return INTERNET_HANDLE_TYPE_INTERNET; }
   std::unique_ptr<TInternetHandle> Connect(const String& serverName, INTERNET_PORT serverPort, const Char* userName,
@@ -1343,6 +1356,9 @@ void ApplyCommon(Transfer& t, const CurlSession& session, const Settings& s, con
   }
   DWORD maxMs = s.maxTime.value_or(0);
   if (maxMs != 0 && maxMs != 0xFFFFFFFF) curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(maxMs));
+  // As OpenSSL's own default paths do: these name the trusted store instead of the built-in one.
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(e, CURLOPT_CAINFO, file);
+  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
   DWORD sec = s.securityFlags.value_or(0);
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (requestFlags & INTERNET_FLAG_IGNORE_CERT_DATE_INVALID) sec |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;

@@ -361,7 +361,8 @@ HINTERNET InternetConnectW(HINTERNET session, const Char* serverName, INTERNET_P
                            DWORD_PTR context);
 // Frees any handle; the children of a session or connection are closed with it.
 BOOL InternetCloseHandle(HINTERNET handle);
-// On a null handle only KTINET_OPTION_CA_FILE is settable (process-wide).
+// On a null handle the CA file, the time-outs, KTINET_OPTION_MAX_TIME and the security flags are
+// settable: they become the defaults of every session opened afterwards in this process.
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
 // A GET of an http://, https:// or ftp:// URL; the answer is read with InternetReadFile.
 // HTTP answers of any status give a handle (query it with HttpQueryInfoW); an answer whose

@@ -7,6 +7,7 @@
 #include "core/ktiutil.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
+#include "rtl/SysUtils.h"
 #include "xml/KtInetXML.h"
 
 namespace ktinet {
@@ -50,6 +51,8 @@ String TKtMSTranslator::BuildAddress(const String& Template, std::initializer_li
 
 void TKtMSTranslator::Fetch(const String& AURL, TStream* AStream) {
   FLastError = ERROR_SUCCESS;
+  FHttpStatus = 0;
+  FServiceError.clear();
   const bool viaProxy = Proxy()->UseProxy() && !Proxy()->Server().empty();
   HINTERNET session = viaProxy ? InternetOpenW(Agent().c_str(), INTERNET_OPEN_TYPE_PROXY, Proxy()->Server().c_str(), nullptr, 0)
                                : InternetOpenW(Agent().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
@@ -72,6 +75,8 @@ void TKtMSTranslator::Fetch(const String& AURL, TStream* AStream) {
     DWORD length = sizeof status;
     if (HttpQueryInfoW(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
       SetLastHTTPStatus(status);
+    DWORD code = 0, codeSize = sizeof code;
+    if (HttpQueryInfoW(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &codeSize, nullptr)) FHttpStatus = code;
     constexpr DWORD kBuffer = 1048576;
     std::unique_ptr<char[]> buffer(new char[kBuffer]);
     for (;;) {
@@ -101,13 +106,46 @@ String DecodedValue(const TKtXMLEngine& engine, const TKtXMLItem* item) {
   return Utf8Decode(std::string_view(StringToAnsi(value)));
 }
 
+// The service's error page: a heading ("Argument Exception") and paragraphs, one of them
+// "Message: ..."; their words make the message. Empty when the page has neither.
+String ErrorPageMessage(TKtXMLEngine& engine) {
+  String heading, message;
+  std::vector<TKtXMLItem*> stack;
+  if (engine.RootItem()) stack.push_back(engine.RootItem());
+  while (!stack.empty()) {
+    TKtXMLItem* item = stack.back();
+    stack.pop_back();
+    String name = String(item->TagNameView());
+    String value = Trim(DecodedValue(engine, item));
+    if (heading.empty() && (SameText(name, u"h1") || SameText(name, u"title"))) heading = value;
+    if (message.empty() && SameText(name, u"p") && SameText(value.substr(0, 8), u"Message:")) message = Trim(value.substr(8));
+    TKtXMLItems* children = item->Items();
+    for (int i = children->Count() - 1; i >= 0; --i) stack.push_back(children->Items(i));
+  }
+  if (heading.empty()) return message;
+  return message.empty() ? heading : heading + u": " + message;
+}
+
 }  // namespace
+
+bool TKtMSTranslator::LoadAnswer(TStream* Stream, TKtXMLEngine& Engine, const String& Expected) {
+  Engine.LoadFromStream(0, Stream);
+  if (FLastError != ERROR_SUCCESS) return false;
+  TKtXMLItem* root = Engine.RootItem();
+  const bool expected = root && SameText(String(root->TagNameView()), Expected);
+  if (FHttpStatus < 400 && (expected || !root)) return true;
+  FServiceError = ErrorPageMessage(Engine);
+  if (FServiceError.empty())
+    FServiceError = FHttpStatus >= 400 ? u"the service answered " + IntToStr(static_cast<long long>(FHttpStatus))
+                                       : u"the service answered with something else than " + Expected;
+  return false;
+}
 
 String TKtMSTranslator::FetchText(const String& AURL) {
   TMemoryStream stream;
   Fetch(AURL, &stream);
   TKtXMLEngine engine(nullptr);
-  engine.LoadFromStream(0, &stream);
+  if (!LoadAnswer(&stream, engine, u"string")) return String();
   TKtXMLItem* root = engine.RootItem();
   return root ? DecodedValue(engine, root) : String();
 }
@@ -118,7 +156,7 @@ void TKtMSTranslator::FetchList(const String& AURL, TStrings* AList) {
   TMemoryStream stream;
   Fetch(AURL, &stream);
   TKtXMLEngine engine(nullptr);
-  engine.LoadFromStream(0, &stream);
+  if (!LoadAnswer(&stream, engine, u"ArrayOfstring")) return;
   TKtXMLItem* root = engine.RootItem();
   if (!root) return;
   TKtXMLItems* items = root->Items();

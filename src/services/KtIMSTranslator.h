@@ -9,6 +9,8 @@
 
 namespace ktinet {
 
+class TKtXMLEngine;
+
 class TKtMSTranslator : public TKtCustomWebComponent {
   KTINET_PUBLISHED(TKtMSTranslator)
  public:
@@ -30,6 +32,12 @@ class TKtMSTranslator : public TKtCustomWebComponent {
   // The Internet error of the last call's transfer (a refused certificate, no connection ...);
   // ERROR_SUCCESS when the answer arrived. The calls themselves report nothing.
   DWORD LastError() const { return FLastError; }
+  // The HTTP status of the last call's answer; 0 when none arrived.
+  DWORD HttpStatus() const { return FHttpStatus; }
+  // The service's own message when the last call's answer was an error (an HTTP status of 400 or
+  // more, or an error page instead of the document asked for); empty otherwise. The call then
+  // returns nothing: no text, no languages.
+  const String& ServiceError() const { return FServiceError; }
 
   String TranslateText(const String& AText, const String& SourceLng, const String& DestLng);
   String DetectLanguage(const String& AText);
@@ -60,6 +68,10 @@ class TKtMSTranslator : public TKtCustomWebComponent {
   bool FIgnoreCertificateErrors = false;
   String FCAFile;
   DWORD FLastError = ERROR_SUCCESS;
+  DWORD FHttpStatus = 0;
+  String FServiceError;
+  // Reads the answer of a text call into Engine; false (ServiceError set) when it is an error.
+  bool LoadAnswer(TStream* Stream, TKtXMLEngine& Engine, const String& Expected);
 };
 
 // Percent-encodes the UTF-8 form of S, keeping A-Z a-z 0-9 - . _ ~.

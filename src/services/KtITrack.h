@@ -45,6 +45,12 @@ class TKtInetCustomTracker : public TKtCustomWebComponent {
   const String& CAFile() const { return FCAFile; }
   void SetCAFile(const String& Value) { FCAFile = Value; }
 
+  // The HTTP status of the last answer; 0 when none arrived.
+  DWORD HttpStatus() const { return FHttpStatus; }
+  // The service's own words when the last answer was an error answer (an HTTP status of 400 or
+  // more, a SOAP fault or an Error element); empty otherwise. Such an answer fails Execute.
+  const String& ServiceError() const { return FServiceError; }
+
   virtual void Clear();
 
   // What the tracker adds to the request flags for HTTPS when certificate errors are ignored,
@@ -77,6 +83,12 @@ class TKtInetCustomTracker : public TKtCustomWebComponent {
   bool FLastXMLRequestChanged = false;
   bool FIgnoreCertificateErrors = false;
   String FCAFile;
+  DWORD FHttpStatus = 0;
+  String FServiceError;
 };
+
+// The message of an error answer of an XML service: the faultstring (or Reason text) of a SOAP
+// fault, or the description and code of an Error element; empty when the answer is no error.
+String XMLServiceError(const String& Answer);
 
 }  // namespace ktinet

@@ -414,9 +414,16 @@ TEST(FedExTracker, PostsTheEnvelopeAndReadsTheReply) {
   EXPECT_DOUBLE_EQ(e0.DateTime(), EncodeDateTime(2010, 5, 20, 13, 45, 10, 0));
   EXPECT_EQ(fedex.Activities()->Items(1)->Location()->Text(), u"OLIVE BRANCH MS United States");
 
-  // A SOAP fault comes with 500 and is read like an answer: the text stays, nothing changes.
+  EXPECT_EQ(fedex.HttpStatus(), 200u);
+  EXPECT_TRUE(fedex.ServiceError().empty());
+
+  // A SOAP fault comes with 500: its text is read and kept, nothing else changes, and the call
+  // fails with the fault's own words.
   fedex.SetTrackingNumber(u"FAULT");
-  EXPECT_TRUE(fedex.Execute());
+  EXPECT_FALSE(fedex.Execute());
+  EXPECT_EQ(fedex.Status(), isFailed);
+  EXPECT_EQ(fedex.HttpStatus(), 500u);
+  EXPECT_EQ(fedex.ServiceError(), u"Authentication Failed");
   EXPECT_EQ(StringToBytes(fedex.LastXMLResponse()), DataFile("fedex_soap_fault.xml"));
   EXPECT_EQ(fedex.Activities()->Count(), 0);
   EXPECT_EQ(fedex.ServiceCode(), u"FEDEX_GROUND");

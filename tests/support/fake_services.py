@@ -6,12 +6,15 @@ target, the header lines as received, an empty line, and the body bytes. Answers
 documents under the data directory (shapes of the services' public documentation):
 
   POST /ups.app/xml/Track       ups_track_response.xml; tracking number #NOTFOUND: 404;
-                                #CUTSHORT: the answer's first half, then the connection closes
+                                #CUTSHORT: the answer's first half, then the connection closes;
+                                #ERROR: ups_track_error.xml (an Error element) with 200
   POST /web-services/track      fedex_track_reply.xml; package value FAULT: fedex_soap_fault.xml with 500
   GET  /v2/Http.svc/Translate   translator_string.xml with the text received, prefixed by the target code
   GET  /v2/Http.svc/Detect      translator_detect.xml
   GET  /v2/Http.svc/GetLanguagesForTranslate, .../GetLanguagesForSpeak   array-of-string documents
   GET  /v2/Http.svc/Speak       translator_speech.wav
+  appId INVALID on any translator call: translator_error.html with 400; appId ERRORPAGE: the
+  same page with 200
 Anything else is 404.
 """
 import argparse
@@ -78,7 +81,9 @@ def main():
             body = self.rfile.read(length)
             self.record(body)
             if self.path == "/ups.app/xml/Track":
-                if b"<TrackingNumber>#NOTFOUND<" in body:
+                if b"<TrackingNumber>#ERROR<" in body:
+                    self.answer(200, data("ups_track_error.xml"))
+                elif b"<TrackingNumber>#NOTFOUND<" in body:
                     self.answer(404, b"<html><body>not here</body></html>", "text/html")
                 elif b"<TrackingNumber>#CUTSHORT<" in body:
                     doc = data("ups_track_response.xml")
@@ -104,7 +109,11 @@ def main():
             url = urllib.parse.urlsplit(self.path)
             query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
             op = url.path.rsplit("/", 1)[-1] if url.path.startswith("/v2/Http.svc/") else ""
-            if op == "Translate":
+            app_id = query.get("appId", [""])[0]
+            if op and app_id in ("INVALID", "ERRORPAGE"):
+                page = data("translator_error.html").replace(b"{op}", op.encode("ascii", "replace"))
+                self.answer(400 if app_id == "INVALID" else 200, page, "text/html; charset=utf-8")
+            elif op == "Translate":
                 text = query.get("to", [""])[0] + ":" + query.get("text", [""])[0]
                 doc = data("translator_string.xml").replace(b"{text}", escape(text).encode("utf-8"))
                 self.answer(200, doc, "application/xml; charset=utf-8")

@@ -99,24 +99,6 @@ void Args::ExpectPositional(size_t min, size_t max) const {
   if (FPositional.size() > max) throw UsageError("unexpected argument '" + FPositional[max] + "'");
 }
 
-std::vector<Args::OptionSpec> SocketOptions() {
-  return {{"--timeout", "", true},      {"--proxy", "", true},
-          {"--proxy-user", "", true},   {"--proxy-password", "", true},
-          {"--system-proxy", "", false}, {"--max-size", "", true}};
-}
-
-const char* const kSocketOptionsHelp =
-    "  --timeout MS            connect and read time-out in milliseconds (0 waits forever)\n"
-    "  --proxy HOST:PORT       connect through this proxy\n"
-    "  --proxy-user U          proxy user name\n"
-    "  --proxy-password P      proxy password\n"
-    "  --system-proxy          use the proxy of the environment (http_proxy with its
-"
-    "                          user:password, no_proxy; HTTP_PROXY is never read)
-"
-    "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)
-";
-
 std::string Unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {

@@ -64,10 +64,6 @@ struct Registrar {
   explicit Registrar(Command c);
 };
 
-// Options every socket subcommand takes (timeouts and proxy), for reuse.
-std::vector<Args::OptionSpec> SocketOptions();
-extern const char* const kSocketOptionsHelp;
-
 // Decodes C escapes (\r \n \t \\ \0 \xHH) in a command-line text.
 std::string Unescape(const std::string& s);
 

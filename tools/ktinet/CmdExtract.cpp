@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "rtl/SysUtils.h"
@@ -29,8 +30,7 @@ int RunExtract(const Args& args) {
   feeds::Aim(extractor, remote);
   extractor.SetExtract(kind);
   extractor.SetRemoteFileName(UTF8ToString(remote.path));
-  if (auto user = args.Get("--user")) extractor.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) extractor.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, extractor);
   if (!extractor.Execute() || extractor.Status() == isNotFound) {
     std::string why = feeds::StatusText(extractor.Status());
     if (extractor.LastHTTPStatus() >= 400) why = "the server answered " + std::to_string(extractor.LastHTTPStatus());
@@ -75,15 +75,14 @@ DemoOutcome RunDemoExtract() {
 
 KTINET_COMMAND(Command{
     "extract", "list the links of one kind in a web page (TKtInfoExtractor)",
-    "Usage: ktinet extract URL [--kind K] [--json] [--user U --password P]\n\n"
+    std::string("Usage: ktinet extract URL [--kind K] [--json] [--user U] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. Prints every item\n"
     "that starts with the kind's prefix (exact letter case), up to the next blank or one of\n"
     "\" # % < > [ \\ ] ^ ` { | } ~, one per line, in page order, repeats included.\n\n"
     "      --kind K        mailto (default), http, https, ftp, file, telnet, news, gopher or wais\n"
-    "      --json          a JSON array of the items\n"
-    "  -u, --user U        user name for the server\n"
-    "  -p, --password P    its password\n",
-    {{"--kind", "", true}, {"--json", "", false}, {"--user", "-u", true}, {"--password", "-p", true}}, RunExtract});
+    "      --json          a JSON array of the items\n") +
+        TransferOptionsHelp(),
+    WithTransferOptions({{"--kind", "", true}, {"--json", "", false}}), RunExtract});
 
 KTINET_DEMO_STEP(DemoStep{62, "TKtInfoExtractor", RunDemoExtract});
 

@@ -72,6 +72,17 @@ size_t BodyStart(const std::string& answer) {
   return answer.size();
 }
 
+// The status line of an answer when its status is 400 or more, else empty.
+std::string ErrorStatusLine(const std::string& answer) {
+  std::string line = answer.substr(0, answer.find_first_of("\r\n"));
+  if (line.rfind("HTTP/", 0) != 0) return std::string();
+  size_t space = line.find(' ');
+  if (space == std::string::npos || line.size() < space + 4) return std::string();
+  const std::string code = line.substr(space + 1, 3);
+  if (code.find_first_not_of("0123456789") != std::string::npos || code < "400") return std::string();
+  return line.substr(space + 1);
+}
+
 int RunHttp(const Args& args) {
   args.ExpectPositional(1, 1);
   HttpUrl url = ParseHttpUrl(args.Positional()[0]);
@@ -105,7 +116,13 @@ int RunHttp(const Args& args) {
   std::string bytes = StringToBytes(answer);
   size_t from = args.Has("--include") ? 0 : BodyStart(bytes);
   std::fwrite(bytes.data() + from, 1, bytes.size() - from, stdout);
-  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+  if (std::fflush(stdout) != 0) return kExitFailed;
+  // The body of an error page is printed like any other, but the job did not succeed.
+  if (std::string status = ErrorStatusLine(bytes); !status.empty()) {
+    std::cerr << "ktinet http: the server answered " << status << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 std::vector<Args::OptionSpec> HttpOptions() {
@@ -171,7 +188,9 @@ KTINET_COMMAND(Command{
                 "                   [--follow] URL [OPTIONS]\n\n"
                 "URL is http://host[:port]/path. Prints the body of the answer as it came (with\n"
                 "--include the whole answer, status line and headers too). Statuses 401, 404 and\n"
-                "407 and redirects that cannot be followed print their message on stderr and exit 1.\n\n"
+                "407 and redirects that cannot be followed print their message on stderr and exit 1;\n"
+                "any other status of 400 or more prints the body, then the status on stderr, and\n"
+                "exits 1.\n\n"
                 "  -X, --request M     HEAD, GET or POST (GET; POST when --data is given)\n"
                 "  -H, --header H      an extra request header line; may be repeated\n"
                 "      --data TEXT     request body, sent with its Content-Length\n"

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "rtl/Exceptions.h"
@@ -74,8 +75,7 @@ int RunImage(const Args& args) {
   });
   feeds::Aim(remoteImage, remote);
   remoteImage.SetRemoteFileName(UTF8ToString(remote.path));
-  if (auto user = args.Get("--user")) remoteImage.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) remoteImage.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, remoteImage);
   remoteImage.SetImage(&image);
   remoteImage.SetInterval(static_cast<Integer>(interval));
   feeds::AbandonDownloadsOnSignal();
@@ -120,7 +120,7 @@ DemoOutcome RunDemoImage() {
 
 KTINET_COMMAND(Command{
     "image", "fetch an image again and again on a timer (TKtRemoteImage)",
-    "Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U --password P]\n\n"
+    std::string("Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/file.ext, or a file-system path; the extension\n"
     "(bmp, png, jpg, jpeg, gif, ico) decides how the picture is read. The first fetch comes one\n"
     "interval after the start and each interval runs from the end of the previous fetch. Prints\n"
@@ -130,11 +130,9 @@ KTINET_COMMAND(Command{
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
     "      --save FILE     write the picture to FILE after each fetch that brought one (through a\n"
-    "                      temporary file, so FILE is always a whole picture)\n"
-    "  -u, --user U        user name for the server\n"
-    "  -p, --password P    its password\n",
-    {{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}, {"--user", "-u", true},
-     {"--password", "-p", true}},
+    "                      temporary file, so FILE is always a whole picture)\n") +
+        TransferOptionsHelp(),
+    WithTransferOptions({{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}}),
     RunImage});
 
 KTINET_DEMO_STEP(DemoStep{61, "TKtRemoteImage", RunDemoImage});

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "transfer/ktidir.h"
@@ -25,8 +26,7 @@ int RunLs(const Args& args) {
   files.SetDirectory(UTF8ToString(dir));
   if (auto mask = args.Get("--mask")) files.SetWildCard(UTF8ToString(*mask));
   files.SetSubFolders(args.Has("--recursive"));
-  if (auto user = args.Get("--user")) files.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) files.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, files);
   files.Execute();
   if (files.Status() == isFailed) {
     std::cerr << "ktinet ls: " << args.Positional()[0] << ": the listing failed (server unreachable or refused)\n";
@@ -74,18 +74,16 @@ DemoOutcome RunDemoLs() {
 
 KTINET_COMMAND(Command{
     "ls", "list an FTP or file-system directory (TKtRemoteFiles)",
-    "Usage: ktinet ls URL|DIR [--mask M] [--recursive] [--json] [--user U --password P]\n\n"
+    std::string("Usage: ktinet ls URL|DIR [--mask M] [--recursive] [--json] [--user U] [OPTIONS]\n\n"
     "Lists ftp://host[:port]/dir or a file-system directory, one entry per line: bare names at the\n"
     "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. With\n"
     "--recursive, the sub-folders whose names match the mask are listed too. Exit 1 when the\n"
     "listing failed or found nothing.\n\n"
     "      --mask M        name mask (default *.*)\n"
     "      --recursive     descend into matching sub-folders\n"
-    "      --json          a JSON array of the entries\n"
-    "  -u, --user U        user name for the FTP server\n"
-    "  -p, --password P    its password\n",
-    {{"--mask", "", true}, {"--recursive", "-r", false}, {"--json", "", false}, {"--user", "-u", true},
-     {"--password", "-p", true}},
+    "      --json          a JSON array of the entries\n") +
+        TransferOptionsHelp(),
+    WithTransferOptions({{"--mask", "", true}, {"--recursive", "-r", false}, {"--json", "", false}}),
     RunLs});
 
 KTINET_DEMO_STEP(DemoStep{63, "TKtRemoteFiles", RunDemoLs});

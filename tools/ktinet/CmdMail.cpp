@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "Secrets.h"
 #include "SocketOptions.h"
 #include "core/ktiutil.h"
 #include "mail/KtISMTP.h"
@@ -34,7 +35,8 @@ int RunMail(const Args& args) {
   auto to = args.Get("--to");
   if (!server || !from || !to) throw UsageError("--server, --from and --to are required");
   if (args.Has("--body") && args.Has("--body-file")) throw UsageError("give --body or --body-file, not both");
-  if (args.Has("--user") != args.Has("--password")) throw UsageError("--user and --password go together");
+  if (!args.Has("--user") && (args.Has("--password") || args.Has("--password-file")))
+    throw UsageError("a password needs --user");
 
   TKtISMTP smtp(nullptr);
   std::string tls = args.GetOr("--tls", "none");
@@ -51,6 +53,7 @@ int RunMail(const Args& args) {
   smtp.SetPort(port);
   ApplySocketOptions(args, smtp);
   if (auto ca = args.Get("--cacert")) smtp.SetCACertFile(UTF8ToString(*ca));
+  smtp.SetIgnoreCertificateErrors(args.Has("--insecure"));
 
   smtp.From()->SetText(UTF8ToString(*from));
   smtp.Recipients()->SetEMailAddresses(UTF8ToString(*to));
@@ -85,7 +88,9 @@ int RunMail(const Args& args) {
   }
   if (auto user = args.Get("--user")) {
     smtp.Login()->SetUserID(UTF8ToString(*user));
-    smtp.Login()->SetPassword(UTF8ToString(args.GetOr("--password", "")));
+    auto password = PasswordFor(args, *user, "--password", "KTINET_PASSWORD", "Mail server logon");
+    if (!password) throw UsageError("--user needs a password: --password-file F, $KTINET_PASSWORD or --password P");
+    smtp.Login()->SetPassword(UTF8ToString(*password));
     smtp.Login()->SetUseLogin(true);
   }
 
@@ -108,8 +113,10 @@ int RunMail(const Args& args) {
 std::vector<Args::OptionSpec> MailOptions() {
   auto specs = SocketOptions();
   for (const char* name : {"--server", "--from", "--to", "--cc", "--bcc", "--reply-to", "--subject", "--body",
-                           "--body-file", "--user", "--password", "--tls", "--cacert", "--priority", "--charset"})
+                           "--body-file", "--user", "--tls", "--cacert", "--priority", "--charset"})
     specs.push_back({name, "", true});
+  for (auto& spec : SecretOptions("--password")) specs.push_back(spec);
+  specs.push_back({"--insecure", "", false});
   specs.push_back({"--attach", "", true, true});
   return specs;
 }
@@ -131,11 +138,15 @@ KTINET_COMMAND(Command{
                 "  --body TEXT            body text (\\n starts a new line)\n"
                 "  --body-file F          body from a UTF-8 text file\n"
                 "  --attach FILE[:TYPE]   attach a file (repeatable); TYPE from the extension if absent\n"
-                "  --user U --password P  log in (AUTH LOGIN)\n"
-                "  --tls MODE             none (default), starttls or implicit\n"
-                "  --cacert FILE          also trust this CA certificate (PEM)\n"
-                "  --priority 1-5         X-Priority (3)\n"
-                "  --charset CS           charset of the text (us-ascii; utf-8 for text beyond ASCII)\n") +
+                "  --user U               log in (AUTH LOGIN) with this user name; on a terminal the\n"
+                "                         password is asked for when none of the forms below gives it\n") +
+        SecretHelp("--password", "", "the password for --user", "KTINET_PASSWORD") +
+        "  --tls MODE             none (default), starttls or implicit\n"
+        "  --cacert FILE          also trust this CA certificate (PEM; $SSL_CERT_FILE and\n"
+        "                         $SSL_CERT_DIR replace the system's store)\n"
+        "  --insecure             do not verify the server's certificate\n"
+        "  --priority 1-5         X-Priority (3)\n"
+        "  --charset CS           charset of the text (us-ascii; utf-8 for text beyond ASCII)\n" +
         kSocketOptionsHelp,
     MailOptions(), RunMail});
 

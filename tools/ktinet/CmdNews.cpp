@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
@@ -98,6 +99,13 @@ TKtIShowMode ParseShowMode(const std::string& text) {
   throw UsageError("--show takes always, never or if-changed, not '" + text + "'");
 }
 
+std::vector<Args::OptionSpec> NewsOptions() {
+  std::vector<Args::OptionSpec> specs = {{"--show", "", true}, {"--file", "", true}, {"--json", "", false}};
+  for (auto& spec : TlsOptions()) specs.push_back(spec);
+  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  return specs;
+}
+
 int RunNews(const Args& args) {
   args.ExpectPositional(0, 1);
   const auto file = args.Get("--file");
@@ -134,6 +142,7 @@ int RunNews(const Args& args) {
     }
     news.SetRemoteFileName(UTF8ToString(source.path));
     news.SetShowMode(mode);
+    ApplyTransferOptions(args);
     news.Execute();
     status = feeds::StatusText(news.Status());
     failed = news.Status() == isFailed || news.Status() == isNotFound;
@@ -231,7 +240,7 @@ DemoOutcome RunDemoNews() {
 
 KTINET_COMMAND(Command{
     "news", "keep a news file up to date and show its tree of links (TKtWebDirect)",
-    "Usage: ktinet news URL [--show always|never|if-changed] [--json]\n"
+    std::string("Usage: ktinet news URL [--show always|never|if-changed] [--json] [OPTIONS]\n"
     "       ktinet news --file PATH [--json]\n\n"
     "Brings the program's news file up to date from URL (http://, https://, ftp:// or a file\n"
     "path) and shows it as a tree: a heading per section, an entry per link=caption line.\n"
@@ -247,8 +256,9 @@ KTINET_COMMAND(Command{
     "                    are those missing from PATH's own .~wdn backup)\n"
     "      --json        print {\"file\", \"status\", \"groups\": [{\"caption\", \"entries\":\n"
     "                    [{\"caption\", \"link\", \"new\"}]}]} instead\n"
-    "Exit 1 when the download failed or the file was not found (the previous copy is shown).\n",
-    {{"--show", "", true}, {"--file", "", true}, {"--json", "", false}}, RunNews});
+    "Exit 1 when the download failed or the file was not found (the previous copy is shown).\n\n") +
+        kTlsOptionsHelp + kDeadlineOptionsHelp,
+    NewsOptions(), RunNews});
 
 KTINET_DEMO_STEP(DemoStep{65, "TKtWebDirect", RunDemoNews});
 

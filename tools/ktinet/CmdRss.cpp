@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "xml/KtIRSS.h"
@@ -78,8 +79,7 @@ int RunRss(const Args& args) {
   TKtIRSSParser parser(nullptr);
   feeds::Aim(parser, remote);
   parser.SetRemoteFileName(UTF8ToString(remote.path));
-  if (auto user = args.Get("--user")) parser.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) parser.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, parser);
   parser.Execute();
   if (parser.Status() != isFinished) {
     std::string why = feeds::StatusText(parser.Status());
@@ -118,15 +118,14 @@ DemoOutcome RunDemoRss() {
 
 KTINET_COMMAND(Command{
     "rss", "read the channels and items of an RSS feed (TKtIRSSParser)",
-    "Usage: ktinet rss URL [--json] [--user U --password P]\n\n"
+    std::string("Usage: ktinet rss URL [--json] [--user U] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. Downloads the feed\n"
     "and lists its channels with their fields and items (title, link, description, creator, date).\n"
     "Texts are shown as the feed writes them (entities are not decoded). Exit 1 when the feed could\n"
     "not be fetched.\n\n"
-    "      --json          one JSON object: {\"channels\":[{...,\"items\":[...]}]}\n"
-    "  -u, --user U        user name for the server\n"
-    "  -p, --password P    its password\n",
-    {{"--json", "", false}, {"--user", "-u", true}, {"--password", "-p", true}}, RunRss});
+    "      --json          one JSON object: {\"channels\":[{...,\"items\":[...]}]}\n") +
+        TransferOptionsHelp(),
+    WithTransferOptions({{"--json", "", false}}), RunRss});
 
 KTINET_DEMO_STEP(DemoStep{60, "TKtIRSSParser", RunDemoRss});
 

@@ -1,4 +1,6 @@
 // `ktinet sntp`: TKtInetSNTP from the command line.
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -16,8 +18,11 @@ int RunSntp(const Args& args) {
   TKtInetSNTP sntp(nullptr);
   if (auto host = args.Get("--host")) sntp.SetHost(UTF8ToString(*host));
   sntp.SetPort(static_cast<int>(args.GetInt("--port", 123, 1, 65535)));
-  // Only the time-out applies: a datagram does not travel through a proxy.
-  sntp.SetReadTimeout(TimeoutOption(args));
+  // Only the waits apply: a datagram does not travel through a proxy. The component reads 0 as
+  // its own short default, so "no limit" is passed as the longest wait it can take.
+  Deadlines d = DeadlineOption(args);
+  int wait = d.readMs == 0 ? d.maxMs : (d.maxMs == 0 ? d.readMs : std::min(d.readMs, d.maxMs));
+  sntp.SetReadTimeout(wait == 0 ? INT_MAX : wait);
   String reply;
   sntp.SetOnAfterExecute([&reply](TObject*, String& text) { reply = text; });
 
@@ -47,17 +52,24 @@ int RunSntp(const Args& args) {
   return kExitOk;
 }
 
+std::vector<Args::OptionSpec> SntpOptions() {
+  auto specs = DeadlineOptions();
+  for (auto& spec : std::vector<Args::OptionSpec>{{"--host", "", true}, {"--port", "", true}, {"--json", "", false}})
+    specs.push_back(spec);
+  return specs;
+}
+
 }  // namespace
 
 KTINET_COMMAND(Command{
     "sntp", "the time from an NTP server and this clock's offset from it (TKtInetSNTP)",
-    "Usage: ktinet sntp [--host H] [--port P] [--timeout MS] [--json]\n\n"
+    std::string("Usage: ktinet sntp [--host H] [--port P] [--timeout S] [--max-time S] [--json]\n\n"
     "Asks an NTP server for the time with one SNTP datagram and prints it as local time,\n"
     "with this computer's clock offset from it in seconds (positive: this clock is ahead).\n\n"
     "  --host H            server (pool.ntp.org)\n"
     "  --port P            server port (123)\n"
-    "  --timeout MS        how long to wait for the answer (5000 when 0 or absent)\n"
-    "  --json              {\"time\": ..., \"offset\": seconds, \"stratum\": n}\n",
-    {{"--host", "", true}, {"--port", "", true}, {"--timeout", "", true}, {"--json", "", false}}, RunSntp});
+    "  --json              {\"time\": ..., \"offset\": seconds, \"stratum\": n}\n") +
+        kDeadlineOptionsHelp + "  (--connect-timeout is accepted for uniformity: a datagram makes no connection)\n",
+    SntpOptions(), RunSntp});
 
 }  // namespace ktinet::cli

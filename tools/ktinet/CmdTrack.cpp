@@ -17,11 +17,12 @@
 #include <openssl/x509v3.h>
 #include <unistd.h>
 
-#include "SocketOptions.h"
 #endif
 
 #include "Cli.h"
 #include "Json.h"
+#include "Secrets.h"
+#include "SocketOptions.h"
 #include "core/ktiutil.h"
 #include "Demo.h"
 #include "DemoServers.h"
@@ -205,6 +206,7 @@ int RunTrack(const Args& args) {
 #else
 
 void ApplyConnection(const Args& args, TKtInetCustomTracker& t) {
+  ApplyTransferOptions(args);
   if (args.Has("--http")) t.SetService(isHTTP);
   if (auto host = args.Get("--host")) t.SetHost(UTF8ToString(*host));
   if (args.Has("--port")) t.SetPort(static_cast<Word>(args.GetInt("--port", 443, 1, 65535)));
@@ -224,13 +226,13 @@ int RunTrack(const Args& args) {
   std::unique_ptr<TKtInetCustomTracker> tracker;
   if (carrier == "ups") {
     auto ups = std::make_unique<TKtUPSTracker>(nullptr);
-    if (auto license = args.Get("--license")) ups->SetAccessLicenseNumber(UTF8ToString(*license));
+    if (auto license = Secret(args, "--license", "KTINET_LICENSE")) ups->SetAccessLicenseNumber(UTF8ToString(*license));
     tracker = std::move(ups);
   } else {
     auto fedex = std::make_unique<TKtFedExTracker>(nullptr);
     TKtFedExWebAuthenticationDetail* d = fedex->WebAuthenticationDetail();
-    if (auto v = args.Get("--key")) d->UserCredential()->SetKey(UTF8ToString(*v));
-    if (auto v = args.Get("--password")) d->UserCredential()->SetPassword(UTF8ToString(*v));
+    if (auto v = Secret(args, "--key", "KTINET_KEY")) d->UserCredential()->SetKey(UTF8ToString(*v));
+    if (auto v = Secret(args, "--password", "KTINET_PASSWORD")) d->UserCredential()->SetPassword(UTF8ToString(*v));
     if (auto v = args.Get("--account")) d->ClientDetail()->SetAccountNumber(UTF8ToString(*v));
     if (auto v = args.Get("--meter")) d->ClientDetail()->SetMeterNumber(UTF8ToString(*v));
     tracker = std::move(fedex);
@@ -239,7 +241,9 @@ int RunTrack(const Args& args) {
   tracker->SetTrackingNumber(number);
   const bool ok = tracker->Execute();
   if (!ok) {
-    std::cerr << "ktinet track: " << OneLine(tracker->LastXMLResponse()) << "\n";
+    // The service's own words when it refused; otherwise what the transfer left.
+    const String& refusal = tracker->ServiceError();
+    std::cerr << "ktinet track: " << (refusal.empty() ? OneLine(tracker->LastXMLResponse()) : Text(refusal)) << "\n";
     return kExitFailed;
   }
   const auto& shipment = dynamic_cast<const TKtShipmentDetails&>(*tracker);
@@ -546,34 +550,36 @@ KTINET_COMMAND(Command{
 
 #else
 
+std::vector<Args::OptionSpec> TrackOptions() {
+  std::vector<Args::OptionSpec> specs = {
+      {"--host", "", true}, {"--port", "", true}, {"--http", "", false}, {"--account", "", true},
+      {"--meter", "", true}, {"--json", "", false}};
+  for (const char* secret : {"--license", "--key", "--password"})
+    for (auto& spec : SecretOptions(secret)) specs.push_back(spec);
+  for (auto& spec : TlsOptions()) specs.push_back(spec);
+  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  return specs;
+}
+
 KTINET_COMMAND(Command{
     "track", "track a UPS or FedEx parcel (TKtUPSTracker, TKtFedExTracker)",
-    "Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n\n"
+    std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n\n"
     "Posts the carrier's tracking request over HTTPS and prints the shipment and one line per\n"
     "activity (date, status, location). Certificates are verified against the system's\n"
-    "authorities and the host name. Exits 1 when the call fails.\n\n"
+    "authorities and the host name. Exits 1 when the call fails or the service answers with an\n"
+    "error (an HTTP status of 400 or more, a SOAP fault, an Error element): its message goes to\n"
+    "stderr.\n\n"
     "  --host H            the service host (UPS: onlinetools.ups.com, FedEx: ws.fedex.com)\n"
     "  --port P            its port (443)\n"
     "  --http              plain HTTP instead of HTTPS (port 80 unless --port)\n"
-    "  --cacert FILE       also trust the certificate authorities in this PEM file\n"
-    "  --insecure          do not verify the server's certificate (anyone on the path could read\n"
-    "                      the credentials and forge the answer)\n"
-    "  --license L         UPS: the access licence number\n"
-    "  --key K --password P --account A --meter M\n"
-    "                      FedEx: the user credential, account and meter numbers\n"
-    "  --json              print the result as JSON\n",
-    {{"--host", "", true},
-     {"--port", "", true},
-     {"--http", "", false},
-     {"--cacert", "", true},
-     {"--insecure", "", false},
-     {"--license", "", true},
-     {"--key", "", true},
-     {"--password", "", true},
-     {"--account", "", true},
-     {"--meter", "", true},
-     {"--json", "", false}},
-    RunTrack});
+    "  --account A --meter M\n"
+    "                      FedEx: the account and meter numbers\n"
+    "  --json              print the result as JSON\n") +
+        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") +
+        SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY") +
+        SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD") +
+        kTlsOptionsHelp + kDeadlineOptionsHelp,
+    TrackOptions(), RunTrack});
 
 #endif  // KTINET_LEGACY_TRACKERS
 

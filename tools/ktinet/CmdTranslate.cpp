@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "SocketOptions.h"
 #include "rtl/Classes.h"
 #include "rtl/Exceptions.h"
 #include "services/KtIMSTranslator.h"
@@ -13,17 +14,17 @@ namespace ktinet::cli {
 
 namespace {
 
-const char kConnectionHelp[] =
-    "  --host URL          the service's base address\n"
-    "                      (https://api.microsofttranslator.com/v2/Http.svc)\n"
-    "  --cacert FILE       also trust the certificate authorities in this PEM file\n"
-    "  --insecure          do not verify the server's certificate\n"
-    "  --appid ID          the application identifier sent with every call\n";
+const std::string kConnectionHelp = std::string(
+    "  --host URL              the service's base address\n"
+    "                          (https://api.microsofttranslator.com/v2/Http.svc)\n"
+    "  --appid ID              the application identifier sent with every call\n") +
+    kTlsOptionsHelp + kDeadlineOptionsHelp;
 
 std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}) {
-  std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--cacert", "", true}, {"--insecure", "", false},
-                                         {"--appid", "", true}};
+  std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--appid", "", true}};
   specs.insert(specs.end(), more.begin(), more.end());
+  for (auto& spec : TlsOptions()) specs.push_back(spec);
+  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
   return specs;
 }
 
@@ -33,6 +34,7 @@ std::string TransferError(const TKtMSTranslator& t) {
 }
 
 void Configure(const Args& args, TKtMSTranslator& t) {
+  ApplyTransferOptions(args);
   if (auto host = args.Get("--host")) t.SetHost(UTF8ToString(*host));
   if (auto ca = args.Get("--cacert")) t.SetCAFile(UTF8ToString(*ca));
   if (auto id = args.Get("--appid")) t.SetBingAppId(UTF8ToString(*id));
@@ -44,6 +46,10 @@ void Configure(const Args& args, TKtMSTranslator& t) {
 int PrintOrFail(const char* command, const TKtMSTranslator& t, const String& answer) {
   if (t.LastError() != ERROR_SUCCESS) {
     std::cerr << "ktinet " << command << ": " << TransferError(t) << "\n";
+    return kExitFailed;
+  }
+  if (!t.ServiceError().empty()) {
+    std::cerr << "ktinet " << command << ": " << UTF8Encode(t.ServiceError()) << "\n";
     return kExitFailed;
   }
   if (answer.empty()) {
@@ -81,6 +87,10 @@ int RunLanguages(const Args& args) {
   else t.GetLanguagesForTranslate(&list);
   if (t.LastError() != ERROR_SUCCESS) {
     std::cerr << "ktinet languages: " << TransferError(t) << "\n";
+    return kExitFailed;
+  }
+  if (!t.ServiceError().empty()) {
+    std::cerr << "ktinet languages: " << UTF8Encode(t.ServiceError()) << "\n";
     return kExitFailed;
   }
   if (list.Count() == 0) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "Cli.h"
+#include "SocketOptions.h"
 #include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
@@ -46,16 +47,6 @@ const char* StatusWord(TKtIStatus status) {
   return "?";
 }
 
-// A CA file for HTTPS besides the system's, for every session opened from now on.
-void ApplyCACert(const Args& args) {
-  auto file = args.Get("--cacert");
-  if (!file) return;
-  if (::access(file->c_str(), R_OK) != 0) throw UsageError("--cacert: cannot read '" + *file + "'");
-  String path = UTF8ToString(*file);
-  if (!InternetSetOptionW(nullptr, KTINET_OPTION_CA_FILE, path.c_str(), static_cast<DWORD>(path.size())))
-    throw UsageError("--cacert: '" + *file + "' was refused: " + UTF8Encode(InternetErrorMessage(InternetGetLastError())));
-}
-
 std::string LastErrorText() {
   DWORD error = InternetGetLastError();
   if (error == ERROR_SUCCESS) return std::string();
@@ -67,8 +58,6 @@ int RunUpdate(const Args& args) {
   args.ExpectPositional(2, 2);
   Source source = ParseSource(args.Positional()[0]);
   const std::string local = args.Positional()[1];
-  if (args.Has("--password") && !args.Has("--user")) throw UsageError("--password needs --user");
-  ApplyCACert(args);
 
   TKtWebUpdater updater(nullptr);
   updater.SetService(source.service);
@@ -78,8 +67,7 @@ int RunUpdate(const Args& args) {
   }
   updater.SetRemoteFileName(UTF8ToString(source.path));
   updater.SetLocalFileName(UTF8ToString(local));
-  if (auto user = args.Get("--user")) updater.SetUser(UTF8ToString(*user));
-  if (auto password = args.Get("--password")) updater.SetPassword(UTF8ToString(*password));
+  ApplyTransferOptions(args, updater);
   updater.SetResumeDownload(args.Has("--resume"));
   // The live panel needs a terminal; elsewhere nobody would see it.
   const bool window = !args.Has("--no-window") && std::strcmp(CurrentBackend().Name(), "headless") != 0;
@@ -119,6 +107,26 @@ class TGetter : public TKtCustomWebComponent {
  protected:
   void InternalExecute() override {}
 };
+
+// The URL with the component's user name and password in its authority, percent-encoded: the one
+// way a single URL fetch carries them.
+std::string WithCredentials(const std::string& url, const TKtCustomWebComponent& c) {
+  if (c.User().empty()) return url;
+  auto encode = [](const String& text) {
+    std::string out;
+    for (unsigned char b : UTF8Encode(text)) {
+      if (std::isalnum(b) || std::strchr("-._~", b)) out += static_cast<char>(b);
+      else {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", b);
+        out += hex;
+      }
+    }
+    return out;
+  };
+  const size_t authority = url.find("://") + 3;
+  return url.substr(0, authority) + encode(c.User()) + ":" + encode(c.Password()) + "@" + url.substr(authority);
+}
 
 int RunGet(const Args& args) {
   args.ExpectPositional(1, 1);
@@ -246,16 +254,14 @@ DemoOutcome RunDemoUpdate(bool expectSkip) {
 }
 
 std::vector<Args::OptionSpec> UpdateOptions() {
-  return {{"--user", "-u", true}, {"--password", "-p", true}, {"--resume", "", false},
-          {"--no-window", "", false}, {"--cacert", "", true}};
+  return WithTransferOptions({{"--resume", "", false}, {"--no-window", "", false}});
 }
 
 }  // namespace
 
 KTINET_COMMAND(Command{
     "update", "bring a local file up to date from HTTP, HTTPS, FTP or a path (TKtWebUpdater)",
-    "Usage: ktinet update URL LOCALFILE [--user U --password P] [--resume] [--no-window]\n"
-    "                     [--cacert FILE]\n\n"
+    std::string("Usage: ktinet update URL LOCALFILE [--user U] [--resume] [--no-window] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. The remote file is\n"
     "downloaded when the local one is missing, differs in size or is older; the local file then\n"
     "gets the remote file's time. Prints the outcome: finished, skipped, not found, failed or\n"
@@ -266,8 +272,8 @@ KTINET_COMMAND(Command{
     "  -u, --user U        user name for the server (HTTP authentication or FTP logon)\n"
     "  -p, --password P    its password\n"
     "      --resume        continue a partial local file instead of replacing it\n"
-    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels)\n"
-    "      --cacert FILE   also trust the certificate authorities in this PEM file for HTTPS\n",
+    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels)\n") +
+        TransferOptionsHelp(),
     UpdateOptions(), RunUpdate});
 
 KTINET_COMMAND(Command{"get", "download a URL to standard output or a file (ReadHTTPGetResponse)",

@@ -1,7 +1,14 @@
 #include "SocketOptions.h"
 
+#include <unistd.h>
+
+#include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
+
+#include "Secrets.h"
+#include "platform/WinInet.h"
 
 namespace ktinet::cli {
 
@@ -28,6 +35,75 @@ void SplitHostPort(const std::string& text, const std::string& option, std::stri
   if (port < 1 || port > 65535) throw bad();
 }
 
+std::vector<Args::OptionSpec> DeadlineOptions() {
+  return {{"--connect-timeout", "", true}, {"--timeout", "", true}, {"--max-time", "", true}};
+}
+
+#define KTINET_DEADLINE_HELP \
+    "  --connect-timeout S     give up connecting after S seconds (default 30; 0: no limit)\n" \
+    "  --timeout S             give up after S seconds without news from the server (default 60;\n" \
+    "                          0: no limit)\n" \
+    "  --max-time S            give up when the whole job takes more than S seconds (default: no\n" \
+    "                          limit); seconds may have a fraction: 0.5\n"
+
+const char* const kDeadlineOptionsHelp = KTINET_DEADLINE_HELP;
+
+namespace {
+
+// Seconds as milliseconds; a fraction of a millisecond still counts as one, so that a tiny limit
+// never turns into "no limit".
+int SecondsOption(const Args& args, const std::string& name, int fallbackMs) {
+  auto v = args.Get(name);
+  if (!v) return fallbackMs;
+  constexpr double kMaxSeconds = INT_MAX / 1000.0;
+  char* end = nullptr;
+  double seconds = v->empty() || !std::isdigit(static_cast<unsigned char>((*v)[0])) ? -1 : std::strtod(v->c_str(), &end);
+  if (seconds < 0 || !end || *end != '\0' || !std::isfinite(seconds) || seconds > kMaxSeconds)
+    throw UsageError(name + " wants seconds from 0 to " + std::to_string(static_cast<long>(kMaxSeconds)) +
+                     " (0: no limit), not '" + *v + "'");
+  return static_cast<int>(std::ceil(seconds * 1000.0));
+}
+
+}  // namespace
+
+Deadlines DeadlineOption(const Args& args) {
+  Deadlines d;
+  d.connectMs = SecondsOption(args, "--connect-timeout", d.connectMs);
+  d.readMs = SecondsOption(args, "--timeout", d.readMs);
+  d.maxMs = SecondsOption(args, "--max-time", d.maxMs);
+  return d;
+}
+
+std::vector<Args::OptionSpec> SocketOptions() {
+  std::vector<Args::OptionSpec> specs = DeadlineOptions();
+  for (auto& spec : std::vector<Args::OptionSpec>{{"--proxy", "", true}, {"--proxy-user", "", true},
+                                                  {"--system-proxy", "", false},
+                                                  {"--max-size", "", true}})
+    specs.push_back(spec);
+  for (auto& spec : SecretOptions("--proxy-password")) specs.push_back(spec);
+  return specs;
+}
+
+const char* const kSocketOptionsHelp =
+    KTINET_DEADLINE_HELP
+    "  --proxy HOST:PORT       connect through this proxy\n"
+    "  --proxy-user U          proxy user name (on a terminal, the proxy password is asked for\n"
+    "                          when none of the forms below gives it)\n"
+    "  --proxy-password P      proxy password (other users can see it in ps: prefer the forms below)\n"
+    "  --proxy-password-file F the same, read from the first line of file F\n"
+    "  $KTINET_PROXY_PASSWORD  the same, from the environment\n"
+    "  --system-proxy          use the proxy of the environment (http_proxy with its\n"
+    "                          user:password, no_proxy; HTTP_PROXY is never read)\n"
+    "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)\n";
+
+std::vector<Args::OptionSpec> TlsOptions() { return {{"--cacert", "", true}, {"--insecure", "", false}}; }
+
+const char* const kTlsOptionsHelp =
+    "  --cacert FILE           also trust the certificate authorities in this PEM file\n"
+    "                          ($SSL_CERT_FILE and $SSL_CERT_DIR replace the system's store)\n"
+    "  --insecure              do not verify the server's certificate (anyone on the path could\n"
+    "                          read and change what is exchanged)\n";
+
 void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy) {
   if (args.Has("--system-proxy")) proxy.FillProxyInfo();
   if (auto p = args.Get("--proxy")) {
@@ -38,21 +114,80 @@ void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy) {
     proxy.SetPort(port);
     proxy.SetUseProxy(true);
   }
-  if (auto u = args.Get("--proxy-user")) proxy.SetUser(UTF8ToString(*u));
-  if (auto pw = args.Get("--proxy-password")) proxy.SetPassword(UTF8ToString(*pw));
+  auto user = args.Get("--proxy-user");
+  if (user) proxy.SetUser(UTF8ToString(*user));
+  // A password without a user name is still the proxy's: some proxies ask only for that.
+  std::optional<std::string> password =
+      user ? PasswordFor(args, *user, "--proxy-password", "KTINET_PROXY_PASSWORD", "Proxy logon")
+           : Secret(args, "--proxy-password", "KTINET_PROXY_PASSWORD");
+  if (password) proxy.SetPassword(UTF8ToString(*password));
 }
-
-int TimeoutOption(const Args& args) { return static_cast<int>(args.GetInt("--timeout", 0, 0, INT_MAX)); }
 
 long MaxSizeOption(const Args& args) { return args.GetInt("--max-size", kDefaultMaxSize, 0, LONG_MAX); }
 
 void ApplySocketOptions(const Args& args, TKtInetBase& component) {
   component.SetMaxSize(MaxSizeOption(args));
-  int timeout = TimeoutOption(args);
-  component.SetConnectTimeout(timeout);
-  component.SetReadTimeout(timeout);
+  Deadlines d = DeadlineOption(args);
+  component.SetConnectTimeout(d.connectMs);
+  component.SetReadTimeout(d.readMs);
+  component.SetMaxTime(d.maxMs);
   ApplyProxyOptions(args, *component.Proxy());
-  if (args.Has("--proxy-user") || args.Has("--proxy-password")) component.SetLoginPrompt(false);
+  component.SetLoginPrompt(false);
+}
+
+void ApplyTransferOptions(const Args& args) {
+  Deadlines d = DeadlineOption(args);
+  // 0xFFFFFFFF is the Internet API's "no limit"; its own default would otherwise apply to a 0.
+  auto set = [](DWORD option, int ms) {
+    DWORD value = ms == 0 ? 0xFFFFFFFF : static_cast<DWORD>(ms);
+    InternetSetOptionW(nullptr, option, &value, sizeof value);
+  };
+  set(INTERNET_OPTION_CONNECT_TIMEOUT, d.connectMs);
+  set(INTERNET_OPTION_RECEIVE_TIMEOUT, d.readMs);
+  set(KTINET_OPTION_MAX_TIME, d.maxMs);
+  if (args.Has("--insecure")) {
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                  SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    InternetSetOptionW(nullptr, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+  if (auto file = args.Get("--cacert")) {
+    if (::access(file->c_str(), R_OK) != 0) throw UsageError("--cacert: cannot read '" + *file + "'");
+    String path = UTF8ToString(*file);
+    if (!InternetSetOptionW(nullptr, KTINET_OPTION_CA_FILE, path.c_str(), static_cast<DWORD>(path.size())))
+      throw UsageError("--cacert: '" + *file + "' was refused: " +
+                       UTF8Encode(InternetErrorMessage(InternetGetLastError())));
+  }
+}
+
+std::vector<Args::OptionSpec> TransferOptions() {
+  std::vector<Args::OptionSpec> specs = {{"--user", "-u", true}};
+  for (auto& spec : SecretOptions("--password", "-p")) specs.push_back(spec);
+  for (auto& spec : TlsOptions()) specs.push_back(spec);
+  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  return specs;
+}
+
+std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own) {
+  for (auto& spec : TransferOptions()) own.push_back(spec);
+  return own;
+}
+
+std::string TransferOptionsHelp() {
+  return std::string("  -u, --user U            user name for the server (on a terminal, the password is\n"
+                     "                          asked for when none of the forms below gives it)\n") +
+         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD") + kTlsOptionsHelp + kDeadlineOptionsHelp;
+}
+
+void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
+  ApplyTransferOptions(args);
+  auto user = args.Get("--user");
+  if (!user) {
+    if (args.Has("--password") || args.Has("--password-file")) throw UsageError("a password needs --user");
+    return;
+  }
+  component.SetUser(UTF8ToString(*user));
+  if (auto password = PasswordFor(args, *user, "--password", "KTINET_PASSWORD", "Server logon"))
+    component.SetPassword(UTF8ToString(*password));
 }
 
 }  // namespace ktinet::cli

@@ -1,19 +1,44 @@
-// The options every socket subcommand takes (--timeout, --proxy, --proxy-user,
-// --proxy-password, --system-proxy, --max-size), applied to a component.
+// The options the network subcommands share, defined once: deadlines (--connect-timeout,
+// --timeout, --max-time), proxy (--proxy, --proxy-user, --proxy-password and its other forms,
+// --system-proxy) and TLS (--cacert, --insecure), and how they reach a component.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "Cli.h"
 #include "core/KtInBase.h"
+#include "transfer/ktiupdate.h"
 
 namespace ktinet::cli {
 
-// Proxy options into a proxy settings object: --system-proxy first takes the environment's proxy
-// (FillProxyInfo), then --proxy, --proxy-user and --proxy-password override what they name.
-// Raises UsageError for a --proxy that is not HOST:PORT.
-void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy);
+// The program's deadlines in milliseconds, 0 meaning no limit. The components wait forever
+// unless told otherwise; the program never does unless asked to.
+struct Deadlines {
+  int connectMs = 30000;  // --connect-timeout: connecting
+  int readMs = 60000;     // --timeout: silence between reads
+  int maxMs = 0;          // --max-time: the whole job
+};
 
-// The --timeout value in milliseconds (0, waiting forever, when absent).
-int TimeoutOption(const Args& args);
+std::vector<Args::OptionSpec> DeadlineOptions();
+extern const char* const kDeadlineOptionsHelp;
+// The three deadline options, in seconds (fractions allowed, 0 = no limit); UsageError on garbage.
+Deadlines DeadlineOption(const Args& args);
+
+// Deadlines and proxy options, for the subcommands built on the socket components.
+std::vector<Args::OptionSpec> SocketOptions();
+extern const char* const kSocketOptionsHelp;
+
+// --cacert FILE and --insecure.
+std::vector<Args::OptionSpec> TlsOptions();
+extern const char* const kTlsOptionsHelp;
+
+// Proxy options into a proxy settings object: --system-proxy first takes the environment's proxy
+// (FillProxyInfo), then --proxy, --proxy-user and the proxy password override what they name.
+// The proxy password comes from --proxy-password, --proxy-password-file or KTINET_PROXY_PASSWORD;
+// with --proxy-user and none of them, a terminal asks for it. Raises UsageError for a --proxy
+// that is not HOST:PORT.
+void ApplyProxyOptions(const Args& args, TKtInetProxy& proxy);
 
 // The largest answer the program takes when --max-size does not say: large enough for any
 // page, record or zone a person asks for on the command line, small enough that a server that
@@ -23,9 +48,23 @@ constexpr long kDefaultMaxSize = 256L * 1024 * 1024;
 // The --max-size value in bytes (kDefaultMaxSize when absent; 0 sets no limit).
 long MaxSizeOption(const Args& args);
 
-// Every socket option into a socket component: time-outs, proxy, the answer size limit, and no
-// logon prompt when the credentials were given on the command line.
+// Every socket option into a socket component: deadlines, proxy and the answer size limit. The component never asks for
+// proxy credentials itself: the program has gathered what there is to know.
 void ApplySocketOptions(const Args& args, TKtInetBase& component);
+
+// Deadlines and TLS options for the transfer subcommands (get, update, rss, extract, ls, image,
+// news): they become the defaults of every Internet session the program opens from now on.
+void ApplyTransferOptions(const Args& args);
+
+// The options of a transfer subcommand that logs on: -u/--user, the password (-p/--password and
+// its other forms), TLS and deadlines; and their help.
+std::vector<Args::OptionSpec> TransferOptions();
+std::string TransferOptionsHelp();
+// A subcommand's own options followed by TransferOptions().
+std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own);
+// ApplyTransferOptions, then --user and its password into the component (a terminal asks for
+// a password none of the forms gave). A password without --user is a UsageError.
+void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component);
 
 // Splits "host:port" or "[v6addr]:port"; raises UsageError naming `option` when malformed.
 void SplitHostPort(const std::string& text, const std::string& option, std::string& host, int& port);

@@ -1,0 +1,61 @@
+#include "Secrets.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "rtl/Exceptions.h"
+#include "transfer/KtILogOn.h"
+#include "vcl/UiBackend.h"
+
+namespace ktinet::cli {
+
+std::vector<Args::OptionSpec> SecretOptions(const std::string& option, const std::string& shortName) {
+  return {{option, shortName, true}, {option + "-file", "", true}};
+}
+
+std::string SecretHelp(const std::string& option, const std::string& shortName, const std::string& what,
+                       const std::string& envVar) {
+  auto line = [](std::string head, const std::string& text) {
+    head = "  " + head;
+    if (head.size() < 24) head.resize(24, ' ');
+    else head += "\n" + std::string(24, ' ');
+    return head + text + "\n";
+  };
+  std::string upper = option.substr(2);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string head = (shortName.empty() ? "    " : shortName + ", ") + option + " " + upper;
+  return line(head, what + " (other users can see it in ps: prefer the forms below)") +
+         line("    " + option + "-file F", "the same, read from the first line of file F") +
+         line("    $" + envVar, "the same, from the environment");
+}
+
+std::optional<std::string> Secret(const Args& args, const std::string& option, const std::string& envVar) {
+  const std::string fileOption = option + "-file";
+  auto direct = args.Get(option);
+  auto file = args.Get(fileOption);
+  if (direct && file) throw UsageError("give " + option + " or " + fileOption + ", not both");
+  if (direct) return direct;
+  if (file) {
+    std::ifstream in(*file, std::ios::binary);
+    if (!in) throw UsageError(fileOption + ": cannot read '" + *file + "'");
+    std::string first;
+    std::getline(in, first);
+    if (!first.empty() && first.back() == '\r') first.pop_back();
+    return first;
+  }
+  if (const char* value = std::getenv(envVar.c_str())) return std::string(value);
+  return std::nullopt;
+}
+
+std::optional<std::string> PasswordFor(const Args& args, const std::string& user, const std::string& option,
+                                       const std::string& envVar, const std::string& caption) {
+  if (auto secret = Secret(args, option, envVar)) return secret;
+  // Without a terminal nobody could answer; the dialog would only say Cancel.
+  if (std::strcmp(CurrentBackend().Name(), "headless") == 0) return std::nullopt;
+  String name = UTF8ToString(user), password;
+  if (!KtInAskLogon(UTF8ToString(caption), name, password)) throw Exception(u"cancelled");
+  return UTF8Encode(password);
+}
+
+}  // namespace ktinet::cli
