@@ -13,6 +13,8 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "FeedsSupport.h"
+#include "FormRun.h"
+#include "Output.h"
 #include "design/KtInetPkg.h"
 #include "design/KtInetR.h"
 #include "design/KtInetRes.h"
@@ -158,15 +160,16 @@ bool RunComponent(TComponent* c, std::ostream& out, std::ostream& err) {
   if (auto* t = dynamic_cast<TKtInetDateTime*>(c)) {
     TDateTime dt = t->DateTime();
     if (!t->LastError().empty()) return fail(t->LastError());
-    out << Text(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", dt)) << "\n";
+    out << IsoUtc(dt) << "\n";
     return true;
   }
   if (auto* t = dynamic_cast<TKtInetSNTP*>(c)) {
     TDateTime dt = t->DateTime();
     if (dt == 0) return fail(t->LastError().empty() ? String(u"no valid answer from the server") : t->LastError());
-    out << Text(FormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", dt)) << "\n";
+    out << IsoUtc(dt + t->TimeZoneBias(), true) << "\n";
     return true;
   }
+  if (bool ok = true; RunTrackerOfForm(c, out, err, ok)) return ok;
   if (auto* m = dynamic_cast<TKtISMTP*>(c)) {
     m->Send();
     if (!m->LastError().empty()) return fail(m->LastError());

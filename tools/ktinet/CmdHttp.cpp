@@ -7,6 +7,8 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Files.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "protocols/KtIHTTP.h"
 #include "vcl/UiBackend.h"
@@ -90,8 +92,9 @@ int RunHttp(const Args& args) {
     if (h.find(':') == std::string::npos) throw UsageError("-H wants 'Name: value', not '" + h + "'");
     http.Headers()->Add(BytesToString(h));
   }
-  // The body goes out as the bytes given on the command line.
-  if (auto data = args.Get("--data")) http.SetBody(BytesToString(*data));
+  // The body goes out as the bytes given on the command line, or those of the file after "@".
+  if (auto data = args.Get("--data"))
+    http.SetBody(BytesToString(data->rfind('@', 0) == 0 ? ReadInputFile(data->substr(1)) : *data));
   // The file's own bytes are printed: the component's header removal would rewrite line ends.
   http.SetRemoveHeaders(false);
   if (args.Has("--follow")) http.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
@@ -104,6 +107,8 @@ int RunHttp(const Args& args) {
   }
   std::string bytes = StringToBytes(answer);
   size_t from = args.Has("--include") ? 0 : BodyStart(bytes);
+  // A pipe or a file gets the bytes as they came; a person's terminal gets them defused.
+  if (StdoutIsTerminal()) bytes = EscapeControls(std::string_view(bytes).substr(from), LineBreaks::kKeep), from = 0;
   std::fwrite(bytes.data() + from, 1, bytes.size() - from, stdout);
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
@@ -171,10 +176,12 @@ KTINET_COMMAND(Command{
                 "                   [--follow] URL [OPTIONS]\n\n"
                 "URL is http://host[:port]/path. Prints the body of the answer as it came (with\n"
                 "--include the whole answer, status line and headers too). Statuses 401, 404 and\n"
-                "407 and redirects that cannot be followed print their message on stderr and exit 1.\n\n"
+                "407 and redirects that cannot be followed print their message on stderr and exit 1.\n"
+                "On a terminal, control characters other than line ends and tabs show as \\xHH.\n\n"
                 "  -X, --request M     HEAD, GET or POST (GET; POST when --data is given)\n"
                 "  -H, --header H      an extra request header line; may be repeated\n"
-                "      --data TEXT     request body, sent with its Content-Length\n"
+                "      --data TEXT     request body, sent with its Content-Length; @FILE sends the\n"
+                "                      bytes of FILE (@- standard input)\n"
                 "  -i, --include       print the status line and headers as well\n"
                 "  -L, --follow        follow redirects (at most 5, http:// only)\n") +
         kSocketOptionsHelp,

@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Json.h"
 #include "rtl/Exceptions.h"
 #include "transfer/ktiimage.h"
 #include "vcl/ExtCtrls.h"
@@ -43,6 +44,16 @@ std::string Describe(TImage& image) {
   return UTF8Encode(g->DefaultExtension()) + " " + std::to_string(g->Width()) + " x " + std::to_string(g->Height());
 }
 
+// One fetch as a JSON object; format, width and height are null when there is no picture.
+std::string FetchJson(long run, TKtIStatus status, const std::string& url, TImage& image) {
+  JsonObject out;
+  out.Number("fetch", run).Text("status", std::string(feeds::StatusText(status))).Text("url", url);
+  TGraphic* g = image.Picture()->Graphic();
+  if (!g || g->Empty()) out.Null("format").Null("width").Null("height");
+  else out.Text("format", g->DefaultExtension()).Number("width", g->Width()).Number("height", g->Height());
+  return out.Str();
+}
+
 // Runs the loop until the image stops it (or the interval passes without an end).
 void RunLoop() {
   Application->ResetTerminated();
@@ -56,10 +67,12 @@ int RunImage(const Args& args) {
   const long interval = args.GetInt("--interval", 1000, 1, 86400000);
   const long count = args.GetInt("--count", 1, 1, 1000000);
   const auto save = args.Get("--save");
+  const bool json = args.Has("--json");
   TImage image(nullptr);
   bool failed = false;
   TCountingImage remoteImage(count, [&](TCountingImage& self) {
-    std::cout << self.Runs << ": " << feeds::StatusText(self.Status()) << ", " << Describe(image) << std::endl;
+    if (json) std::cout << FetchJson(self.Runs, self.Status(), args.Positional()[0], image) << std::endl;
+    else std::cout << self.Runs << ": " << feeds::StatusText(self.Status()) << ", " << Describe(image) << std::endl;
     if (self.Status() == isFailed) failed = true;
     if (save && !image.Picture()->Empty()) image.Picture()->SaveToFile(UTF8ToString(*save));
   });
@@ -110,7 +123,8 @@ DemoOutcome RunDemoImage() {
 
 KTINET_COMMAND(Command{
     "image", "fetch an image again and again on a timer (TKtRemoteImage)",
-    "Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U --password P]\n\n"
+    "Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--json]\n"
+    "                        [--user U --password P]\n\n"
     "URL is http://, https:// or ftp://host[:port]/file.ext, or a file-system path; the extension\n"
     "(bmp, png, jpg, jpeg, gif, ico) decides how the picture is read. The first fetch comes one\n"
     "interval after the start and each interval runs from the end of the previous fetch. Prints\n"
@@ -119,10 +133,12 @@ KTINET_COMMAND(Command{
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
     "      --save FILE     write the picture to FILE after each fetch\n"
+    "      --json          one JSON object per fetch: {\"fetch\", \"status\", \"url\", \"format\",\n"
+    "                      \"width\", \"height\"}\n"
     "  -u, --user U        user name for the server\n"
     "  -p, --password P    its password\n",
     {{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}, {"--user", "-u", true},
-     {"--password", "-p", true}},
+     {"--password", "-p", true}, {"--json", "", false}},
     RunImage});
 
 KTINET_DEMO_STEP(DemoStep{61, "TKtRemoteImage", RunDemoImage});

@@ -15,6 +15,9 @@
 #include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Json.h"
+#include "Output.h"
+#include "Progress.h"
 #include "rtl/DateTime.h"
 #include "rtl/Streams.h"
 #include "transfer/ktiupdate.h"
@@ -62,6 +65,23 @@ std::string LastErrorText() {
   return text.empty() ? "error " + std::to_string(error) : text;
 }
 
+// The outcome as one JSON object: the status, the local file's size and the time it carries
+// (null when there is no local file), the HTTP status of the last answer (0 for FTP and files).
+std::string UpdateJson(TKtIStatus status, const std::string& local, int httpStatus, const std::string& error) {
+  JsonObject out;
+  out.Text("status", std::string(StatusWord(status))).Text("file", local);
+  struct stat st {};
+  if (::stat(local.c_str(), &st) == 0) {
+    out.Number("bytes", static_cast<long long>(st.st_size));
+    out.Text("stamped", IsoUtc(UnixToDateTime(st.st_mtim.tv_sec)));
+  } else {
+    out.Null("bytes").Null("stamped");
+  }
+  out.Number("httpStatus", httpStatus);
+  if (!error.empty()) out.Text("error", error);
+  return out.Str();
+}
+
 int RunUpdate(const Args& args) {
   args.ExpectPositional(2, 2);
   Source source = ParseSource(args.Positional()[0]);
@@ -87,13 +107,24 @@ int RunUpdate(const Args& args) {
     updater.StatusDialog()->SetTitle(u"ktinet update");
     updater.StatusDialog()->SetDescription(u"Bringing " + UTF8ToString(local) + u" up to date");
   }
+  // Without the panel a terminal still shows how far the download has come.
+  ProgressLine progress("ktinet update");
+  if (!window)
+    updater.SetOnProgress([&progress](TObject*, Integer current, Integer total, bool&) {
+      progress.Show(static_cast<std::uint32_t>(current), static_cast<std::uint32_t>(total));
+    });
 
   updater.Execute();
+  progress.Finish();
   const TKtIStatus status = updater.Status();
-  std::cout << StatusWord(status) << std::endl;
+  std::string why;
   if (status == isFailed) {
-    std::string why = LastErrorText();
+    why = LastErrorText();
     if (updater.LastHTTPStatus() >= 400) why = "the server answered " + std::to_string(updater.LastHTTPStatus());
+  }
+  if (args.Has("--json")) std::cout << UpdateJson(status, local, updater.LastHTTPStatus(), why) << std::endl;
+  else std::cout << StatusWord(status) << std::endl;
+  if (status == isFailed) {
     std::cerr << "ktinet update: the update of " << local << " failed" << (why.empty() ? "" : ": " + why) << "\n";
     return kExitFailed;
   }
@@ -101,6 +132,20 @@ int RunUpdate(const Args& args) {
 }
 
 // ReadHTTPGetResponse is for descendants; the command is one.
+// The body as it comes in, with its size so far on the progress line.
+class TProgressStream : public TMemoryStream {
+ public:
+  explicit TProgressStream(ProgressLine& progress) : FProgress(progress) {}
+  long Write(const void* buffer, long count) override {
+    const long n = TMemoryStream::Write(buffer, count);
+    FProgress.Show(Bytes().size(), 0);
+    return n;
+  }
+
+ private:
+  ProgressLine& FProgress;
+};
+
 class TGetter : public TKtCustomWebComponent {
  public:
   using TKtCustomWebComponent::TKtCustomWebComponent;
@@ -117,9 +162,11 @@ int RunGet(const Args& args) {
   if (source.service == isNetwork) throw UsageError("get wants an http://, https:// or ftp:// URL, not '" + url + "'");
   ApplyCACert(args);
   TGetter getter(nullptr);
-  TMemoryStream stream;
+  ProgressLine progress("ktinet get");
+  TProgressStream stream(progress);
   InternetSetLastError(ERROR_SUCCESS);
   getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+  progress.Finish();
   const std::string& bytes = stream.Bytes();
   if (bytes.empty()) {
     std::string why = LastErrorText();
@@ -210,7 +257,7 @@ DemoOutcome RunDemoUpdate(bool expectSkip) {
 
 std::vector<Args::OptionSpec> UpdateOptions() {
   return {{"--user", "-u", true}, {"--password", "-p", true}, {"--resume", "", false},
-          {"--no-window", "", false}, {"--cacert", "", true}};
+          {"--no-window", "", false}, {"--cacert", "", true}, {"--json", "", false}};
 }
 
 }  // namespace
@@ -218,7 +265,7 @@ std::vector<Args::OptionSpec> UpdateOptions() {
 KTINET_COMMAND(Command{
     "update", "bring a local file up to date from HTTP, HTTPS, FTP or a path (TKtWebUpdater)",
     "Usage: ktinet update URL LOCALFILE [--user U --password P] [--resume] [--no-window]\n"
-    "                     [--cacert FILE]\n\n"
+    "                     [--cacert FILE] [--json]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. The remote file is\n"
     "downloaded when the local one is missing, differs in size or is older; the local file then\n"
     "gets the remote file's time. Prints the outcome: finished, skipped, not found or failed.\n"
@@ -227,14 +274,18 @@ KTINET_COMMAND(Command{
     "  -u, --user U        user name for the server (HTTP authentication or FTP logon)\n"
     "  -p, --password P    its password\n"
     "      --resume        continue a partial local file instead of replacing it\n"
-    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels)\n"
-    "      --cacert FILE   also trust the certificate authorities in this PEM file for HTTPS\n",
+    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels);\n"
+    "                      progress then goes to stderr when that is a terminal\n"
+    "      --cacert FILE   also trust the certificate authorities in this PEM file for HTTPS\n"
+    "      --json          {\"status\", \"file\", \"bytes\", \"stamped\": the file's time in UTC,\n"
+    "                      \"httpStatus\", \"error\" when failed} instead of the status word\n",
     UpdateOptions(), RunUpdate});
 
 KTINET_COMMAND(Command{"get", "download a URL to standard output (ReadHTTPGetResponse)",
                        "Usage: ktinet get URL [--cacert FILE]\n\n"
                        "Writes the body of the answer to an http://, https:// or ftp:// URL to standard\n"
-                       "output, as it came, whatever the status. Exit 1 when no answer could be had.\n\n"
+                       "output, as it came, whatever the status. Exit 1 when no answer could be had.\n"
+                       "When stderr is a terminal, the bytes received so far are shown there.\n\n"
                        "      --cacert FILE   also trust the certificate authorities in this PEM file\n",
                        {{"--cacert", "", true}}, RunGet});
 

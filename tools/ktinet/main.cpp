@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "Output.h"
 #include "rtl/Exceptions.h"
 #include "vcl/UiBackend.h"
 
@@ -17,7 +18,7 @@ void PrintHelp() {
                "Non-visual internet components from the command line.\n\nCommands:\n";
   for (const auto& [name, cmd] : Registry()) {
     std::string pad(name.size() < 14 ? 14 - name.size() : 1, ' ');
-    std::cout << "  " << name << pad << cmd.summary << "\n";
+    std::cout << Wrapped("  " + name + pad, cmd.summary, std::string(16, ' ')) << "\n";
   }
   std::cout << "\n  ktinet COMMAND --help   shows a command's options\n"
                "  ktinet --version        shows the version\n\n"
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     if (args.size() >= 2 && Registry().count(args[1])) {
-      std::cout << Registry().at(args[1]).usage;
+      std::cout << FitHelp(Registry().at(args[1]).usage);
       return kExitOk;
     }
     PrintHelp();
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
   for (const auto& a : rest) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {
-      std::cout << cmd.usage;
+      std::cout << FitHelp(cmd.usage);
       return kExitOk;
     }
   }

@@ -1,0 +1,14 @@
+// What `form run` prints for components whose subcommand lives in another file.
+#pragma once
+
+#include <ostream>
+
+#include "rtl/Classes.h"
+
+namespace ktinet::cli {
+
+// When `c` is a parcel tracker: runs it and prints what `ktinet track` prints (the failure on
+// `err`), sets `ok`, and returns true. Returns false for any other component.
+bool RunTrackerOfForm(TComponent* c, std::ostream& out, std::ostream& err, bool& ok);
+
+}  // namespace ktinet::cli
