@@ -33,6 +33,7 @@
 #include "transfer/ktiimage.h"
 #include "transfer/ktixtract.h"
 #include "vcl/ExtCtrls.h"
+#include "vcl/Forms.h"
 #include "vcl/UiBackend.h"
 #include "xml/KtIRSS.h"
 
@@ -248,8 +249,11 @@ int RunFormFile(const std::string& path, std::ostream& out, std::ostream& err) {
     err << "ktinet form run: " << path << ": " << Text(e.Message()) << "\n";
     return kExitFailed;
   }
+  // A container's components are the form's; a component at the root owns only its own parts
+  // (the socket of a client), which are not run on their own.
   std::vector<TComponent*> all{root.get()};
-  for (int i = 0; i < root->ComponentCount(); ++i) all.push_back(root->Components(i));
+  if (dynamic_cast<TDataModule*>(root.get()) || dynamic_cast<TForm*>(root.get()))
+    for (int i = 0; i < root->ComponentCount(); ++i) all.push_back(root->Components(i));
   bool ok = true;
   for (TComponent* c : all) {
     if (dynamic_cast<TDataModule*>(c) || dynamic_cast<TImage*>(c)) continue;

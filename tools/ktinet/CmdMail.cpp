@@ -4,6 +4,7 @@
 #include "Cli.h"
 #include "Files.h"
 #include "Json.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "core/ktiutil.h"
 #include "mail/KtISMTP.h"
@@ -100,7 +101,7 @@ int RunMail(const Args& args) {
     std::cout << JsonObject()
                      .Text("server", host + ":" + std::to_string(port))
                      .Raw("accepted", accepted.Str())
-                     .Text("reply", smtp.LastReply())
+                     .Text("reply", NetworkText(smtp.LastReply()))
                      .Number("size", smtp.MessageSize())
                      .Str()
               << "\n";
