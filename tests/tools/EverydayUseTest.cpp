@@ -381,6 +381,16 @@ TEST(EverydayUse, FormRunPrintsWhatTheSubcommandPrints) {
   const ToolOutcome track = Tool({"track", "ups", "1Z999", "--http", "--host", "127.0.0.1", "--port", Port(fake.Port())});
   ASSERT_EQ(track.status, 0) << track.err;
   EXPECT_EQ(run.out, "== KtUPSTracker1: TKtUPSTracker\n" + track.out);
+
+  // A feed reader prints its channels as `ktinet rss` does.
+  const std::string feed = dir.Write("feed.xml", "<rss><channel>\n<title>Form feed</title>\n<item>\n<title>One</title>\n"
+                                                 "</item>\n</channel></rss>\n");
+  const std::string rssForm = dir.Write(
+      "rss.txt", "object DataModule1: TDataModule\n  object KtIRSSParser1: TKtIRSSParser\n    Service = isNetwork\n"
+                 "    RemoteFileName = '" + feed + "'\n  end\nend\n");
+  run = Tool({"form", "run", rssForm});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "== KtIRSSParser1: TKtIRSSParser\n" + Tool({"rss", feed}).out);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "Files.h"
+#include "FormRun.h"
 #include "Output.h"
 #include "xml/KtIRSS.h"
 
@@ -40,19 +41,6 @@ std::vector<std::pair<const char*, const String*>> ItemFields(const TKtIRSSItem&
           {"date", &i.Date}};
 }
 
-void PrintText(const TKtIRSSChannels& channels) {
-  for (int c = 0; c < channels.Count(); ++c) {
-    const TKtIRSSChannel& ch = *channels.GetItem(c);
-    std::cout << "channel " << (c + 1) << "\n";
-    for (auto& [name, value] : ChannelFields(ch))
-      if (!value->empty()) std::cout << "  " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
-    for (int i = 0; i < ch.Items()->Count(); ++i) {
-      std::cout << "  item " << (i + 1) << "\n";
-      for (auto& [name, value] : ItemFields(*ch.Items()->GetItem(i)))
-        if (!value->empty()) std::cout << "    " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
-    }
-  }
-}
 
 void PrintJson(const TKtIRSSChannels& channels) {
   std::string out = "{\"channels\":[";
@@ -97,13 +85,31 @@ int RunRss(const Args& args) {
     return kExitFailed;
   }
   if (args.Has("--json")) PrintJson(*parser.Channels());
-  else PrintText(*parser.Channels());
+  else PrintRssChannels(std::cout, *parser.Channels());
   // Not a failure (the feed came and was read), but an empty output alone would leave a person
   // guessing whether anything happened.
   if (parser.Channels()->Count() == 0)
     std::cerr << "ktinet rss: " << args.Positional()[0] << ": no channel found (is it an RSS feed?)\n";
   return kExitOk;
 }
+
+}  // namespace
+
+void PrintRssChannels(std::ostream& out, const TKtIRSSChannels& channels) {
+  for (int c = 0; c < channels.Count(); ++c) {
+    const TKtIRSSChannel& ch = *channels.GetItem(c);
+    out << "channel " << (c + 1) << "\n";
+    for (auto& [name, value] : ChannelFields(ch))
+      if (!value->empty()) out << "  " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
+    for (int i = 0; i < ch.Items()->Count(); ++i) {
+      out << "  item " << (i + 1) << "\n";
+      for (auto& [name, value] : ItemFields(*ch.Items()->GetItem(i)))
+        if (!value->empty()) out << "    " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
+    }
+  }
+}
+
+namespace {
 
 DemoOutcome RunDemoRss() {
   DemoOutcome out;
