@@ -108,8 +108,9 @@ int RunHttp(const Args& args) {
   std::string bytes = StringToBytes(answer);
   size_t from = args.Has("--include") ? 0 : BodyStart(bytes);
   // A pipe or a file gets the bytes as they came; a person's terminal gets them defused.
-  if (StdoutIsTerminal()) bytes = EscapeControls(std::string_view(bytes).substr(from), LineBreaks::kKeep), from = 0;
-  std::fwrite(bytes.data() + from, 1, bytes.size() - from, stdout);
+  std::string shown = bytes.substr(from);
+  if (StdoutIsTerminal()) shown = EscapeControls(shown, LineBreaks::kKeep);
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
