@@ -511,6 +511,7 @@ void TKtISMTP::SendDataLine(const std::string& Bytes) {
   // Between DATA and the final dot a line that begins with a dot gets one more (RFC 5321
   // 4.5.2), so that no line of the message can end it early.
   if (FInData && !Bytes.empty() && Bytes[0] == '.') FOut += '.';
+  if (FInData) FMessageSize += static_cast<Int64>(Bytes.size()) + 2;
   FOut += Bytes;
   FOut += "\r\n";
   if (FOut.size() >= kFlushAt) Flush();
@@ -678,6 +679,8 @@ String TKtISMTP::InternalExecute() {
 
 void TKtISMTP::Send() {
   CheckMessage();
+  FLastReply.clear();
+  FMessageSize = 0;
   Command(u"RSET", {250});
   if (FLogin->UseLogin() && !FLoggedIn) {
     // A server refuses a second AUTH on the same session: a kept connection logs in once.
@@ -727,6 +730,7 @@ void TKtISMTP::Send() {
     throw;
   }
   TReply end = ReadReply();
+  if (end.Code == 250) FLastReply = end.Text;
   if (end.Code != 250) {
     String text = end.Text;
     for (size_t at; (at = text.find(u"\r\n")) != String::npos;) text.replace(at, 2, u" ");

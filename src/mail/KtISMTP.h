@@ -44,6 +44,12 @@ class TKtISMTP : public TKtInetBase {
   void Disconnect() override;
   // The dialogue and the message on the open connection: RSET, login, envelope, DATA.
   void Send();
+  // The server's reply to the end of the last message sent ("250 2.0.0 Ok: queued as ..."),
+  // all lines joined with CR LF; empty until a message has been accepted.
+  const String& LastReply() const { return FLastReply; }
+  // Bytes of the last message as the server received it between DATA and the final dot
+  // (headers, body and attachments, line ends included, dot-stuffing not counted).
+  Int64 MessageSize() const { return FMessageSize; }
 
   const String& Subject() const { return FSubject; }
   void SetSubject(const String& Value) { FSubject = Value; }
@@ -151,6 +157,8 @@ class TKtISMTP : public TKtInetBase {
   bool FInData = false;  // lines are dot-stuffed between DATA's 354 and the final dot
   bool FLoggedIn = false;
   String FServerName;    // the name the connection was made for (TLS checks it)
+  String FLastReply;
+  Int64 FMessageSize = 0;
 };
 
 namespace smtp_detail {

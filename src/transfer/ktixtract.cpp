@@ -26,10 +26,11 @@ const char* ExtractPrefix(TKtIExtract AKind) {
 
 namespace {
 
-// Apostrophes, parentheses, commas and line breaks are deliberately absent: they stay in items.
+// Apostrophes, parentheses and commas are deliberately absent: they stay in items. A line break
+// ends an item, or a link at the end of one line would swallow the text of the next.
 constexpr std::array<bool, 256> MakeTerminators() {
   std::array<bool, 256> t{};
-  for (unsigned char c : {0, 32, 34, 35, 37, 60, 62, 91, 92, 93, 94, 96, 123, 124, 125, 126}) t[c] = true;
+  for (unsigned char c : {0, 10, 13, 32, 34, 35, 37, 60, 62, 91, 92, 93, 94, 96, 123, 124, 125, 126}) t[c] = true;
   return t;
 }
 constexpr std::array<bool, 256> kTerminator = MakeTerminators();

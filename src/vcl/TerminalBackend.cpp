@@ -55,7 +55,7 @@ class TerminalBackend::Session {
   Session(int in, int out) : FIn(in), FOut(out) {
     std::fflush(stdout);
     std::fflush(stderr);
-    FOutIsTty = isatty(FOut) == 1;
+    FOutIsTty = TerminalTakesEscapes(FOut);
     if (isatty(FIn) == 1 && tcgetattr(FIn, &FSaved) == 0) {
       termios raw = FSaved;
       // Keys arrive one by one and unechoed; Ctrl-C arrives as a key (it cancels the
@@ -544,7 +544,7 @@ void TerminalBackend::Write(const std::string& s) {
 void TerminalBackend::EnterPanelMode() {
   if (FPanelMode) return;
   FPanelMode = true;
-  FOutIsTty = isatty(FOut) == 1;
+  FOutIsTty = TerminalTakesEscapes(FOut);
   FDrawnLines = 0;
   std::fflush(stdout);
   std::fflush(stderr);

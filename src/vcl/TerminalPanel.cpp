@@ -1,7 +1,11 @@
 #include "vcl/TerminalPanel.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "vcl/ComCtrls.h"
 #include "vcl/ExtCtrls.h"
@@ -22,9 +26,12 @@ std::vector<std::string> SplitChars(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
     unsigned char b = static_cast<unsigned char>(s[i]);
     size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (b < 0x20 || b == 0x7f) {  // control characters would move the cursor: show them as spaces
+    // Control characters (C0, DEL, and C1 in UTF-8) would move the cursor: show them as spaces.
+    if (b < 0x20 || b == 0x7f ||
+        (b == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(s[i + 1]) <= 0x9f)) {
       out.emplace_back(" ");
-      ++i;
+      i += b == 0xc2 ? 2 : 1;
       continue;
     }
     out.push_back(s.substr(i, len));
@@ -259,6 +266,12 @@ std::vector<std::string> RenderPanel(const TForm& form, const TPanelStyle& style
     first = last;
   }
   return lines;
+}
+
+bool TerminalTakesEscapes(int fd) {
+  if (isatty(fd) != 1) return false;
+  const char* term = std::getenv("TERM");
+  return term && *term && std::strcmp(term, "dumb") != 0;
 }
 
 }  // namespace ktinet

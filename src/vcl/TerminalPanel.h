@@ -21,6 +21,10 @@ struct TPanelStyle {
 
 std::vector<std::string> RenderPanel(const TForm& form, const TPanelStyle& style);
 
+// True when `fd` is a terminal that understands escape codes (cursor movement, bold): a
+// terminal whose TERM is unset or "dumb" gets plain lines, drawn once instead of redrawn.
+bool TerminalTakesEscapes(int fd);
+
 // The keys that press `button` in a panel: its accelerator letter, and Esc for a cancel button.
 std::string PanelKeysOf(const class TButton& button);
 

@@ -1,5 +1,7 @@
 #include "vcl/TerminalTree.h"
 
+#include "vcl/TerminalPanel.h"
+
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -37,7 +39,7 @@ String Fit(const String& text, int width) {
 String OneLine(const String& text) {
   String s = text;
   for (Char& c : s)
-    if (c < 0x20 || c == 0x7f) c = u' ';
+    if (c < 0x20 || (c >= 0x7f && c < 0xa0)) c = u' ';  // C1 codes drive some terminals too
   return s;
 }
 
@@ -83,7 +85,7 @@ class RawTerminal {
   RawTerminal(int in, int out) : FIn(in), FOut(out) {
     std::fflush(stdout);
     std::fflush(stderr);
-    FOutIsTty = isatty(out) == 1;
+    FOutIsTty = TerminalTakesEscapes(out);
     if (isatty(in) == 1 && tcgetattr(in, &FSaved) == 0) {
       termios raw = FSaved;
       // Ctrl-C arrives as a key and closes the tree instead of killing the program with the
@@ -264,7 +266,7 @@ TModalResult RunTerminalTree(TForm& form, TTreeView& tree, int inFd, int outFd) 
 
 void PrintTerminalTree(const TForm& form, const TTreeView& tree, int outFd) {
   std::fflush(stdout);
-  const bool styled = isatty(outFd) == 1;
+  const bool styled = TerminalTakesEscapes(outFd);
   TTreeStyle style;
   style.Styled = styled;
   style.Columns = TerminalColumns(outFd);

@@ -43,9 +43,12 @@ using V = std::vector<std::string>;
 TEST(InfoExtractor, ScanCutsItemsAtTheTerminators) {
   // Exact cut between blanks, prefix included; capitals are another text.
   EXPECT_EQ(Items("see http://a.example/x?y=1 or HTTP://B.EXAMPLE/ now", ieHTTP), V{"http://a.example/x?y=1"});
-  // Apostrophes, parentheses, commas and line breaks do not end an item; ">" does.
+  // Apostrophes, parentheses and commas do not end an item; ">" and line breaks do.
   EXPECT_EQ(Items("<a href='http://q.example/p'>go</a>", ieHTTP), V{"http://q.example/p'"});
-  EXPECT_EQ(Items("(http://x.example/a,b)\nnext line<", ieHTTP), V{"http://x.example/a,b)\nnext"});
+  EXPECT_EQ(Items("(http://x.example/a,b)\nnext line<", ieHTTP), V{"http://x.example/a,b)"});
+  // A link that ends its line does not run into the next line's link of another kind.
+  EXPECT_EQ(Items("http://h.example/a\r\nftp://f.example/b\nhttp://h.example/c\rftp://f.example/d", ieHTTP),
+            (V{"http://h.example/a", "http://h.example/c"}));
   // Each terminator of the set ends an item.
   for (char t : std::string("\"#%<>[\\]^`{|}~ ", 15)) {
     EXPECT_EQ(Items(std::string("http://t.example/a") + t + "b", ieHTTP), V{"http://t.example/a"}) << t;
@@ -216,7 +219,7 @@ TEST(RemoteFiles, FtpTreeWithMaskAndUnreachableServer) {
   x.SetRemoteFileName(u"/pub/page.txt");
   ASSERT_TRUE(x.Execute());
   ASSERT_EQ(x.ExtractedInfo()->Count(), 2);
-  EXPECT_EQ(x.ExtractedInfo()->Get(1), u"ftp://m2.example/\n");  // a line break does not end it
+  EXPECT_EQ(x.ExtractedInfo()->Get(1), u"ftp://m2.example/");  // the line break ends it
 
   // Nobody listening: the connection fails.
   files.SetPort(static_cast<Word>(test::FreePort()));

@@ -2,8 +2,11 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "Json.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "protocols/KtITime.h"
+#include "rtl/SysUtils.h"
 
 namespace ktinet::cli {
 
@@ -30,7 +33,11 @@ int RunDaytime(const Args& args) {
               << (answer.empty() ? " (it sent nothing)" : "") << "\n";
     return kExitFailed;
   }
-  std::cout << UTF8Encode(DateTimeToISO(when)) << "\n";
+  // NIST servers send UTC; the component keeps the time as sent.
+  if (args.Has("--json"))
+    std::cout << JsonObject().Text("time", IsoUtc(when)).Text("answer", NetworkText(Trim(answer))).Str() << "\n";
+  else
+    std::cout << IsoUtc(when) << "\n";
   return kExitOk;
 }
 
@@ -38,6 +45,7 @@ std::vector<Args::OptionSpec> DaytimeOptions() {
   auto specs = SocketOptions();
   specs.push_back({"--host", "", true});
   specs.push_back({"--port", "", true});
+  specs.push_back({"--json", "", false});
   return specs;
 }
 
@@ -45,11 +53,12 @@ std::vector<Args::OptionSpec> DaytimeOptions() {
 
 KTINET_COMMAND(Command{
     "daytime", "the date and time from a NIST-style daytime server (TKtInetDateTime)",
-    std::string("Usage: ktinet daytime [--host H] [--port P] [OPTIONS]\n\n"
+    std::string("Usage: ktinet daytime [--host H] [--port P] [--json] [OPTIONS]\n\n"
                 "Reads the answer of a daytime server in the NIST format and prints its date and\n"
-                "time as sent (NIST servers send UTC).\n\n"
+                "time in ISO 8601 as UTC, which NIST servers send (2026-12-07T15:20:47Z).\n\n"
                 "  --host H            server (time.nist.gov)\n"
-                "  --port P            server port (13)\n") +
+                "  --port P            server port (13)\n"
+                "  --json              {\"time\": ..., \"answer\": the server's line}\n") +
         kSocketOptionsHelp,
     DaytimeOptions(), RunDaytime});
 

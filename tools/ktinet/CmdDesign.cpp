@@ -13,6 +13,8 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "FeedsSupport.h"
+#include "FormRun.h"
+#include "Output.h"
 #include "design/KtInetPkg.h"
 #include "design/KtInetR.h"
 #include "design/KtInetRes.h"
@@ -31,6 +33,8 @@
 #include "transfer/ktiimage.h"
 #include "transfer/ktixtract.h"
 #include "vcl/ExtCtrls.h"
+#include "vcl/Forms.h"
+#include "vcl/Graphics.h"
 #include "vcl/UiBackend.h"
 #include "xml/KtIRSS.h"
 
@@ -158,19 +162,21 @@ bool RunComponent(TComponent* c, std::ostream& out, std::ostream& err) {
   if (auto* t = dynamic_cast<TKtInetDateTime*>(c)) {
     TDateTime dt = t->DateTime();
     if (!t->LastError().empty()) return fail(t->LastError());
-    out << Text(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", dt)) << "\n";
+    out << IsoUtc(dt) << "\n";
     return true;
   }
   if (auto* t = dynamic_cast<TKtInetSNTP*>(c)) {
     TDateTime dt = t->DateTime();
     if (dt == 0) return fail(t->LastError().empty() ? String(u"no valid answer from the server") : t->LastError());
-    out << Text(FormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", dt)) << "\n";
+    out << IsoUtc(dt + t->TimeZoneBias(), true) << "\n";
     return true;
   }
+  if (bool ok = true; RunTrackerOfForm(c, out, err, ok)) return ok;
   if (auto* m = dynamic_cast<TKtISMTP*>(c)) {
     m->Send();
     if (!m->LastError().empty()) return fail(m->LastError());
-    out << "sent to " << m->Recipients()->Count() + m->CC()->Count() + m->BCC()->Count() << " recipient(s)\n";
+    out << "accepted by " << Text(m->Host()) << ":" << m->Port() << " for "
+        << m->Recipients()->Count() + m->CC()->Count() + m->BCC()->Count() << " recipient(s)\n";
     return true;
   }
   if (auto* d = dynamic_cast<TKtIDNSResolver*>(c)) {
@@ -196,6 +202,8 @@ bool RunComponent(TComponent* c, std::ostream& out, std::ostream& err) {
   if (auto* b = dynamic_cast<TKtInetBase*>(c)) {
     std::string bytes = StringToBytes(b->Execute());
     if (!b->LastError().empty()) return fail(b->LastError());
+    // As `ktinet query` does: defused on a terminal, byte for byte elsewhere.
+    if (&out == &std::cout && StdoutIsTerminal()) bytes = EscapeControls(bytes, LineBreaks::kKeep);
     out << bytes;
     if (!bytes.empty() && bytes.back() != '\n') out << "\n";
     return true;
@@ -206,23 +214,23 @@ bool RunComponent(TComponent* c, std::ostream& out, std::ostream& err) {
   }
   if (auto* web = dynamic_cast<TKtCustomWebComponent*>(c)) {
     const bool ok = web->Execute();
-    out << "status " << feeds::StatusText(web->Status()) << "\n";
+    // The subcommands print the result itself; what has none says how it went.
     if (auto* rss = dynamic_cast<TKtIRSSParser*>(c)) {
-      for (int i = 0; i < rss->Channels()->Count(); ++i) {
-        TKtIRSSChannel* ch = rss->Channels()->GetItem(i);
-        out << "channel " << Text(ch->Title) << " <" << Text(ch->Link) << ">\n";
-        for (int j = 0; j < ch->Items()->Count(); ++j) {
-          TKtIRSSItem* it = ch->Items()->GetItem(j);
-          out << "  item " << Text(it->Title) << " <" << Text(it->Link) << ">\n";
-        }
-      }
+      PrintRssChannels(out, *rss->Channels());
     } else if (auto* x = dynamic_cast<TKtInfoExtractor*>(c)) {
-      for (int i = 0; i < x->ExtractedInfo()->Count(); ++i) out << Text(x->ExtractedInfo()->Get(i)) << "\n";
+      for (int i = 0; i < x->ExtractedInfo()->Count(); ++i) out << Shown(x->ExtractedInfo()->Get(i)) << "\n";
     } else if (auto* f = dynamic_cast<TKtRemoteFiles*>(c)) {
-      for (int i = 0; i < f->FileList()->Count(); ++i) out << Text(f->FileList()->Get(i)) << "\n";
+      for (int i = 0; i < f->FileList()->Count(); ++i) out << EscapeControls(Text(f->FileList()->Get(i))) << "\n";
     } else if (auto* img = dynamic_cast<TKtRemoteImage*>(c)) {
-      if (img->Image() && !img->Image()->Picture()->Empty())
-        out << "picture " << img->Image()->Picture()->Width() << " x " << img->Image()->Picture()->Height() << "\n";
+      // One fetch, in the line `ktinet image` prints for each.
+      TGraphic* g = img->Image() ? img->Image()->Picture()->Graphic() : nullptr;
+      out << "1: " << feeds::StatusText(web->Status()) << ", "
+          << (!g || g->Empty() ? std::string("no picture")
+                               : Text(g->DefaultExtension()) + " " + std::to_string(g->Width()) + " x " +
+                                     std::to_string(g->Height()))
+          << "\n";
+    } else {
+      out << feeds::StatusText(web->Status()) << "\n";
     }
     return ok || fail(u"the transfer failed");
   }
@@ -245,8 +253,11 @@ int RunFormFile(const std::string& path, std::ostream& out, std::ostream& err) {
     err << "ktinet form run: " << path << ": " << Text(e.Message()) << "\n";
     return kExitFailed;
   }
+  // A container's components are the form's; a component at the root owns only its own parts
+  // (the socket of a client), which are not run on their own.
   std::vector<TComponent*> all{root.get()};
-  for (int i = 0; i < root->ComponentCount(); ++i) all.push_back(root->Components(i));
+  if (dynamic_cast<TDataModule*>(root.get()) || dynamic_cast<TForm*>(root.get()))
+    for (int i = 0; i < root->ComponentCount(); ++i) all.push_back(root->Components(i));
   bool ok = true;
   for (TComponent* c : all) {
     if (dynamic_cast<TDataModule*>(c) || dynamic_cast<TImage*>(c)) continue;

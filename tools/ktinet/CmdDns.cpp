@@ -1,5 +1,7 @@
 // `ktinet dns`: TKtIDNSResolver from the command line, with its answer decoded.
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -109,10 +111,32 @@ void PrintJson(const std::vector<TDNSMessage>& messages) {
   std::cout << "]\n";
 }
 
+// The system's resolver configuration; KTINET_RESOLV_CONF names another file (tests, chroots).
+std::string ResolvConfPath() {
+  const char* path = std::getenv("KTINET_RESOLV_CONF");
+  return path && *path ? path : "/etc/resolv.conf";
+}
+
+// The first "nameserver" line's address, as the system's resolver would ask it first.
+std::string FirstNameServer(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string keyword, address;
+    if (words >> keyword >> address && keyword == "nameserver") return address;
+  }
+  return std::string();
+}
+
 int RunDns(const Args& args) {
   args.ExpectPositional(1, 1);
   auto server = args.Get("--server");
-  if (!server || server->empty()) throw UsageError("--server is required: there is no default name server");
+  if (server && server->empty()) throw UsageError("--server wants a name or address");
+  if (!server) {
+    server = FirstNameServer(ResolvConfPath());
+    if (server->empty()) throw UsageError("no --server given and no nameserver line in " + ResolvConfPath());
+  }
   TKtIDNSResolver dns(nullptr);
   dns.SetDomain(UTF8ToString(args.Positional()[0]));
   dns.SetRequests(ParseTypes(args));
@@ -171,10 +195,12 @@ std::vector<Args::OptionSpec> DnsOptions() {
 
 KTINET_COMMAND(Command{
     "dns", "ask a name server over TCP and print its records (TKtIDNSResolver)",
-    std::string("Usage: ktinet dns NAME --server H [--port P] [--type A,MX,...] [--raw] [--json] [OPTIONS]\n\n"
+    std::string("Usage: ktinet dns NAME [--server H] [--port P] [--type A,MX,...] [--raw] [--json]\n"
+                "                [OPTIONS]\n\n"
                 "Sends one query per record type to the name server over TCP and prints the\n"
                 "answers like dig. For PTR give the IPv4 address in its usual order (192.0.2.1).\n\n"
-                "  --server H          name server (name or address)\n"
+                "  --server H          name server (name or address; the first nameserver of\n"
+                "                      /etc/resolv.conf, or of the file KTINET_RESOLV_CONF names)\n"
                 "  --port P            server port (53)\n"
                 "  --type T[,T...]     record types: ANY, A, NS, CNAME, SOA, MB, MG, MR, NULL, WKS,\n"
                 "                      PTR, HINFO, MINFO, MX, TXT, AXFR, MAILB (A)\n"

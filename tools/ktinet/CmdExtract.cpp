@@ -1,11 +1,14 @@
 // `ktinet extract`: TKtInfoExtractor from the command line, and its line in the demo.
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "Cli.h"
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Files.h"
+#include "Output.h"
 #include "rtl/SysUtils.h"
 #include "transfer/ktixtract.h"
 
@@ -25,7 +28,12 @@ TKtIExtract KindFromText(const std::string& text) {
 int RunExtract(const Args& args) {
   args.ExpectPositional(1, 1);
   const TKtIExtract kind = KindFromText(args.GetOr("--kind", "mailto"));
-  const feeds::Remote remote = feeds::ParseRemote(args.Positional()[0]);
+  feeds::Remote remote = feeds::ParseRemote(args.Positional()[0]);
+  std::unique_ptr<InputFile> input;
+  if (remote.service == isNetwork) {
+    input = std::make_unique<InputFile>(remote.path);
+    remote.path = input->Path();
+  }
   TKtInfoExtractor extractor(nullptr);
   feeds::Aim(extractor, remote);
   extractor.SetExtract(kind);
@@ -42,13 +50,13 @@ int RunExtract(const Args& args) {
     return kExitFailed;
   }
   TStrings& items = *extractor.ExtractedInfo();
+  // The items hold the page's bytes: UTF-8 when the page is, else one character per byte.
   if (args.Has("--json")) {
-    std::string out = "[";
-    for (int i = 0; i < items.Count(); ++i) out += (i ? "," : "") + feeds::JsonText(items[i]);
-    std::cout << out << "]\n";
+    JsonArray out;
+    for (int i = 0; i < items.Count(); ++i) out.Text(NetworkText(items[i]));
+    std::cout << out.Str() << "\n";
   } else {
-    // The page's bytes as they were: the cuts are exact.
-    for (int i = 0; i < items.Count(); ++i) std::cout << StringToBytes(items[i]) << "\n";
+    for (int i = 0; i < items.Count(); ++i) std::cout << Shown(items[i]) << "\n";
   }
   return kExitOk;
 }
@@ -76,9 +84,11 @@ DemoOutcome RunDemoExtract() {
 KTINET_COMMAND(Command{
     "extract", "list the links of one kind in a web page (TKtInfoExtractor)",
     std::string("Usage: ktinet extract URL [--kind K] [--json] [--user U] [OPTIONS]\n\n"
-    "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. Prints every item\n"
-    "that starts with the kind's prefix (exact letter case), up to the next blank or one of\n"
-    "\" # % < > [ \\ ] ^ ` { | } ~, one per line, in page order, repeats included.\n\n"
+    "URL is http://, https:// or ftp://host[:port]/path, or a file-system path (\"-\": standard\n"
+    "input). Prints every item\n"
+    "that starts with the kind's prefix (exact letter case), up to the next blank, line break or\n"
+    "one of \" # % < > [ \\ ] ^ ` { | } ~, one per line, in page order, repeats included.\n"
+    "Control characters in an item are shown as \\xHH escapes.\n\n"
     "      --kind K        mailto (default), http, https, ftp, file, telnet, news, gopher or wais\n"
     "      --json          a JSON array of the items\n") +
         TransferOptionsHelp(),

@@ -7,6 +7,8 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Files.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "protocols/KtIHTTP.h"
 #include "vcl/UiBackend.h"
@@ -101,8 +103,9 @@ int RunHttp(const Args& args) {
     if (h.find(':') == std::string::npos) throw UsageError("-H wants 'Name: value', not '" + h + "'");
     http.Headers()->Add(BytesToString(h));
   }
-  // The body goes out as the bytes given on the command line.
-  if (auto data = args.Get("--data")) http.SetBody(BytesToString(*data));
+  // The body goes out as the bytes given on the command line, or those of the file after "@".
+  if (auto data = args.Get("--data"))
+    http.SetBody(BytesToString(data->rfind('@', 0) == 0 ? ReadInputFile(data->substr(1)) : *data));
   // The file's own bytes are printed: the component's header removal would rewrite line ends.
   http.SetRemoveHeaders(false);
   if (args.Has("--follow")) http.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
@@ -115,7 +118,10 @@ int RunHttp(const Args& args) {
   }
   std::string bytes = StringToBytes(answer);
   size_t from = args.Has("--include") ? 0 : BodyStart(bytes);
-  std::fwrite(bytes.data() + from, 1, bytes.size() - from, stdout);
+  // A pipe or a file gets the bytes as they came; a person's terminal gets them defused.
+  std::string shown = bytes.substr(from);
+  if (StdoutIsTerminal()) shown = EscapeControls(shown, LineBreaks::kKeep);
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
   if (std::fflush(stdout) != 0) return kExitFailed;
   // The body of an error page is printed like any other, but the job did not succeed.
   if (std::string status = ErrorStatusLine(bytes); !status.empty()) {
@@ -190,10 +196,12 @@ KTINET_COMMAND(Command{
                 "--include the whole answer, status line and headers too). Statuses 401, 404 and\n"
                 "407 and redirects that cannot be followed print their message on stderr and exit 1;\n"
                 "any other status of 400 or more prints the body, then the status on stderr, and\n"
-                "exits 1.\n\n"
+                "exits 1. On a terminal, control characters other than line ends and tabs show as\n"
+                "\\xHH.\n\n"
                 "  -X, --request M     HEAD, GET or POST (GET; POST when --data is given)\n"
                 "  -H, --header H      an extra request header line; may be repeated\n"
-                "      --data TEXT     request body, sent with its Content-Length\n"
+                "      --data TEXT     request body, sent with its Content-Length; @FILE sends the\n"
+                "                      bytes of FILE (@- standard input)\n"
                 "  -i, --include       print the status line and headers as well\n"
                 "  -L, --follow        follow 301, 302, 303, 307 and 308 (at most 5, http:// only);\n"
                 "                      303, and 301/302 after POST, go on as GET without the body;\n"

@@ -6,6 +6,7 @@
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Json.h"
 #include "rtl/Exceptions.h"
 #include "transfer/ktiimage.h"
 #include "vcl/ExtCtrls.h"
@@ -44,6 +45,16 @@ std::string Describe(TImage& image) {
   return UTF8Encode(g->DefaultExtension()) + " " + std::to_string(g->Width()) + " x " + std::to_string(g->Height());
 }
 
+// One fetch as a JSON object; format, width and height are null when there is no picture.
+std::string FetchJson(long run, TKtIStatus status, const std::string& url, TImage& image) {
+  JsonObject out;
+  out.Number("fetch", run).Text("status", std::string(feeds::StatusText(status))).Text("url", url);
+  TGraphic* g = image.Picture()->Graphic();
+  if (!g || g->Empty()) out.Null("format").Null("width").Null("height");
+  else out.Text("format", g->DefaultExtension()).Number("width", g->Width()).Number("height", g->Height());
+  return out.Str();
+}
+
 // Runs the loop until the image stops it (or the interval passes without an end).
 void RunLoop() {
   Application->ResetTerminated();
@@ -57,10 +68,12 @@ int RunImage(const Args& args) {
   const long interval = args.GetInt("--interval", 1000, 1, 86400000);
   const long count = args.GetInt("--count", 1, 1, 1000000);
   const auto save = args.Get("--save");
+  const bool json = args.Has("--json");
   TImage image(nullptr);
   bool failed = false;
   TCountingImage remoteImage(count, [&](TCountingImage& self) {
-    std::cout << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
+    if (json) std::cout << FetchJson(self.Runs, self.Status(), args.Positional()[0], image) << std::endl;
+    else std::cout << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
     if (self.Status() == isFailed || self.Status() == isNotFound) {
       failed = true;
       const String why = self.Status() == isNotFound ? String(u"not found") : self.LastErrorText();
@@ -120,7 +133,8 @@ DemoOutcome RunDemoImage() {
 
 KTINET_COMMAND(Command{
     "image", "fetch an image again and again on a timer (TKtRemoteImage)",
-    std::string("Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--user U] [OPTIONS]\n\n"
+    std::string("Usage: ktinet image URL [--interval MS] [--count N] [--save FILE] [--json]\n"
+    "                        [--user U] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/file.ext, or a file-system path; the extension\n"
     "(bmp, png, jpg, jpeg, gif, ico) decides how the picture is read. The first fetch comes one\n"
     "interval after the start and each interval runs from the end of the previous fetch. Prints\n"
@@ -130,9 +144,11 @@ KTINET_COMMAND(Command{
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
     "      --save FILE     write the picture to FILE after each fetch that brought one (through a\n"
-    "                      temporary file, so FILE is always a whole picture)\n") +
+    "                      temporary file, so FILE is always a whole picture)\n"
+    "      --json          one JSON object per fetch: {\"fetch\", \"status\", \"url\", \"format\",\n"
+    "                      \"width\", \"height\"}\n") +
         TransferOptionsHelp(),
-    WithTransferOptions({{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}}),
+    WithTransferOptions({{"--interval", "", true}, {"--count", "-n", true}, {"--save", "", true}, {"--json", "", false}}),
     RunImage});
 
 KTINET_DEMO_STEP(DemoStep{61, "TKtRemoteImage", RunDemoImage});

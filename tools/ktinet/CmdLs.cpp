@@ -6,6 +6,7 @@
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Output.h"
 #include "transfer/ktidir.h"
 
 namespace ktinet::cli {
@@ -38,7 +39,7 @@ int RunLs(const Args& args) {
     for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + feeds::JsonText(list[i]);
     std::cout << out << "]\n";
   } else {
-    for (int i = 0; i < list.Count(); ++i) std::cout << UTF8Encode(list[i]) << "\n";
+    for (int i = 0; i < list.Count(); ++i) std::cout << EscapeControls(UTF8Encode(list[i])) << "\n";
   }
   if (files.Status() == isNotFound) {
     std::cerr << "ktinet ls: nothing in " << args.Positional()[0] << " matches '" << UTF8Encode(files.WildCard())
@@ -77,8 +78,8 @@ KTINET_COMMAND(Command{
     std::string("Usage: ktinet ls URL|DIR [--mask M] [--recursive] [--json] [--user U] [OPTIONS]\n\n"
     "Lists ftp://host[:port]/dir or a file-system directory, one entry per line: bare names at the\n"
     "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. With\n"
-    "--recursive, the sub-folders whose names match the mask are listed too. Exit 1 when the\n"
-    "listing failed or found nothing.\n\n"
+    "--recursive, the sub-folders whose names match the mask are listed too. Control characters\n"
+    "in names show as \\xHH escapes. Exit 1 when the listing failed or found nothing.\n\n"
     "      --mask M        name mask (default *.*)\n"
     "      --recursive     descend into matching sub-folders\n"
     "      --json          a JSON array of the entries\n") +

@@ -3,6 +3,9 @@
 
 #include "Cli.h"
 #include "Secrets.h"
+#include "Files.h"
+#include "Json.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "core/ktiutil.h"
 #include "mail/KtISMTP.h"
@@ -11,16 +14,6 @@
 namespace ktinet::cli {
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw UsageError("--body-file: cannot read " + path);
-  std::string bytes;
-  char buf[65536];
-  while (size_t n = std::fread(buf, 1, sizeof buf, f)) bytes.append(buf, n);
-  std::fclose(f);
-  return bytes;
-}
 
 bool IsAscii(const String& s) {
   for (Char c : s)
@@ -62,7 +55,7 @@ int RunMail(const Args& args) {
   smtp.ReplyTo()->SetEMailAddresses(UTF8ToString(args.GetOr("--reply-to", "")));
   smtp.SetSubject(UTF8ToString(args.GetOr("--subject", "")));
   if (auto body = args.Get("--body")) smtp.Body()->SetText(UTF8ToString(Unescape(*body)));
-  if (auto file = args.Get("--body-file")) smtp.Body()->SetText(UTF8ToString(ReadWholeFile(*file)));
+  if (auto file = args.Get("--body-file")) smtp.Body()->SetText(UTF8ToString(ReadInputFile(*file)));
   smtp.SetPriority(static_cast<TKtISMTPPriority>(args.GetInt("--priority", 3, 1, 5) - 1));
   const bool plain = IsAscii(smtp.Body()->Text());
   if (!plain) smtp.SetEncoding(u"8bit");
@@ -105,6 +98,20 @@ int RunMail(const Args& args) {
     std::cerr << "ktinet mail: " << UTF8Encode(smtp.LastError()) << "\n";
     return kExitFailed;
   }
+  if (args.Has("--json")) {
+    // The server took every recipient: a refused one fails the whole message.
+    JsonArray accepted;
+    for (const TKtIEMailAddresses* list : {smtp.Recipients(), smtp.CC(), smtp.BCC()})
+      for (int i = 0; i < list->Count(); ++i) accepted.Text(list->Items(i)->Address());
+    std::cout << JsonObject()
+                     .Text("server", host + ":" + std::to_string(port))
+                     .Raw("accepted", accepted.Str())
+                     .Text("reply", NetworkText(smtp.LastReply()))
+                     .Number("size", smtp.MessageSize())
+                     .Str()
+              << "\n";
+    return kExitOk;
+  }
   std::cout << "accepted by " << host << ":" << port << " for "
             << smtp.Recipients()->Count() + smtp.CC()->Count() + smtp.BCC()->Count() << " recipient(s)\n";
   return kExitOk;
@@ -118,6 +125,7 @@ std::vector<Args::OptionSpec> MailOptions() {
   for (auto& spec : SecretOptions("--password")) specs.push_back(spec);
   specs.push_back({"--insecure", "", false});
   specs.push_back({"--attach", "", true, true});
+  specs.push_back({"--json", "", false});
   return specs;
 }
 
@@ -136,7 +144,7 @@ KTINET_COMMAND(Command{
                 "  --reply-to LIST        Reply-To addresses\n"
                 "  --subject S            subject (characters beyond ASCII are encoded)\n"
                 "  --body TEXT            body text (\\n starts a new line)\n"
-                "  --body-file F          body from a UTF-8 text file\n"
+                "  --body-file F          body from a UTF-8 text file (\"-\": standard input)\n"
                 "  --attach FILE[:TYPE]   attach a file (repeatable); TYPE from the extension if absent\n"
                 "  --user U               log in (AUTH LOGIN) with this user name; on a terminal the\n"
                 "                         password is asked for when none of the forms below gives it\n") +
@@ -146,7 +154,9 @@ KTINET_COMMAND(Command{
         "                         $SSL_CERT_DIR replace the system's store)\n"
         "  --insecure             do not verify the server's certificate\n"
         "  --priority 1-5         X-Priority (3)\n"
-        "  --charset CS           charset of the text (us-ascii; utf-8 for text beyond ASCII)\n" +
+        "  --charset CS           charset of the text (us-ascii; utf-8 for text beyond ASCII)\n"
+        "  --json                 {\"server\", \"accepted\": [addresses], \"reply\": the server's\n"
+        "                         answer to the message, \"size\": bytes of the message}\n" +
         kSocketOptionsHelp,
     MailOptions(), RunMail});
 

@@ -14,6 +14,7 @@
 #include "Cli.h"
 #include "SocketOptions.h"
 #include "FeedsSupport.h"
+#include "Output.h"
 #include "Demo.h"
 #include "DemoServers.h"
 #include "rtl/SysUtils.h"
@@ -45,11 +46,13 @@ using Source = feeds::Remote;
 Source ParseSource(const std::string& text) { return feeds::ParseRemote(text, ""); }
 
 
+// Line breaks and tabs become blanks (a caption is one line); other control characters are
+// shown as escapes.
 std::string OneLine(const String& text) {
   std::string s = UTF8Encode(text);
   for (char& c : s)
     if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  return s;
+  return EscapeControls(s);
 }
 
 String LinkOf(const TTreeNode* node) {

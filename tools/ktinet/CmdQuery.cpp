@@ -9,6 +9,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "core/KtInBase.h"
 #include "core/KtInCnst.h"
@@ -68,6 +69,8 @@ int RunQuery(const Args& args) {
     return kExitFailed;
   }
   std::cout.flush();
+  // A person's terminal gets the answer defused; a pipe or a file gets it byte for byte.
+  if (StdoutIsTerminal()) answer = BytesToString(EscapeControls(StringToBytes(answer), LineBreaks::kKeep));
   if (!WriteBytes(STDOUT_FILENO, answer)) {
     std::cerr << "ktinet query: cannot write the answer: " << std::strerror(errno) << "\n";
     return kExitFailed;
@@ -114,7 +117,8 @@ KTINET_COMMAND(Command{
     std::string("Usage: ktinet query HOST PORT [TEXT] [OPTIONS]\n\n"
                 "Connects to HOST:PORT (through a proxy when one is given), sends TEXT followed by\n"
                 "the header block, and prints everything the server sends until it closes, bytes\n"
-                "as they are. C escapes in TEXT are understood (\\r \\n \\t \\\\ \\0 \\xHH). Without\n"
+                "as they are (on a terminal, control characters other than line ends and tabs show\n"
+                "as \\xHH). C escapes in TEXT are understood (\\r \\n \\t \\\\ \\0 \\xHH). Without\n"
                 "TEXT nothing is sent and the server speaks first.\n\n"
                 "An answer whose status after its first space is 401, 404 or 407 is reported as an\n"
                 "error, as is a failed read: the message goes to stderr and the exit code is 1.\n\n"

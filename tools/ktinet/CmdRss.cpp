@@ -1,5 +1,6 @@
 // `ktinet rss`: TKtIRSSParser from the command line, and its line in the demo.
 #include <iostream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Files.h"
+#include "FormRun.h"
+#include "Output.h"
 #include "xml/KtIRSS.h"
 
 namespace ktinet::cli {
@@ -38,19 +42,6 @@ std::vector<std::pair<const char*, const String*>> ItemFields(const TKtIRSSItem&
           {"date", &i.Date}};
 }
 
-void PrintText(const TKtIRSSChannels& channels) {
-  for (int c = 0; c < channels.Count(); ++c) {
-    const TKtIRSSChannel& ch = *channels.GetItem(c);
-    std::cout << "channel " << (c + 1) << "\n";
-    for (auto& [name, value] : ChannelFields(ch))
-      if (!value->empty()) std::cout << "  " << name << ": " << UTF8Encode(*value) << "\n";
-    for (int i = 0; i < ch.Items()->Count(); ++i) {
-      std::cout << "  item " << (i + 1) << "\n";
-      for (auto& [name, value] : ItemFields(*ch.Items()->GetItem(i)))
-        if (!value->empty()) std::cout << "    " << name << ": " << UTF8Encode(*value) << "\n";
-    }
-  }
-}
 
 void PrintJson(const TKtIRSSChannels& channels) {
   std::string out = "{\"channels\":[";
@@ -75,7 +66,12 @@ void PrintJson(const TKtIRSSChannels& channels) {
 
 int RunRss(const Args& args) {
   args.ExpectPositional(1, 1);
-  const feeds::Remote remote = feeds::ParseRemote(args.Positional()[0]);
+  feeds::Remote remote = feeds::ParseRemote(args.Positional()[0]);
+  std::unique_ptr<InputFile> input;
+  if (remote.service == isNetwork) {
+    input = std::make_unique<InputFile>(remote.path);
+    remote.path = input->Path();
+  }
   TKtIRSSParser parser(nullptr);
   feeds::Aim(parser, remote);
   parser.SetRemoteFileName(UTF8ToString(remote.path));
@@ -89,9 +85,31 @@ int RunRss(const Args& args) {
     return kExitFailed;
   }
   if (args.Has("--json")) PrintJson(*parser.Channels());
-  else PrintText(*parser.Channels());
+  else PrintRssChannels(std::cout, *parser.Channels());
+  // Not a failure (the feed came and was read), but an empty output alone would leave a person
+  // guessing whether anything happened.
+  if (parser.Channels()->Count() == 0)
+    std::cerr << "ktinet rss: " << args.Positional()[0] << ": no channel found (is it an RSS feed?)\n";
   return kExitOk;
 }
+
+}  // namespace
+
+void PrintRssChannels(std::ostream& out, const TKtIRSSChannels& channels) {
+  for (int c = 0; c < channels.Count(); ++c) {
+    const TKtIRSSChannel& ch = *channels.GetItem(c);
+    out << "channel " << (c + 1) << "\n";
+    for (auto& [name, value] : ChannelFields(ch))
+      if (!value->empty()) out << "  " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
+    for (int i = 0; i < ch.Items()->Count(); ++i) {
+      out << "  item " << (i + 1) << "\n";
+      for (auto& [name, value] : ItemFields(*ch.Items()->GetItem(i)))
+        if (!value->empty()) out << "    " << name << ": " << EscapeControls(UTF8Encode(*value)) << "\n";
+    }
+  }
+}
+
+namespace {
 
 DemoOutcome RunDemoRss() {
   DemoOutcome out;
@@ -119,10 +137,11 @@ DemoOutcome RunDemoRss() {
 KTINET_COMMAND(Command{
     "rss", "read the channels and items of an RSS feed (TKtIRSSParser)",
     std::string("Usage: ktinet rss URL [--json] [--user U] [OPTIONS]\n\n"
-    "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. Downloads the feed\n"
-    "and lists its channels with their fields and items (title, link, description, creator, date).\n"
-    "Texts are shown as the feed writes them (entities are not decoded). Exit 1 when the feed could\n"
-    "not be fetched.\n\n"
+    "URL is http://, https:// or ftp://host[:port]/path, or a file-system path (\"-\" reads the feed\n"
+    "from standard input). Downloads the feed and lists its channels with their fields and items\n"
+    "(title, link, description, creator, date). Texts are shown as the feed writes them (entities\n"
+    "are not decoded; control characters as \\xHH escapes). A feed without a channel is said so on\n"
+    "stderr (exit 0). Exit 1 when the feed could not be fetched.\n\n"
     "      --json          one JSON object: {\"channels\":[{...,\"items\":[...]}]}\n") +
         TransferOptionsHelp(),
     WithTransferOptions({{"--json", "", false}}), RunRss});

@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "Json.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "protocols/KtISNTP.h"
 
@@ -37,17 +39,19 @@ int RunSntp(const Args& args) {
     std::cerr << "ktinet sntp: " << UTF8Encode(why) << "\n";
     return kExitFailed;
   }
-  // The local clock's reading halfway through the exchange stands against the server's.
-  double offset = ((before + after) / 2 - server) * SecsPerDay;
+  // The local clock's reading halfway through the exchange stands against the server's; the
+  // offset is the server's time minus it, so a positive offset means this clock is behind.
+  double offset = (server - (before + after) / 2) * SecsPerDay;
   int stratum = reply.size() > 1 ? static_cast<int>(reply[1]) : 0;
-  std::string time = UTF8Encode(FormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", server));
+  // The component gives local time; local time plus the zone's bias is UTC.
+  const std::string time = IsoUtc(server + sntp.TimeZoneBias(), true);
   char offsetText[64];
   std::snprintf(offsetText, sizeof offsetText, "%+.3f", std::round(offset * 1000) / 1000);
   if (args.Has("--json")) {
-    std::cout << "{\"time\": \"" << time << "\", \"offset\": " << offsetText << ", \"stratum\": " << stratum << "}\n";
+    std::cout << JsonObject().Text("time", time).Raw("offset", offsetText).Number("stratum", stratum).Str() << "\n";
   } else {
-    std::cout << time << " (local time, stratum " << stratum << ")\n"
-              << "offset " << offsetText << " s (this clock minus the server's)\n";
+    std::cout << time << " (stratum " << stratum << ")\n"
+              << "offset " << offsetText << " s (the server's time minus this clock's)\n";
   }
   return kExitOk;
 }
@@ -64,11 +68,12 @@ std::vector<Args::OptionSpec> SntpOptions() {
 KTINET_COMMAND(Command{
     "sntp", "the time from an NTP server and this clock's offset from it (TKtInetSNTP)",
     std::string("Usage: ktinet sntp [--host H] [--port P] [--timeout S] [--max-time S] [--json]\n\n"
-    "Asks an NTP server for the time with one SNTP datagram and prints it as local time,\n"
-    "with this computer's clock offset from it in seconds (positive: this clock is ahead).\n\n"
+    "Asks an NTP server for the time with one SNTP datagram and prints it in ISO 8601 as UTC\n"
+    "(2026-12-07T15:20:47.250Z), with the offset in seconds: the server's time minus this\n"
+    "computer's clock, as ntpdate counts it (positive: this clock is behind).\n\n"
     "  --host H            server (pool.ntp.org)\n"
     "  --port P            server port (123)\n"
-    "  --json              {\"time\": ..., \"offset\": seconds, \"stratum\": n}\n") +
+    "  --json              {\"time\": \"...Z\", \"offset\": seconds, \"stratum\": n}\n") +
         kDeadlineOptionsHelp + "  (--connect-timeout is accepted for uniformity: a datagram makes no connection)\n",
     SntpOptions(), RunSntp});
 

@@ -23,8 +23,10 @@
 #include "Json.h"
 #include "Secrets.h"
 #include "SocketOptions.h"
+#include "Output.h"
 #include "core/ktiutil.h"
 #include "Demo.h"
+#include "FormRun.h"
 #include "DemoServers.h"
 #include "rtl/DateTime.h"
 #include "rtl/SysUtils.h"
@@ -43,13 +45,7 @@ std::string When(TDateTime t, bool withTime) {
 }
 
 // The answer's one-byte characters hold UTF-8 as the carrier sent it; shown decoded when they do.
-std::string Text(const String& s) {
-  for (Char c : s)
-    if (c > 0xFF) return UTF8Encode(s);
-  std::string bytes = StringToBytes(s);
-  std::u16string decoded;
-  return Utf8Decode(std::string_view(bytes), decoded) ? bytes : UTF8Encode(s);
-}
+std::string Text(const String& s) { return NetworkText(s); }
 
 std::string ActivityLocation(const TKtInetActivity& a) {
   String where = a.Location()->Text();
@@ -60,7 +56,7 @@ std::string ActivityLocation(const TKtInetActivity& a) {
 
 void PrintPlain(std::ostream& out, const String& number, const TKtShipmentDetails& s, const TKtInetActivities& list) {
   auto line = [&](const char* label, const std::string& value) {
-    if (!value.empty()) out << label << value << "\n";
+    if (!value.empty()) out << label << EscapeControls(value) << "\n";
   };
   line("Tracking number:  ", Text(number));
   line("Shipment:         ", Text(s.IdentificationNumber()));
@@ -75,7 +71,8 @@ void PrintPlain(std::ostream& out, const String& number, const TKtShipmentDetail
     const TKtInetActivity& a = *list.Items(i);
     String status = a.StatusTypeDescription().empty() ? a.StatusTypeCode() : a.StatusTypeDescription();
     std::string when = When(a.DateTime(), true);
-    out << "  " << (when.empty() ? std::string("-") : when) << "  " << Text(status) << "  " << ActivityLocation(a) << "\n";
+    out << "  " << (when.empty() ? std::string("-") : when) << "  " << EscapeControls(Text(status)) << "  "
+        << EscapeControls(ActivityLocation(a)) << "\n";
   }
 }
 
@@ -128,6 +125,16 @@ std::string OneLine(const String& s) {
   return out.empty() ? std::string("the service could not be reached") : out;
 }
 
+// A failed call: the one-line message on stderr, and with --json the same as an object on stdout,
+// so that a script reading the output learns why it holds no shipment.
+int Failed(const Args& args, const std::string& carrier, const String& number, const std::string& message) {
+  if (args.Has("--json"))
+    std::cout << JsonObject().Text("carrier", carrier).Text("trackingNumber", number).Text("error", message).Str()
+              << "\n";
+  std::cerr << "ktinet track: " << EscapeControls(message) << "\n";
+  return kExitFailed;
+}
+
 #if KTINET_LEGACY_TRACKERS
 
 // The lines of a list, for the JSON arrays.
@@ -149,12 +156,10 @@ int RunUps(const Args& args, const String& number) {
   ups.SetTrackingNumber(number);
   if (!ups.Execute()) {
     // This tracker keeps no error texts: only what the service sent, if anything.
-    std::cerr << "ktinet track: "
-              << (ups.LastXMLResponse().empty()
+    return Failed(args, "ups", number,
+                  ups.LastXMLResponse().empty()
                       ? std::string("the service could not be reached, or its certificate was not trusted")
-                      : OneLine(ups.LastXMLResponse()))
-              << "\n";
-    return kExitFailed;
+                      : OneLine(ups.LastXMLResponse()));
   }
   if (args.Has("--json")) PrintJson(std::cout, "ups", number, ups, *ups.Activities());
   else PrintPlain(std::cout, number, ups, *ups.Activities());
@@ -170,26 +175,21 @@ int RunFedEx(const Args& args, const String& number) {
   ApplySocketOptions(args, fedex);
   fedex.SetTrackingNumber(number);
   fedex.Execute();
-  if (!fedex.LastError().empty()) {
-    std::cerr << "ktinet track: " << UTF8Encode(fedex.LastError()) << "\n";
-    return kExitFailed;
-  }
+  if (!fedex.LastError().empty()) return Failed(args, "fedex", number, UTF8Encode(fedex.LastError()));
   const TStrings& info = *fedex.ShipmentInfo();
   const TStrings& activity = *fedex.Activity();
-  if (info.Count() == 0 && activity.Count() == 0) {
-    std::cerr << "ktinet track: the page carries no tracking sections\n";
-    return kExitFailed;
-  }
+  if (info.Count() == 0 && activity.Count() == 0)
+    return Failed(args, "fedex", number, "the page carries no tracking sections");
   if (args.Has("--json")) {
     std::cout << "{\"carrier\":\"fedex\",\"trackingNumber\":" << JsonText(number) << ",\"shipmentInfo\":" << LinesJson(info)
               << ",\"activity\":" << LinesJson(activity) << "}\n";
     return kExitOk;
   }
-  std::cout << "Tracking number:  " << Text(number) << "\n";
+  std::cout << "Tracking number:  " << EscapeControls(Text(number)) << "\n";
   std::cout << "Shipment:\n";
-  for (int i = 0; i < info.Count(); ++i) std::cout << "  " << Text(info[i]) << "\n";
+  for (int i = 0; i < info.Count(); ++i) std::cout << "  " << EscapeControls(Text(info[i])) << "\n";
   std::cout << "Activity:\n";
-  for (int i = 0; i < activity.Count(); ++i) std::cout << "  " << Text(activity[i]) << "\n";
+  for (int i = 0; i < activity.Count(); ++i) std::cout << "  " << EscapeControls(Text(activity[i])) << "\n";
   return kExitOk;
 }
 
@@ -202,6 +202,40 @@ int RunTrack(const Args& args) {
   if (std::string(CurrentBackend().Name()) == "headless") SetBackend(std::make_unique<HeadlessBackend>(nullptr));
   return carrier == "ups" ? RunUps(args, number) : RunFedEx(args, number);
 }
+
+}  // namespace
+
+bool RunTrackerOfForm(TComponent* c, std::ostream& out, std::ostream& err, bool& ok) {
+  const std::string label = "ktinet form run: " + UTF8Encode(c->Name()) + ": " + UTF8Encode(c->ClassName()) + ": ";
+  if (auto* ups = dynamic_cast<TKtUPSTracker*>(c)) {
+    ok = ups->Execute();
+    if (!ok)
+      err << label
+          << EscapeControls(ups->LastXMLResponse().empty() ? std::string("the service could not be reached")
+                                                           : OneLine(ups->LastXMLResponse()))
+          << "\n";
+    else
+      PrintPlain(out, ups->TrackingNumber(), *ups, *ups->Activities());
+    return true;
+  }
+  if (auto* fedex = dynamic_cast<TKtFedExTracker*>(c)) {
+    fedex->Execute();
+    ok = fedex->LastError().empty();
+    if (!ok) {
+      err << label << EscapeControls(UTF8Encode(fedex->LastError())) << "\n";
+      return true;
+    }
+    out << "Tracking number:  " << EscapeControls(Text(fedex->TrackingNumber())) << "\n";
+    out << "Shipment:\n";
+    for (int i = 0; i < fedex->ShipmentInfo()->Count(); ++i) out << "  " << EscapeControls(Text((*fedex->ShipmentInfo())[i])) << "\n";
+    out << "Activity:\n";
+    for (int i = 0; i < fedex->Activity()->Count(); ++i) out << "  " << EscapeControls(Text((*fedex->Activity())[i])) << "\n";
+    return true;
+  }
+  return false;
+}
+
+namespace {
 
 #else
 
@@ -243,14 +277,30 @@ int RunTrack(const Args& args) {
   if (!ok) {
     // The service's own words when it refused; otherwise what the transfer left.
     const String& refusal = tracker->ServiceError();
-    std::cerr << "ktinet track: " << (refusal.empty() ? OneLine(tracker->LastXMLResponse()) : Text(refusal)) << "\n";
-    return kExitFailed;
+    return Failed(args, carrier, number, refusal.empty() ? OneLine(tracker->LastXMLResponse()) : Text(refusal));
   }
   const auto& shipment = dynamic_cast<const TKtShipmentDetails&>(*tracker);
   if (args.Has("--json")) PrintJson(std::cout, carrier, number, shipment, *tracker->Activities());
   else PrintPlain(std::cout, number, shipment, *tracker->Activities());
   return kExitOk;
 }
+
+}  // namespace
+
+bool RunTrackerOfForm(TComponent* c, std::ostream& out, std::ostream& err, bool& ok) {
+  auto* tracker = dynamic_cast<TKtInetCustomTracker*>(c);
+  if (!tracker) return false;
+  ok = tracker->Execute();
+  if (!ok) {
+    err << "ktinet form run: " << UTF8Encode(c->Name()) << ": " << UTF8Encode(c->ClassName()) << ": "
+        << EscapeControls(OneLine(tracker->LastXMLResponse())) << "\n";
+    return true;
+  }
+  PrintPlain(out, tracker->TrackingNumber(), dynamic_cast<const TKtShipmentDetails&>(*tracker), *tracker->Activities());
+  return true;
+}
+
+namespace {
 
 #endif  // KTINET_LEGACY_TRACKERS
 
@@ -543,7 +593,8 @@ KTINET_COMMAND(Command{
                 "  --insecure          UPS: do not verify the server's certificate (anyone on the path\n"
                 "                      could read the licence number and forge the answer)\n"
                 "  --license L         UPS: the access licence number\n"
-                "  --json              print the result as JSON\n"
+                "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
+                "                      \"error\"} when the call failed)\n"
                 "FedEx only:\n") +
         kSocketOptionsHelp,
     TrackOptions(), RunTrack});
@@ -574,7 +625,8 @@ KTINET_COMMAND(Command{
     "  --http              plain HTTP instead of HTTPS (port 80 unless --port)\n"
     "  --account A --meter M\n"
     "                      FedEx: the account and meter numbers\n"
-    "  --json              print the result as JSON\n") +
+    "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
+    "                      \"error\"} when the call failed)\n") +
         SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") +
         SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY") +
         SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD") +

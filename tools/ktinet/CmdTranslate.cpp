@@ -6,6 +6,7 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "SocketOptions.h"
+#include "Output.h"
 #include "rtl/Classes.h"
 #include "rtl/Exceptions.h"
 #include "services/KtIMSTranslator.h"
@@ -56,7 +57,7 @@ int PrintOrFail(const char* command, const TKtMSTranslator& t, const String& ans
     std::cerr << "ktinet " << command << ": the service gave an empty answer\n";
     return kExitFailed;
   }
-  std::cout << UTF8Encode(answer) << "\n";
+  std::cout << EscapeControls(UTF8Encode(answer), LineBreaks::kKeep) << "\n";
   return kExitOk;
 }
 
@@ -97,7 +98,7 @@ int RunLanguages(const Args& args) {
     std::cerr << "ktinet languages: the service listed no languages\n";
     return kExitFailed;
   }
-  for (int i = 0; i < list.Count(); ++i) std::cout << UTF8Encode(list[i]) << "\n";
+  for (int i = 0; i < list.Count(); ++i) std::cout << EscapeControls(UTF8Encode(list[i])) << "\n";
   return kExitOk;
 }
 

@@ -17,6 +17,9 @@
 #include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Json.h"
+#include "Output.h"
+#include "Progress.h"
 #include "rtl/DateTime.h"
 #include "rtl/Streams.h"
 #include "transfer/ktiupdate.h"
@@ -54,6 +57,23 @@ std::string LastErrorText() {
   return text.empty() ? "error " + std::to_string(error) : text;
 }
 
+// The outcome as one JSON object: the status, the local file's size and the time it carries
+// (null when there is no local file), the HTTP status of the last answer (0 for FTP and files).
+std::string UpdateJson(TKtIStatus status, const std::string& local, int httpStatus, const std::string& error) {
+  JsonObject out;
+  out.Text("status", std::string(StatusWord(status))).Text("file", local);
+  struct stat st {};
+  if (::stat(local.c_str(), &st) == 0) {
+    out.Number("bytes", static_cast<long long>(st.st_size));
+    out.Text("stamped", IsoUtc(UnixToDateTime(st.st_mtim.tv_sec)));
+  } else {
+    out.Null("bytes").Null("stamped");
+  }
+  out.Number("httpStatus", httpStatus);
+  if (!error.empty()) out.Text("error", error);
+  return out.Str();
+}
+
 int RunUpdate(const Args& args) {
   args.ExpectPositional(2, 2);
   Source source = ParseSource(args.Positional()[0]);
@@ -76,11 +96,24 @@ int RunUpdate(const Args& args) {
     updater.StatusDialog()->SetTitle(u"ktinet update");
     updater.StatusDialog()->SetDescription(u"Bringing " + UTF8ToString(local) + u" up to date");
   }
+  // Without the panel a terminal still shows how far the download has come.
+  ProgressLine progress("ktinet update");
+  if (!window)
+    updater.SetOnProgress([&progress](TObject*, Integer current, Integer total, bool&) {
+      progress.Show(static_cast<std::uint32_t>(current), static_cast<std::uint32_t>(total));
+    });
 
   feeds::AbandonDownloadsOnSignal();
   updater.Execute();
+  progress.Finish();
   const TKtIStatus status = updater.Status();
-  std::cout << feeds::OutcomeText(updater) << std::endl;
+  std::string why;
+  if (status == isFailed) {
+    why = UTF8Encode(updater.LastErrorText());
+    if (why.empty()) why = LastErrorText();
+  }
+  if (args.Has("--json")) std::cout << UpdateJson(status, local, updater.LastHTTPStatus(), why) << std::endl;
+  else std::cout << feeds::OutcomeText(updater) << std::endl;
   if (status == isNotFound) {
     std::cerr << "ktinet update: " << args.Positional()[0] << " was not found; " << local << " is left as it was\n";
     return kExitFailed;
@@ -90,8 +123,6 @@ int RunUpdate(const Args& args) {
       std::cerr << "ktinet update: the update of " << local << " was cancelled\n";
       return kExitFailed;
     }
-    std::string why = UTF8Encode(updater.LastErrorText());
-    if (why.empty()) why = LastErrorText();
     std::cerr << "ktinet update: the update of " << local << " failed" << (why.empty() ? "" : ": " + why) << "\n";
     return kExitFailed;
   }
@@ -99,6 +130,20 @@ int RunUpdate(const Args& args) {
 }
 
 // ReadHTTPGetResponse is for descendants; the command is one.
+// The body as it comes in, with its size so far on the progress line.
+class TProgressStream : public TMemoryStream {
+ public:
+  explicit TProgressStream(ProgressLine& progress) : FProgress(progress) {}
+  long Write(const void* buffer, long count) override {
+    const long n = TMemoryStream::Write(buffer, count);
+    FProgress.Show(Bytes().size(), 0);
+    return n;
+  }
+
+ private:
+  ProgressLine& FProgress;
+};
+
 class TGetter : public TKtCustomWebComponent {
  public:
   using TKtCustomWebComponent::TKtCustomWebComponent;
@@ -159,8 +204,10 @@ int RunGet(const Args& args) {
     }
     return kExitOk;
   }
-  TMemoryStream stream;
+  ProgressLine progress("ktinet get");
+  TProgressStream stream(progress);
   getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+  progress.Finish();
   const std::string& bytes = stream.Bytes();
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
@@ -254,14 +301,14 @@ DemoOutcome RunDemoUpdate(bool expectSkip) {
 }
 
 std::vector<Args::OptionSpec> UpdateOptions() {
-  return WithTransferOptions({{"--resume", "", false}, {"--no-window", "", false}});
+  return WithTransferOptions({{"--resume", "", false}, {"--no-window", "", false}, {"--json", "", false}});
 }
 
 }  // namespace
 
 KTINET_COMMAND(Command{
     "update", "bring a local file up to date from HTTP, HTTPS, FTP or a path (TKtWebUpdater)",
-    std::string("Usage: ktinet update URL LOCALFILE [--user U] [--resume] [--no-window] [OPTIONS]\n\n"
+    std::string("Usage: ktinet update URL LOCALFILE [--user U] [--resume] [--no-window] [--json] [OPTIONS]\n\n"
     "URL is http://, https:// or ftp://host[:port]/path, or a file-system path. The remote file is\n"
     "downloaded when the local one is missing, differs in size or is older; the local file then\n"
     "gets the remote file's time. Prints the outcome: finished, skipped, not found, failed or\n"
@@ -272,7 +319,10 @@ KTINET_COMMAND(Command{
     "  -u, --user U        user name for the server (HTTP authentication or FTP logon)\n"
     "  -p, --password P    its password\n"
     "      --resume        continue a partial local file instead of replacing it\n"
-    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels)\n") +
+    "      --no-window     no status panel on the terminal (Esc or c in the panel cancels);\n"
+    "                      progress then goes to stderr when that is a terminal\n"
+    "      --json          {\"status\", \"file\", \"bytes\", \"stamped\": the file's time in UTC,\n"
+    "                      \"httpStatus\", \"error\" when failed} instead of the status word\n") +
         TransferOptionsHelp(),
     UpdateOptions(), RunUpdate});
 
@@ -280,7 +330,8 @@ KTINET_COMMAND(Command{"get", "download a URL to standard output or a file (Read
                        "Usage: ktinet get URL [-o FILE] [--cacert FILE]\n\n"
                        "Writes the body of the answer to an http://, https:// or ftp:// URL to standard\n"
                        "output, as it came, whatever the status. Exit 1 when no answer could be had or\n"
-                       "it was cut short (what came is still written; stderr says what is missing).\n\n"
+                       "it was cut short (what came is still written; stderr says what is missing).\n"
+                       "When stderr is a terminal, the bytes received so far are shown there.\n\n"
                        "  -o, --output FILE   write to FILE instead, through a temporary file beside it that\n"
                        "                      replaces FILE only when the whole answer came\n"
                        "      --cacert FILE   also trust the certificate authorities in this PEM file\n",

@@ -4,19 +4,12 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "Files.h"
 #include "core/ktiutil.h"
 #include "rtl/Exceptions.h"
 
 namespace ktinet::cli {
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception("cannot read file '" + path + "'");
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Hex digits, blanks between byte pairs allowed ("c3a9", "c3 a9", "C3:A9" is not).
 std::string ParseHex(const std::string& text) {
@@ -50,7 +43,7 @@ std::string ParseHex(const std::string& text) {
 std::string InputOf(const Args& a, size_t first) {
   if (auto file = a.Get("--file")) {
     a.ExpectPositional(first, first);
-    return ReadWholeFile(*file);
+    return ReadInputFile(*file);
   }
   a.ExpectPositional(first + 1, first + 1);
   return a.Positional()[first];
@@ -116,8 +109,8 @@ KTINET_COMMAND(Command{
     "Runs one text utility of the library and prints its result as one line of UTF-8.\n"
     "\n"
     "Actions:\n"
-    "  base64 TEXT | --file F      Base64 of the bytes of TEXT (as typed, UTF-8) or of file F,\n"
-    "                              one line, '=' padded\n"
+    "  base64 TEXT | --file F      Base64 of the bytes of TEXT (as typed, UTF-8) or of file F\n"
+    "                              (\"-\": standard input), one line, '=' padded\n"
     "  utf8decode HEX | --file F   decodes UTF-8 given as hex bytes (\"c3a9\" or \"c3 a9\") or the\n"
     "                              bytes of file F; fails when truncated or malformed\n"
     "  html TEXT                   replaces named HTML entities (&lt; &amp; &nbsp; ...); the first\n"

@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Output.h"
 #include "SocketOptions.h"
 #include "protocols/KtWhoIs.h"
 #include "vcl/UiBackend.h"
@@ -33,8 +34,9 @@ int RunWhois(const Args& args) {
     std::cerr << "ktinet whois: " << UTF8Encode(whois.LastError()) << "\n";
     return kExitFailed;
   }
-  // Registries answer in ASCII or UTF-8: the bytes go out as they came.
+  // Registries answer in ASCII or UTF-8: the bytes go out as they came, defused on a terminal.
   std::string bytes = StringToBytes(answer);
+  if (StdoutIsTerminal()) bytes = EscapeControls(bytes, LineBreaks::kKeep);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
@@ -101,7 +103,8 @@ KTINET_COMMAND(Command{
     std::string("Usage: ktinet whois DOMAIN [--host H] [--port P] [--no-auto-select] [--follow] [OPTIONS]\n\n"
                 "Asks the WHOIS server of the domain's last label (from the built-in table; IPv4\n"
                 "addresses and unknown labels go to whois.ripe.net) and prints its answer as it\n"
-                "came. Names with characters beyond ASCII are sent in their ASCII (xn--) form.\n\n"
+                "came (on a terminal with control characters other than line ends and tabs shown as\n"
+                "\\xHH). Names with characters beyond ASCII are sent in their ASCII (xn--) form.\n\n"
                 "  --host H            ask this server instead of the chosen one\n"
                 "  --port P            server port (43)\n"
                 "  --no-auto-select    do not choose a server from the table (needs --host)\n"

@@ -7,6 +7,10 @@
 
 #include "Cli.h"
 #include "Demo.h"
+#include "Files.h"
+#include "Json.h"
+#include "Output.h"
+#include "rtl/Streams.h"
 #include "rtl/Exceptions.h"
 #include "xml/KtInetXML.h"
 
@@ -24,27 +28,9 @@ const char* KindName(TKtXMLItemKind kind) {
   return "?";
 }
 
-// Control characters would break the one-line-per-item layout; they are shown as escapes.
-std::string Escaped(const String& s, bool json) {
-  std::string in = UTF8Encode(s), out;
-  out.reserve(in.size());
-  for (char ch : in) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (json && c == '"') out += "\\\"";
-    else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, json ? "\\u%04x" : "\\x%02x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
+// Control characters would break the one-line-per-item layout; they are shown as escapes, and
+// backslashes doubled so the escapes read back unambiguously.
+std::string Escaped(const String& s) { return EscapeControls(UTF8Encode(s), LineBreaks::kEscape, true); }
 
 // Indentation stops growing at this depth so a deeply nested document prints in linear size;
 // deeper lines carry their level instead.
@@ -56,10 +42,10 @@ std::string ItemLine(const TKtXMLItem* item, int depth, bool raw) {
   line += std::string(static_cast<size_t>(std::min(depth, kMaxIndent)) * 2, ' ');
   line += KindName(item->Kind());
   line += ' ';
-  line += Escaped(item->TagName(), false);
+  line += Escaped(item->TagName());
   TKtXMLVariant value = item->Value();
-  if (!value.IsEmpty()) line += " = " + Escaped(raw ? value.Text() : item->GetTagValue(), false);
-  if (!item->Attributes().empty()) line += "  [" + Escaped(item->Attributes(), false) + "]";
+  if (!value.IsEmpty()) line += " = " + Escaped(raw ? value.Text() : item->GetTagValue());
+  if (!item->Attributes().empty()) line += "  [" + Escaped(item->Attributes()) + "]";
   return line;
 }
 
@@ -86,13 +72,13 @@ void PrintJson(const TKtXMLItem* top, bool raw) {
   };
   auto open = [raw](const TKtXMLItem* item) {
     TKtXMLVariant value = item->Value();
-    std::cout << "{\"kind\":\"" << KindName(item->Kind()) << "\",\"name\":\"" << Escaped(item->TagName(), true)
-              << "\",\"value\":";
+    std::cout << "{\"kind\":\"" << KindName(item->Kind()) << "\",\"name\":" << JsonText(item->TagName())
+              << ",\"value\":";
     if (value.IsEmpty())
       std::cout << "null";
     else
-      std::cout << '"' << Escaped(raw ? value.Text() : item->GetTagValue(), true) << '"';
-    if (!item->Attributes().empty()) std::cout << ",\"attributes\":\"" << Escaped(item->Attributes(), true) << '"';
+      std::cout << JsonText(raw ? value.Text() : item->GetTagValue());
+    if (!item->Attributes().empty()) std::cout << ",\"attributes\":" << JsonText(item->Attributes());
     std::cout << ",\"items\":[";
   };
   std::vector<Frame> stack;
@@ -118,7 +104,15 @@ int RunXml(const Args& args) {
   const String file = UTF8ToString(args.Positional()[0]);
   TKtXMLEngine engine(nullptr);
   try {
-    engine.LoadFromFile(file);
+    if (args.Positional()[0] == "-") {
+      TMemoryStream in;
+      const std::string bytes = ReadInputFile("-");
+      in.Write(bytes.data(), static_cast<long>(bytes.size()));
+      in.SetPosition(0);
+      engine.LoadFromStream(0, &in);
+    } else {
+      engine.LoadFromFile(file);
+    }
   } catch (const Exception& e) {
     std::cerr << "ktinet xml: " << e.what() << '\n';
     return kExitFailed;
@@ -178,7 +172,7 @@ DemoOutcome DemoXml() {
 KTINET_COMMAND(Command{
     "xml", "print the tree the forgiving XML reader builds from a file (TKtXMLEngine)",
     "Usage: ktinet xml FILE [--find TAG] [--child TAG] [--value] [--raw] [--json]\n\n"
-    "Reads FILE with LoadFromFile (byte-order marks pick UTF-8 or UTF-16, otherwise the ANSI\n"
+    "Reads FILE (\"-\": standard input) with LoadFromFile (byte-order marks pick UTF-8 or UTF-16, otherwise the ANSI\n"
     "code page; an encoding declared as utf-8 or windows-125x applies to what follows) and\n"
     "prints one line per item: indentation by level, kind, tag name and, when the item has a\n"
     "value, \" = \" and the value through GetTagValue (quotes removed, entities replaced).\n"

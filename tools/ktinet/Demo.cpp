@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "Output.h"
 
 namespace ktinet::cli {
 
@@ -35,8 +36,10 @@ int RunDemo(const Args&) {
       out.result = std::string("exception: ") + e.what();
     }
     if (!out.ok) ++failed;
-    std::cout << (out.ok ? "[ ok ] " : "[FAIL] ") << step.component << ": " << OneLine(out.did, 60) << " -> "
-              << OneLine(out.result) << std::endl;
+    // What was done, then what came back, each wrapped within the terminal's width.
+    const std::string indent(7, ' ');
+    std::cout << Wrapped((out.ok ? "[ ok ] " : "[FAIL] ") + step.component + ":", OneLine(out.did, 160), indent) << "\n"
+              << Wrapped(indent + "->", OneLine(out.result, 240), indent + "   ") << std::endl;
   }
   std::cout << steps.size() - static_cast<size_t>(failed) << " of " << steps.size() << " components succeeded"
             << std::endl;

@@ -6,6 +6,7 @@
 
 #include "Cli.h"
 #include "SelfDoc.h"
+#include "Output.h"
 #include "rtl/Exceptions.h"
 #include "vcl/UiBackend.h"
 
@@ -18,7 +19,7 @@ void PrintHelp() {
                "Non-visual internet components from the command line.\n\nCommands:\n";
   for (const auto& [name, cmd] : Registry()) {
     std::string pad(name.size() < 14 ? 14 - name.size() : 1, ' ');
-    std::cout << "  " << name << pad << cmd.summary << "\n";
+    std::cout << Wrapped("  " + name + pad, cmd.summary, std::string(16, ' ')) << "\n";
   }
   std::cout << "\n  ktinet COMMAND --help   shows a command's options\n"
                "  ktinet --version        shows the version\n\n"
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     if (args.size() >= 2 && Registry().count(args[1])) {
-      std::cout << Registry().at(args[1]).usage;
+      std::cout << FitHelp(Registry().at(args[1]).usage);
       return kExitOk;
     }
     PrintHelp();
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
   for (const auto& a : rest) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {
-      std::cout << cmd.usage;
+      std::cout << FitHelp(cmd.usage);
       return kExitOk;
     }
   }
