@@ -2,6 +2,7 @@
 // the answer read by read (fed in chunks cut where the input says), the status check of the first
 // line, and the split into header lines and body. The scanner either raises Exception at a limit
 // or takes the bytes; it never claims more than it was given, and a complete answer stays so.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
