@@ -350,22 +350,22 @@ TEST(HostileTool, EveryCaseEndsWithExitOneAndItsCause) {
   const std::string port = std::to_string(server.Port());
   const std::string url = "http://127.0.0.1:" + port + "/d";
 
-  auto run = test::RunToolArgs({"http", url, "--timeout", "10000"});
+  auto run = test::RunToolArgs({"http", url, "--timeout", "10"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "ktinet http: The answer was cut short: 10 of the 1000 body bytes its Content-Length announces "
                      "arrived\n");
-  run = test::RunToolArgs({"http", url, "--timeout", "10000", "--max-size", "100000"});
+  run = test::RunToolArgs({"http", url, "--timeout", "10", "--max-size", "100000"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "ktinet http: The answer is larger than MaxSize (100000 bytes); reading stopped\n");
-  run = test::RunToolArgs({"http", url, "--timeout", "10000", "--max-size", "0"});
+  run = test::RunToolArgs({"http", url, "--timeout", "10", "--max-size", "0"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.size(), 100000u);
-  run = test::RunToolArgs({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "10000"});
+  run = test::RunToolArgs({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "10"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "ktinet daytime: The daytime answer is longer than 4096 bytes: no daytime server sends that "
                      "much; reading stopped\n");
-  run = test::RunToolArgs({"dns", "example.test", "--server", "127.0.0.1", "--port", port, "--timeout", "10000"});
+  run = test::RunToolArgs({"dns", "example.test", "--server", "127.0.0.1", "--port", port, "--timeout", "10"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "ktinet dns: The server sent a DNS message with the identifier 0x1209, which no query carries\n");

@@ -94,7 +94,7 @@ TEST(EverydayUse, DashReadsStandardInputWhereAFileIsNamed) {
   EXPECT_EQ(run.out, body);
   TempDir dir;
   run = Tool({"http", "--data", "@" + dir.Write("body", "from a file"), "http://127.0.0.1:" + Port(nginx.Port()) + "/echo",
-              "--timeout", "10000"});
+              "--timeout", "10"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "from a file");
 }
@@ -154,7 +154,7 @@ TEST(EverydayUse, JsonRecordsCarryUtf8Once) {
   // daytime: the time in UTC and the server's line, whatever it holds.
   ScriptedServer server;
   server.Add(Script().Send("\n59189 20-12-06 13:34:51 00 0 0  50.0 UTC(NIST) * gr\xc3\xbc\xc3\x9f\x1b[2J\n"));
-  run = Tool({"daytime", "--host", "127.0.0.1", "--port", Port(server.Port()), "--json", "--timeout", "5000"});
+  run = Tool({"daytime", "--host", "127.0.0.1", "--port", Port(server.Port()), "--json", "--timeout", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "{\"time\":\"2020-12-06T13:34:51Z\",\"answer\":\"59189 20-12-06 13:34:51 00 0 0  50.0 UTC(NIST) * "
                      "gr\xc3\xbc\xc3\x9f\\u001b[2J\"}\n");
@@ -201,7 +201,7 @@ TEST(EverydayUse, NetworkTextCannotDriveTheTerminal) {
   const std::string answer = "Domain Name: X.TEST\r\nNote: " + kEsc + "\r\n";
   server.Add(Script().ReadUntil("\r\n").Send(answer));
   server.Add(Script().ReadUntil("\r\n").Send(answer));
-  run = Tool({"whois", "x.test", "--host", "127.0.0.1", "--port", Port(server.Port()), "--timeout", "5000"});
+  run = Tool({"whois", "x.test", "--host", "127.0.0.1", "--port", Port(server.Port()), "--timeout", "5"});
   EXPECT_EQ(run.out, answer);
   // ... and are defused on a terminal: the sequence shows as text instead of retitling.
   test::Tmux t("env KTINET_UI=headless " + ShellQuote(KTINET_TOOL) + " whois x.test --host 127.0.0.1 --port " +
@@ -225,7 +225,7 @@ TEST(EverydayUse, DnsAsksTheFirstNameServerOfTheResolverFile) {
   TempDir dir;
   const std::string conf = dir.Write("resolv.conf", "# local\nsearch test\nnameserver 127.0.0.1\nnameserver 192.0.2.1\n");
   ASSERT_EQ(setenv("KTINET_RESOLV_CONF", conf.c_str(), 1), 0);
-  ToolOutcome run = Tool({"dns", "example.test", "--port", Port(dnsmasq.Port()), "--timeout", "5000"});
+  ToolOutcome run = Tool({"dns", "example.test", "--port", Port(dnsmasq.Port()), "--timeout", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("example.test.\t300\tIN\tA\t192.0.2.10\n"), std::string::npos) << run.out;
   // A file without a name server: nobody to ask.
@@ -289,7 +289,7 @@ class AheadSntpServer {
 
 TEST(EverydayUse, SntpPrintsUtcAndTheServerMinusLocalOffset) {
   AheadSntpServer server;
-  ToolOutcome run = Tool({"sntp", "--host", "127.0.0.1", "--port", Port(server.Port()), "--timeout", "3000", "--json"});
+  ToolOutcome run = Tool({"sntp", "--host", "127.0.0.1", "--port", Port(server.Port()), "--timeout", "3", "--json"});
   ASSERT_EQ(run.status, 0) << run.err;
   // {"time":"2026-12-07T15:22:27.250Z","offset":+100.000,"stratum":2}
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
