@@ -89,7 +89,7 @@ TEST(EverydayUse, DashReadsStandardInputWhereAFileIsNamed) {
   o.locations = test::NginxServer::EchoBodyLocation("/echo");
   test::NginxServer nginx(o);
   const std::string body = "piped \xc3\xa4 body";
-  run = ToolWithInput("http --data @- http://127.0.0.1:" + Port(nginx.Port()) + "/echo --timeout 10000", body);
+  run = ToolWithInput("http --data @- http://127.0.0.1:" + Port(nginx.Port()) + "/echo --timeout 10", body);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, body);
   TempDir dir;
@@ -116,7 +116,7 @@ TEST(EverydayUse, MailJsonReportsRecipientsReplyAndSize) {
   const ToolOutcome run =
       ToolWithInput("mail --server 127.0.0.1:" + Port(server.Port()) +
                         " --from a@test.example --to b@test.example --cc c@test.example --subject Hi"
-                        " --body-file - --json --timeout 10000",
+                        " --body-file - --json --timeout 10",
                     "body from standard input\n.leading dot\n");
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_TRUE(server.WaitDone(1));
@@ -205,7 +205,7 @@ TEST(EverydayUse, NetworkTextCannotDriveTheTerminal) {
   EXPECT_EQ(run.out, answer);
   // ... and are defused on a terminal: the sequence shows as text instead of retitling.
   test::Tmux t("env KTINET_UI=headless " + ShellQuote(KTINET_TOOL) + " whois x.test --host 127.0.0.1 --port " +
-               Port(server.Port()) + " --timeout 5000; echo EXIT=$?; sleep 60");
+               Port(server.Port()) + " --timeout 5; echo EXIT=$?; sleep 60");
   const std::string screen = t.WaitFor("EXIT=");
   EXPECT_NE(screen.find("Note: " + kShownEsc), std::string::npos) << screen;
   EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
