@@ -66,7 +66,7 @@ TEST(QueryTool, FailuresAndUsage) {
 
   // A read time-out ends the run with a message, promptly.
   server.Add(Script().ReadUntil("\r\n\r\n").Stall(5000));
-  r = RunTool({"query", "127.0.0.1", std::to_string(server.Port()), "x", "--timeout", "200"});
+  r = RunTool({"query", "127.0.0.1", std::to_string(server.Port()), "x", "--timeout", "0.2"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ktinet query: "), std::string::npos);
   EXPECT_LT(r.ms, 3000);

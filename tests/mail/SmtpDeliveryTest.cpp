@@ -113,7 +113,7 @@ TEST(SmtpDelivery, TwoAttachmentsCopiesAndALoneDotArriveIntact) {
 
 TEST(SmtpDelivery, ToolReportsRefusalsWithTheServersText) {
   SmtpServer server({.reject = {"nobody"}});
-  const std::string base = "--server 127.0.0.1:" + std::to_string(server.Port()) + " --from ann@example.com --timeout 10000";
+  const std::string base = "--server 127.0.0.1:" + std::to_string(server.Port()) + " --from ann@example.com --timeout 10";
   std::string err;
   EXPECT_EQ(RunTool(base + " --to nobody@example.com --subject x --body hi", &err), 1);
   EXPECT_NE(err.find("550 5.1.1 <nobody@example.com>: Recipient address rejected"), std::string::npos) << err;
@@ -172,7 +172,7 @@ TEST(SmtpDelivery, LoginOverStartTlsNeedsTheRightCA) {
   std::string err;
   const std::string args = "--server localhost:" + std::to_string(server.Port()) +
                            " --from a@example.com --to b@example.com --tls starttls --user mailer --password s3cret"
-                           " --timeout 10000 --body hi";
+                           " --timeout 10 --body hi";
   EXPECT_EQ(RunTool(args, &err), 1);
   EXPECT_NE(err.find("certificate verify failed"), std::string::npos) << err;
   EXPECT_EQ(RunTool(args + " --cacert " + SmtpServer::CAFile(), &err), 0) << err;

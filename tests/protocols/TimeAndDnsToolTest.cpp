@@ -35,11 +35,11 @@ TEST(TimeTool, DaytimePrintsTheDateTheServerSent) {
   server.Add(Script().Send("\n59189 20-12-06 13:34:51 00 0 0  50.0 UTC(NIST) * \n"));
   server.Add(Script().Close());
   const std::string port = std::to_string(server.Port());
-  ToolRun run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5000"});
+  ToolRun run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "2020-12-06 13:34:51\n");
   // A server that sends nothing has told no time, whatever the parse makes of it.
-  run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5000"});
+  run = Tool({"daytime", "--host", "127.0.0.1", "--port", port, "--timeout", "5"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("no date"), std::string::npos) << run.err;
@@ -47,7 +47,7 @@ TEST(TimeTool, DaytimePrintsTheDateTheServerSent) {
 
 TEST(TimeTool, SntpAgainstARealServerShowsASmallOffset) {
   test::ChronyServer chrony;
-  ToolRun run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(chrony.Port()), "--timeout", "3000"});
+  ToolRun run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(chrony.Port()), "--timeout", "3"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto at = run.out.find("offset ");
   ASSERT_NE(at, std::string::npos) << run.out;
@@ -59,7 +59,7 @@ TEST(TimeTool, SntpAgainstARealServerShowsASmallOffset) {
                                      static_cast<Word>(ms));
   EXPECT_NEAR(printed, Now(), 2.0 / 86400) << run.out;
 
-  run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(test::FreePort(true)), "--timeout", "500"});
+  run = Tool({"sntp", "--host", "127.0.0.1", "--port", std::to_string(test::FreePort(true)), "--timeout", "0.5"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("ktinet sntp: "), std::string::npos);
 }
