@@ -11,6 +11,7 @@
 #include "support/ScriptedServer.h"
 #include "support/SmtpServer.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 namespace ktinet {
 namespace {
@@ -150,6 +151,28 @@ TEST(Conventions, SecretsComeFromAFileOrTheEnvironment) {
   EXPECT_EQ(unreadable.status, 2);
   EXPECT_NE(unreadable.err.find("--password-file: cannot read"), std::string::npos) << unreadable.err;
   EXPECT_NE(Program({"update", "--help"}).out.find("other users can see it"), std::string::npos);
+}
+
+// On a terminal, --user without a password asks for it through the logon dialog, unseen.
+TEST(Conventions, AUserWithoutAPasswordIsAskedOnATerminal) {
+  NginxServer::Options o;
+  o.files = {{"private/note.txt", "for members\n"}};
+  o.users = {{"member", "hidden pw"}};
+  o.locations = "location /private/ { auth_basic \"members\"; auth_basic_user_file {htpasswd}; }\n";
+  NginxServer nginx(o);
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/private/note.txt";
+  test::Tmux t("sh -c " + test::ShellQuote("env -u http_proxy -u KTINET_UI -u KTINET_PASSWORD " +
+                                           test::ShellQuote(KTINET_TOOL) + " get " + url +
+                                           " --user member; echo EXIT=$?; sleep 60"),
+               100, 30);
+  t.WaitFor("Server logon");
+  t.Keys("Enter");
+  t.Keys("'hidden pw'");
+  t.Keys("Enter");
+  std::string screen = t.WaitFor("EXIT=");
+  EXPECT_NE(screen.find("for members"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("hidden pw"), std::string::npos) << "the password was echoed: " << screen;
 }
 
 // The mail password from a file, over implicit TLS whose authority is named only by SSL_CERT_FILE

@@ -64,9 +64,10 @@ TEST(UpdateTool, DownloadsThenSkipsAndLeavesALocalFileAloneOn404) {
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(r.out, "skipped\n");
 
+  // A missing remote file fails the job; the local file stays as it was.
   r = Tool("update " + url + "/missing.bin " + Quote(local));
-  EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_EQ(r.out, "not found\n");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(r.out.rfind("not found\nktinet update: ", 0), 0u) << r.out;
   EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
 
   // A file-system path is a source too.
@@ -119,8 +120,8 @@ TEST(UpdateTool, HttpsNeedsItsAuthorityAndFtpWorksTheSame) {
   r = Tool("update " + ftpUrl + " " + Quote(dir / "g.bin") + creds);
   EXPECT_EQ(r.out, "skipped\n");
   r = Tool("update ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/none.bin " + Quote(dir / "g.bin") + creds);
-  EXPECT_EQ(r.out, "not found\n");
-  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind("not found\nktinet update: ", 0), 0u) << r.out;
+  EXPECT_EQ(r.code, 1);
 }
 
 // ---- the live panel on a real terminal ------------------------------------------------------
