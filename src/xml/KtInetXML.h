@@ -4,7 +4,8 @@
 // tag name and offers the value helpers (quotes, character entities, fixed-position dates).
 //
 // Items of a parsed tree live in a block arena owned by their engine, with their texts stored
-// beside them as compact UTF-16, so a large answer costs no per-item heap traffic. Every walk
+// beside them as compact UTF-16 (decoded straight from the input, and one record shared by all
+// items of the same name), so a large answer costs no per-item heap traffic for its texts. Every walk
 // over the tree (freeing, searching) uses an explicit stack: any depth the parser builds is safe.
 #pragma once
 
