@@ -9,6 +9,12 @@ TKtRemoteFiles::~TKtRemoteFiles() = default;
 
 void TKtRemoteFiles::InternalExecute() {
   FFileList->Clear();
+  FFileDetails.clear();
+  FListDetails = &FFileDetails;
+  struct Detach {
+    std::vector<TKtIFileDetail>** sink;
+    ~Detach() { *sink = nullptr; }
+  } detach{&FListDetails};
   ConnectToInet(true);
   if (Service() != isNetwork && (!hInet || !hURL)) {
     SetStatus(isFailed);

@@ -570,8 +570,8 @@ bool TKtCustomWebComponent::GetFileInfoFromInet(const String& AFileName, Cardina
             // No answer to read. A connection that broke off is worth a few more tries; a refusal,
             // a certificate that is not trusted, a time-out or an unreadable answer is not.
             const DWORD error = InternetGetLastError();
-            const bool transient = error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED ||
-                                   error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            const bool transient = sent || error == ERROR_INTERNET_CONNECTION_RESET ||
+                                   error == ERROR_INTERNET_CONNECTION_ABORTED || error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
             if (++unreadable > 3 || !transient || TimeLeft() == 0) {
               InternetCloseHandle(hFindFile);
               hFindFile = nullptr;
@@ -744,6 +744,15 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
     for (const WIN32_FIND_DATAW& e : entries) {
       const String name(e.cFileName, std::find(e.cFileName, e.cFileName + MAX_PATH, u'\0'));
       AList->Add(same ? name : (current == u"/" ? u"/" : current + u"/") + name);
+      if (FListDetails) {
+        TKtIFileDetail d;
+        d.Directory = (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        d.HasSize = !d.Directory;
+        d.Size = static_cast<Int64>((static_cast<std::uint64_t>(e.nFileSizeHigh) << 32) | e.nFileSizeLow);
+        d.HasTime = FileTimeToInt64(e.ftLastWriteTime) != 0;
+        d.LastWriteTime = e.ftLastWriteTime;
+        FListDetails->push_back(d);
+      }
       if (!AIncludeSubFolders || !(e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == u"." || name == u"..")
         continue;
       const std::uint64_t unique = (static_cast<std::uint64_t>(e.dwReserved0) << 32) | e.dwReserved1;
@@ -764,7 +773,9 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
 void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
                                            TStrings* AList) {
   // The directories on the way down: a link back to one of them would never end.
-  const String prefix = ADirectory.empty() ? String() : ADirectory + u"/";
+  String dir = ADirectory;
+  while (dir.size() > 1 && dir.back() == u'/') dir.pop_back();
+  const String prefix = dir.empty() ? String() : dir == u"/" ? dir : dir + u"/";
   struct stat self {};
   const bool known = ::stat(Path8(ADirectory.empty() ? String(u".") : ADirectory).c_str(), &self) == 0;
   const std::pair<std::uint64_t, std::uint64_t> key{self.st_dev, self.st_ino};
@@ -794,6 +805,15 @@ void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const Strin
     } close{rec};
     do {
       AList->Add(prefix + rec.Name);
+      if (FListDetails) {
+        TKtIFileDetail d;
+        d.Directory = (rec.Attr & faDirectory) != 0;
+        d.HasSize = !d.Directory;
+        d.Size = rec.Size;
+        d.HasTime = true;
+        d.LastWriteTime = rec.LastWriteTime;
+        FListDetails->push_back(d);
+      }
       if (AIncludeSubFolders && (rec.Attr & faDirectory) && rec.Name != u"." && rec.Name != u"..")
         ReadDirFromInet(prefix + rec.Name, AMask, AIncludeSubFolders, AList);
     } while (FindNext(rec) == 0);
@@ -920,10 +940,8 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
         inFlight.Temporary(tempName);
         dest = std::make_unique<TFileStream>(tempName, fmCreate);
       }
-      if (whole) {
-        dest->SetSize(0);
-        if (source) source->SetPosition(0);
-      }
+      // A whole copy got a new, empty destination above.
+      if (whole && source) source->SetPosition(0);
       dest->Seek(0, soEnd);
     }
     const Int64 startSize = dest ? dest->Position() : 0;

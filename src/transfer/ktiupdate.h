@@ -56,6 +56,15 @@ enum TKtIAction {
   iaComparing, iaCompared, iaDownloading, iaDownloaded
 };
 
+// What a listing tells of one entry besides its name.
+struct TKtIFileDetail {
+  bool Directory = false;
+  bool HasSize = false;
+  Int64 Size = 0;
+  bool HasTime = false;
+  FILETIME LastWriteTime;  // UTC
+};
+
 // Progress of a download; setting Abort stops it after the block in progress.
 using TKtIProgress = std::function<void(TObject* Sender, Integer CurValue, Integer MaxValue, bool& Abort)>;
 // Equal arrives with the automatic comparison's answer (true: no download needed).
@@ -152,6 +161,8 @@ class TKtCustomWebComponent : public TComponent {
   bool ApplyDeadline();
   // The last ReadFileFromInet left a resumable part in the local file (ResumeDownload).
   bool FPartialKept = false;
+  // When set, ReadDirFromInet adds one detail here for every name it adds to the list.
+  std::vector<TKtIFileDetail>* FListDetails = nullptr;
   // For descendants that read HTTP answers of their own.
   void SetLastHTTPStatus(DWORD Value) { FLastHTTPStatus = Value; }
   // The descendant's transfer: connects, works and disconnects itself, and reports through

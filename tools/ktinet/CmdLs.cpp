@@ -1,10 +1,12 @@
 // `ktinet ls`: TKtRemoteFiles from the command line, and its line in the demo.
+#include <algorithm>
 #include <iostream>
 #include <string>
 
 #include "Cli.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "rtl/DateTime.h"
 #include "transfer/ktidir.h"
 
 namespace ktinet::cli {
@@ -28,17 +30,39 @@ int RunLs(const Args& args) {
   if (auto user = args.Get("--user")) files.SetUser(UTF8ToString(*user));
   if (auto password = args.Get("--password")) files.SetPassword(UTF8ToString(*password));
   files.Execute();
-  if (files.Status() == isFailed) {
-    std::cerr << "ktinet ls: " << args.Positional()[0] << ": the listing failed (server unreachable or refused)\n";
-    return kExitFailed;
-  }
   TStrings& list = *files.FileList();
+  const auto& details = files.FileDetails();
+  auto isDir = [&](int i) { return static_cast<size_t>(i) < details.size() && details[i].Directory; };
   if (args.Has("--json")) {
     std::string out = "[";
     for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + feeds::JsonText(list[i]);
     std::cout << out << "]\n";
   } else {
-    for (int i = 0; i < list.Count(); ++i) std::cout << UTF8Encode(list[i]) << "\n";
+    const bool longForm = args.Has("--long");
+    for (int i = 0; i < list.Count(); ++i) {
+      std::string line;
+      if (longForm) {
+        // Type, size and time (UTC) before the name, as ls -l has them.
+        const TKtIFileDetail* d = static_cast<size_t>(i) < details.size() ? &details[i] : nullptr;
+        std::string size = d && d->HasSize ? std::to_string(d->Size) : "-";
+        std::string time = "-";
+        if (d && d->HasTime) {
+          time = UTF8Encode(DateTimeToISO(FileTimeToDateTime(d->LastWriteTime))) + "Z";
+          std::replace(time.begin(), time.end(), ' ', 'T');
+        }
+        line = std::string(isDir(i) ? "d " : "- ") + std::string(size.size() < 12 ? 12 - size.size() : 0, ' ') + size +
+               " " + time + " ";
+      }
+      line += UTF8Encode(list[i]);
+      if (isDir(i)) line += "/";
+      std::cout << line << "\n";
+    }
+  }
+  if (files.Status() == isFailed) {
+    const std::string why = UTF8Encode(files.LastErrorText());
+    std::cerr << "ktinet ls: " << args.Positional()[0] << ": "
+              << (why.empty() ? "the listing failed (server unreachable or refused)" : why) << "\n";
+    return kExitFailed;
   }
   if (files.Status() == isNotFound) {
     std::cerr << "ktinet ls: nothing in " << args.Positional()[0] << " matches '" << UTF8Encode(files.WildCard())
@@ -76,15 +100,17 @@ KTINET_COMMAND(Command{
     "ls", "list an FTP or file-system directory (TKtRemoteFiles)",
     "Usage: ktinet ls URL|DIR [--mask M] [--recursive] [--json] [--user U --password P]\n\n"
     "Lists ftp://host[:port]/dir or a file-system directory, one entry per line: bare names at the\n"
-    "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. With\n"
-    "--recursive, the sub-folders whose names match the mask are listed too. Exit 1 when the\n"
-    "listing failed or found nothing.\n\n"
+    "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. Folders end\n"
+    "in \"/\". With --recursive, the sub-folders whose names match the mask are listed too, each\n"
+    "folder once (a link back up is not followed again) and at most 64 levels deep. Exit 1 when\n"
+    "the listing failed or found nothing.\n\n"
     "      --mask M        name mask (default *.*)\n"
     "      --recursive     descend into matching sub-folders\n"
+    "  -l, --long          type (d for a folder), size in bytes and time (UTC) before each name\n"
     "      --json          a JSON array of the entries\n"
     "  -u, --user U        user name for the FTP server\n"
     "  -p, --password P    its password\n",
-    {{"--mask", "", true}, {"--recursive", "-r", false}, {"--json", "", false}, {"--user", "-u", true},
+    {{"--mask", "", true}, {"--recursive", "-r", false}, {"--long", "-l", false}, {"--json", "", false}, {"--user", "-u", true},
      {"--password", "-p", true}},
     RunLs});
 
