@@ -18,7 +18,7 @@ void TKtRemoteFiles::InternalExecute() {
   ConnectToInet(true);
   if (Service() != isNetwork && (!hInet || !hURL)) {
     SetStatus(isFailed);
-  } else if (!ReadDirFromInet(FDirectory, FWildCard, FSubFolders, FFileList.get())) {
+  } else if (!ReadDirFromInet(FDirectory, FWildCard, FSubFolders, FFileList.get()) && Status() != isFailed) {
     SetStatus(isNotFound);
   }
   DisconnectFromInet();

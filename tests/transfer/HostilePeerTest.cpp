@@ -199,6 +199,24 @@ TEST(FtpLoop, ALinkToItsOwnFolderIsNotFollowedForever) {
   EXPECT_LT(list.Count(), 12);
 }
 
+TEST(FtpLoop, AnEndlessListingStopsAtItsLimitWithAReason) {
+  FtpServer::Options o;
+  o.endlessListing = true;
+  FtpServer ftp(o);
+  TKtRemoteFiles files(nullptr);
+  files.SetService(isFTP);
+  files.SetHost(u"127.0.0.1");
+  files.SetPort(static_cast<Word>(ftp.Port()));
+  files.SetUser(U16(ftp.User()));
+  files.SetPassword(U16(ftp.Password()));
+  files.Proxy()->SetUseProxy(false);
+  files.SetDirectory(u"/");
+  files.Execute();
+  EXPECT_EQ(files.Status(), isFailed);
+  EXPECT_NE(U8(files.LastErrorText()).find("larger than 64 MiB"), std::string::npos) << U8(files.LastErrorText());
+  EXPECT_EQ(files.FileList()->Count(), 0);
+}
+
 TEST(FtpListing, EntriesBeyondTheLimitAreCountedNotKept) {
   std::string text;
   for (int i = 0; i < 10; ++i) text += "type=file;size=1;unique=80g" + std::to_string(i) + "; f" + std::to_string(i) + "\r\n";
