@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -458,6 +457,10 @@ bool TKtCustomWebComponent::Execute() {
   FCancelled = false;
   FDeadline = FMaxTime > 0 ? SteadyMs() + FMaxTime : 0;
   bool result;
+  struct Running {
+    bool& flag;
+    ~Running() { flag = false; }
+  } running{FExecuting = true};
   try {
     if (FStatusDialog->Enabled()) PrepareStatusWindow();
     SetStatus(isInProgress);
@@ -490,16 +493,20 @@ HINTERNET TKtCustomWebComponent::OpenSession() {
   } else {
     session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   }
-  if (!session) return session;
+  if (session) ApplyTimeouts(session);
+  return session;
+}
+
+void TKtCustomWebComponent::ApplyTimeouts(HINTERNET Session) const {
   const DWORD connect = static_cast<DWORD>(FConnectTimeout), receive = static_cast<DWORD>(FReadTimeout);
-  InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-  const long long left = TimeLeft();
+  InternetSetOptionW(Session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  InternetSetOptionW(Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  // Outside Execute (ReadHTTPGetResponse, a descendant's own request) MaxTime bounds the session.
+  const long long left = FDeadline != 0 ? TimeLeft() : FMaxTime > 0 ? FMaxTime : -1;
   if (left >= 0) {
     const DWORD ms = static_cast<DWORD>(std::clamp<long long>(left, 1, 0x7FFFFFFF));
-    InternetSetOptionW(session, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
+    InternetSetOptionW(Session, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
   }
-  return session;
 }
 
 void TKtCustomWebComponent::ConnectToInet(bool RefreshProxy) {
@@ -716,10 +723,9 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
         data = WIN32_FIND_DATAW{};
       } while (InternetFindNextFileW(find, &data));
       InternetCloseHandle(find);
-    } else if (InternetGetLastError() != ERROR_NO_MORE_FILES && InternetGetLastError() != ERROR_FTP_TRANSFER_IN_PROGRESS) {
-      const DWORD error = InternetGetLastError();
+    } else if (InternetGetLastError() == KTINET_ERROR_ANSWER_TOO_LARGE) {
       // A listing beyond its limits is no listing: the run says so instead of listing less.
-      if (error == KTINET_ERROR_ANSWER_TOO_LARGE) Failed(current + u": " + InternetFailure());
+      Failed(current + u": " + InternetFailure());
     }
     std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over what the listing shows
     auto mix = [&fingerprint](const void* p, size_t n) {
@@ -1021,6 +1027,8 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
 }
 
 void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* AStream) {
+  // On its own it is a run of its own; inside Execute it is part of that run.
+  if (!FExecuting) FErrorText.clear();
   HINTERNET session = OpenSession();
   if (!session) {
     if (FErrorText.empty()) FErrorText = AURL + u": " + InternetFailure();

@@ -159,6 +159,8 @@ class TKtCustomWebComponent : public TComponent {
   long long TimeLeft() const;
   // Hands the time left to the session's transfers from now on; false when none is left.
   bool ApplyDeadline();
+  // ConnectTimeout, ReadTimeout and MaxTime (or what is left of it in this run) on a session.
+  void ApplyTimeouts(HINTERNET Session) const;
   // The last ReadFileFromInet left a resumable part in the local file (ResumeDownload).
   bool FPartialKept = false;
   // When set, ReadDirFromInet adds one detail here for every name it adds to the list.
@@ -221,6 +223,7 @@ class TKtCustomWebComponent : public TComponent {
   int FReadTimeout = 60000;
   int FMaxTime = 0;
   long long FDeadline = 0;  // steady-clock milliseconds at which the run must end (0: none)
+  bool FExecuting = false;
   int FNetworkDepth = 0;    // folder levels of the network listing under way
   std::vector<std::pair<std::uint64_t, std::uint64_t>> FDirChain;  // network directories being listed
   TKtIProgress FOnProgress;

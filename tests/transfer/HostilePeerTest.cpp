@@ -3,11 +3,12 @@
 // numbers, trickles, and files a user named that must stay whole.
 #include <gtest/gtest.h>
 
-#include <set>
+#include <functional>
 #include <map>
 
 #include "TransferSupport.h"
 #include "platform/FtpList.h"
+#include "rtl/Streams.h"
 #include "services/KtIMSTranslator.h"
 #include "support/FtpServer.h"
 #include "support/ScriptedServer.h"
@@ -361,6 +362,22 @@ TEST(HostileHttp, ATrickleEndsAtTheSilenceTimeOutOrTheDeadline) {
     u.SetMaxTime(1500);
     EXPECT_FALSE(u.Execute());
     EXPECT_NE(U8(u.LastErrorText()).find("timed out"), std::string::npos) << U8(u.LastErrorText());
+  }
+  {  // Also for a plain GET outside a run, and the next one that goes well says nothing.
+    ScriptedServer server;
+    server.Add(trickle());
+    server.Add(Script().ReadUntil("\r\n\r\n").Send(Ok("whole")));
+    TProbe u(nullptr);
+    u.Proxy()->SetUseProxy(false);
+    u.SetMaxTime(1500);
+    const String url = U16("http://127.0.0.1:" + std::to_string(server.Port()) + "/f.bin");
+    TMemoryStream stream;
+    u.ReadHTTPGetResponse(url, &stream);
+    EXPECT_NE(U8(u.LastErrorText()).find("timed out"), std::string::npos) << U8(u.LastErrorText());
+    TMemoryStream second;
+    u.ReadHTTPGetResponse(url, &second);
+    EXPECT_EQ(second.Bytes(), "whole");
+    EXPECT_EQ(U8(u.LastErrorText()), "");
   }
   EXPECT_EQ(ReadFileBytes(file), "previous");
   EXPECT_EQ(DirEntries(local.Path()), std::vector<std::string>{"f.bin"});
