@@ -60,6 +60,7 @@ void TKtMSTranslator::Fetch(const String& AURL, TStream* AStream) {
     FLastError = InternetGetLastError();
     return;
   }
+  ApplyTimeouts(session);
   if (!FCAFile.empty())
     InternetSetOptionW(session, KTINET_OPTION_CA_FILE, FCAFile.c_str(), static_cast<DWORD>(FCAFile.size()));
   DWORD flags = INTERNET_FLAG_RELOAD;

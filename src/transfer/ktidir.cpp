@@ -9,10 +9,16 @@ TKtRemoteFiles::~TKtRemoteFiles() = default;
 
 void TKtRemoteFiles::InternalExecute() {
   FFileList->Clear();
+  FFileDetails.clear();
+  FListDetails = &FFileDetails;
+  struct Detach {
+    std::vector<TKtIFileDetail>** sink;
+    ~Detach() { *sink = nullptr; }
+  } detach{&FListDetails};
   ConnectToInet(true);
   if (Service() != isNetwork && (!hInet || !hURL)) {
     SetStatus(isFailed);
-  } else if (!ReadDirFromInet(FDirectory, FWildCard, FSubFolders, FFileList.get())) {
+  } else if (!ReadDirFromInet(FDirectory, FWildCard, FSubFolders, FFileList.get()) && Status() != isFailed) {
     SetStatus(isNotFound);
   }
   DisconnectFromInet();

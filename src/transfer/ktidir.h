@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "rtl/Classes.h"
 #include "transfer/ktiupdate.h"
@@ -26,12 +27,15 @@ class TKtRemoteFiles : public TKtCustomWebComponent {
   bool SubFolders() const { return FSubFolders; }
   void SetSubFolders(bool Value) { FSubFolders = Value; }
   TStrings* FileList() const { return FFileList.get(); }
+  // Type, size and time of each FileList line, in the same order.
+  const std::vector<TKtIFileDetail>& FileDetails() const { return FFileDetails; }
 
  private:
   String FDirectory;
   String FWildCard = u"*.*";
   bool FSubFolders = false;
   std::unique_ptr<TStringList> FFileList;
+  std::vector<TKtIFileDetail> FFileDetails;
 };
 
 }  // namespace ktinet

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -458,6 +457,10 @@ bool TKtCustomWebComponent::Execute() {
   FCancelled = false;
   FDeadline = FMaxTime > 0 ? SteadyMs() + FMaxTime : 0;
   bool result;
+  struct Running {
+    bool& flag;
+    ~Running() { flag = false; }
+  } running{FExecuting = true};
   try {
     if (FStatusDialog->Enabled()) PrepareStatusWindow();
     SetStatus(isInProgress);
@@ -493,16 +496,20 @@ HINTERNET TKtCustomWebComponent::OpenSession() {
   } else {
     session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   }
-  if (!session) return session;
+  if (session) ApplyTimeouts(session);
+  return session;
+}
+
+void TKtCustomWebComponent::ApplyTimeouts(HINTERNET Session) const {
   const DWORD connect = static_cast<DWORD>(FConnectTimeout), receive = static_cast<DWORD>(FReadTimeout);
-  InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-  const long long left = TimeLeft();
+  InternetSetOptionW(Session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  InternetSetOptionW(Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  // Outside Execute (ReadHTTPGetResponse, a descendant's own request) MaxTime bounds the session.
+  const long long left = FDeadline != 0 ? TimeLeft() : FMaxTime > 0 ? FMaxTime : -1;
   if (left >= 0) {
     const DWORD ms = static_cast<DWORD>(std::clamp<long long>(left, 1, 0x7FFFFFFF));
-    InternetSetOptionW(session, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
+    InternetSetOptionW(Session, KTINET_OPTION_MAX_TIME, &ms, sizeof ms);
   }
-  return session;
 }
 
 void TKtCustomWebComponent::ConnectToInet(bool RefreshProxy) {
@@ -573,8 +580,8 @@ bool TKtCustomWebComponent::GetFileInfoFromInet(const String& AFileName, Cardina
             // No answer to read. A connection that broke off is worth a few more tries; a refusal,
             // a certificate that is not trusted, a time-out or an unreadable answer is not.
             const DWORD error = InternetGetLastError();
-            const bool transient = error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED ||
-                                   error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            const bool transient = sent || error == ERROR_INTERNET_CONNECTION_RESET ||
+                                   error == ERROR_INTERNET_CONNECTION_ABORTED || error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
             if (++unreadable > 3 || !transient || TimeLeft() == 0) {
               InternetCloseHandle(hFindFile);
               hFindFile = nullptr;
@@ -719,10 +726,9 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
         data = WIN32_FIND_DATAW{};
       } while (InternetFindNextFileW(find, &data));
       InternetCloseHandle(find);
-    } else if (InternetGetLastError() != ERROR_NO_MORE_FILES && InternetGetLastError() != ERROR_FTP_TRANSFER_IN_PROGRESS) {
-      const DWORD error = InternetGetLastError();
+    } else if (InternetGetLastError() == KTINET_ERROR_ANSWER_TOO_LARGE) {
       // A listing beyond its limits is no listing: the run says so instead of listing less.
-      if (error == KTINET_ERROR_ANSWER_TOO_LARGE) Failed(current + u": " + InternetFailure());
+      Failed(current + u": " + InternetFailure());
     }
     std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over what the listing shows
     auto mix = [&fingerprint](const void* p, size_t n) {
@@ -747,6 +753,15 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
     for (const WIN32_FIND_DATAW& e : entries) {
       const String name(e.cFileName, std::find(e.cFileName, e.cFileName + MAX_PATH, u'\0'));
       AList->Add(same ? name : (current == u"/" ? u"/" : current + u"/") + name);
+      if (FListDetails) {
+        TKtIFileDetail d;
+        d.Directory = (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        d.HasSize = !d.Directory;
+        d.Size = static_cast<Int64>((static_cast<std::uint64_t>(e.nFileSizeHigh) << 32) | e.nFileSizeLow);
+        d.HasTime = FileTimeToInt64(e.ftLastWriteTime) != 0;
+        d.LastWriteTime = e.ftLastWriteTime;
+        FListDetails->push_back(d);
+      }
       if (!AIncludeSubFolders || !(e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == u"." || name == u"..")
         continue;
       const std::uint64_t unique = (static_cast<std::uint64_t>(e.dwReserved0) << 32) | e.dwReserved1;
@@ -767,7 +782,9 @@ void TKtCustomWebComponent::ReadDirFtp(const String& ADirectory, const String& A
 void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const String& AMask, bool AIncludeSubFolders,
                                            TStrings* AList) {
   // The directories on the way down: a link back to one of them would never end.
-  const String prefix = ADirectory.empty() ? String() : ADirectory + u"/";
+  String dir = ADirectory;
+  while (dir.size() > 1 && dir.back() == u'/') dir.pop_back();
+  const String prefix = dir.empty() ? String() : dir == u"/" ? dir : dir + u"/";
   struct stat self {};
   const bool known = ::stat(Path8(ADirectory.empty() ? String(u".") : ADirectory).c_str(), &self) == 0;
   const std::pair<std::uint64_t, std::uint64_t> key{self.st_dev, self.st_ino};
@@ -797,6 +814,15 @@ void TKtCustomWebComponent::ReadDirNetwork(const String& ADirectory, const Strin
     } close{rec};
     do {
       AList->Add(prefix + rec.Name);
+      if (FListDetails) {
+        TKtIFileDetail d;
+        d.Directory = (rec.Attr & faDirectory) != 0;
+        d.HasSize = !d.Directory;
+        d.Size = rec.Size;
+        d.HasTime = true;
+        d.LastWriteTime = rec.LastWriteTime;
+        FListDetails->push_back(d);
+      }
       if (AIncludeSubFolders && (rec.Attr & faDirectory) && rec.Name != u"." && rec.Name != u"..")
         ReadDirFromInet(prefix + rec.Name, AMask, AIncludeSubFolders, AList);
     } while (FindNext(rec) == 0);
@@ -923,10 +949,8 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
         inFlight.Temporary(tempName);
         dest = std::make_unique<TFileStream>(tempName, fmCreate);
       }
-      if (whole) {
-        dest->SetSize(0);
-        if (source) source->SetPosition(0);
-      }
+      // A whole copy got a new, empty destination above.
+      if (whole && source) source->SetPosition(0);
       dest->Seek(0, soEnd);
     }
     const Int64 startSize = dest ? dest->Position() : 0;
@@ -1006,6 +1030,8 @@ bool TKtCustomWebComponent::ReadFileFromInet(const String& ARemoteFileName, cons
 }
 
 void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* AStream) {
+  // On its own it is a run of its own; inside Execute it is part of that run.
+  if (!FExecuting) FErrorText.clear();
   HINTERNET session = OpenSession();
   if (!session) {
     if (FErrorText.empty()) FErrorText = AURL + u": " + InternetFailure();

@@ -56,6 +56,15 @@ enum TKtIAction {
   iaComparing, iaCompared, iaDownloading, iaDownloaded
 };
 
+// What a listing tells of one entry besides its name.
+struct TKtIFileDetail {
+  bool Directory = false;
+  bool HasSize = false;
+  Int64 Size = 0;
+  bool HasTime = false;
+  FILETIME LastWriteTime;  // UTC
+};
+
 // Progress of a download; setting Abort stops it after the block in progress.
 using TKtIProgress = std::function<void(TObject* Sender, Integer CurValue, Integer MaxValue, bool& Abort)>;
 // Equal arrives with the automatic comparison's answer (true: no download needed).
@@ -150,8 +159,12 @@ class TKtCustomWebComponent : public TComponent {
   long long TimeLeft() const;
   // Hands the time left to the session's transfers from now on; false when none is left.
   bool ApplyDeadline();
+  // ConnectTimeout, ReadTimeout and MaxTime (or what is left of it in this run) on a session.
+  void ApplyTimeouts(HINTERNET Session) const;
   // The last ReadFileFromInet left a resumable part in the local file (ResumeDownload).
   bool FPartialKept = false;
+  // When set, ReadDirFromInet adds one detail here for every name it adds to the list.
+  std::vector<TKtIFileDetail>* FListDetails = nullptr;
   // For descendants that read HTTP answers of their own.
   void SetLastHTTPStatus(DWORD Value) { FLastHTTPStatus = Value; }
   // The descendant's transfer: connects, works and disconnects itself, and reports through
@@ -210,6 +223,7 @@ class TKtCustomWebComponent : public TComponent {
   int FReadTimeout = 60000;
   int FMaxTime = 0;
   long long FDeadline = 0;  // steady-clock milliseconds at which the run must end (0: none)
+  bool FExecuting = false;
   int FNetworkDepth = 0;    // folder levels of the network listing under way
   std::vector<std::pair<std::uint64_t, std::uint64_t>> FDirChain;  // network directories being listed
   TKtIProgress FOnProgress;

@@ -19,6 +19,7 @@ FtpServer::FtpServer(Options options) : FOptions(std::move(options)), FDir(std::
             "--port", std::to_string(FPort), "--ready", *FDir / "ready", "--user", FOptions.user, "--password",
             FOptions.password};
   if (!FOptions.mlsd) p.argv.push_back("--no-mlsd");
+  if (FOptions.endlessListing) p.argv.push_back("--endless-listing");
   p.name = "pyftpdlib";
   p.port = FPort;
   FProcess = std::make_unique<ServerProcess>(std::move(p));

@@ -23,6 +23,7 @@ class FtpServer {
     std::string user = "ftpuser";
     std::string password = "ftppass";
     bool mlsd = true;
+    bool endlessListing = false;  // every listing goes on for ever
   };
 
   explicit FtpServer(Options options);

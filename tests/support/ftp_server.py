@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """FTP server on loopback for the transfer tests (pyftpdlib).
 
-  ftp_server.py --root D --port P --ready F [--user U --password P] [--no-mlsd]
+  ftp_server.py --root D --port P --ready F [--user U --password P] [--no-mlsd] [--endless-listing]
 
 Serves D read-only to one user with a password (and nobody else), on 127.0.0.1:P with passive
 data ports on loopback; times in listings are UTC. --no-mlsd removes the MLSD command, so clients
-have to fall back to LIST. Writes F once it listens; stops on SIGTERM.
+have to fall back to LIST. --endless-listing makes every listing endless. Writes F once it listens; stops on SIGTERM.
 """
 import argparse
 import logging
@@ -13,7 +13,7 @@ import signal
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import BufferedIteratorProducer, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -25,6 +25,7 @@ def main():
     parser.add_argument("--user", default="ftpuser")
     parser.add_argument("--password", default="ftppass")
     parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--endless-listing", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stdout, level=logging.INFO, format="%(message)s")
@@ -41,6 +42,19 @@ def main():
     Handler.auth_failed_timeout = 0.1  # a refused logon answers at once
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
+
+    if args.endless_listing:
+        # A broken or hostile server: every listing goes on for ever.
+        def endless(self, path):
+            def lines():
+                i = 0
+                while True:
+                    yield b"".join(b"type=file;size=1; f%09d\r\n" % (i + k) for k in range(2000))
+                    i += 2000
+            self.push_dtp_data(BufferedIteratorProducer(lines()), isproducer=True, cmd="MLSD")
+            return path
+        Handler.ftp_MLSD = endless
+        Handler.ftp_LIST = endless
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     signal.signal(signal.SIGTERM, lambda *_: server.close_all())

@@ -92,6 +92,7 @@ TEST_P(Ftp, ListingsUpdatesSizesTimesAndResume) {
 
   // Resume continues from the local size (a restart offset), so nothing is written twice.
   local.Write("f.bin", content.substr(0, 50000));
+  SetMTime(file, FileTimeValue(u.RemoteFileCreated()));  // the part of this very version
   u.SetResumeDownload(true);
   EXPECT_TRUE(u.Execute());
   EXPECT_EQ(u.Status(), isFinished);

@@ -219,6 +219,7 @@ TEST_F(Nginx, AuthorizationPromptsAfterEveryRefusalUntilCancelled) {
 
 TEST_F(Nginx, ResumeAsksForTheRestOnly) {
   const std::string file = local.Write("f.bin", Content().substr(0, 123456));
+  SetMTime(file, FileTimeOfUnix(kServedTime));  // a part stamped with the version it was cut from
   TProbe u(nullptr);
   Point(u, nginx->Port(), "/f.bin", file);
   u.SetResumeDownload(true);
@@ -307,8 +308,9 @@ TEST(HttpScripted, AServerThatIgnoresTheRangeRestartsTheFile) {
   TempDir local;
   const std::string body = PatternBytes(20000, 13);
   const std::string file = local.Write("f.bin", body.substr(0, 7000));
+  SetMTime(file, FileTimeOfUnix(1764583200));
   ScriptedServer server;
-  const std::string answer = Answer("Content-Length: 20000\r\n", body);
+  const std::string answer = Answer("Content-Length: 20000\r\nLast-Modified: Mon, 01 Dec 2025 10:00:00 GMT\r\n", body);
   server.Add(Script().ReadUntil("\r\n\r\n").Send(answer));
   server.Add(Script().ReadUntil("\r\n\r\n").Send(answer));  // 200 to the range request
   TProbe u(nullptr);

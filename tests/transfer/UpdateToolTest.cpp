@@ -44,6 +44,20 @@ ToolRun Tool(const std::string& args) {
   return r;
 }
 
+// A shell command line of its own (headless, no proxy), its output and exit code.
+ToolRun Shell(const std::string& command) {
+  std::string cmd = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY KTINET_UI=headless sh -c " +
+                    Quote(command) + " </dev/null";
+  ToolRun r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  while (size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+  int status = ::pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
 TEST(UpdateTool, DownloadsThenSkipsAndLeavesALocalFileAloneOn404) {
   const std::string content = PatternBytes(70000, 21);
   NginxServer::Options o;
@@ -67,7 +81,7 @@ TEST(UpdateTool, DownloadsThenSkipsAndLeavesALocalFileAloneOn404) {
   // A missing remote file fails the job; the local file stays as it was.
   r = Tool("update " + url + "/missing.bin " + Quote(local));
   EXPECT_EQ(r.code, 1) << r.out;
-  EXPECT_EQ(r.out.rfind("not found\nktinet update: ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("not found\n", 0), 0u) << r.out;
   EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
 
   // A file-system path is a source too.
@@ -83,6 +97,9 @@ TEST(UpdateTool, DownloadsThenSkipsAndLeavesALocalFileAloneOn404) {
   r = Tool("update http://127.0.0.1:1/f.bin " + Quote(local));
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_EQ(r.out.rfind("failed\n", 0), 0u) << r.out;
+  // The cause, not the state of a handle asked afterwards.
+  EXPECT_NE(r.out.find("could not be established"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("wrong state"), std::string::npos) << r.out;
   EXPECT_TRUE(SameBytes(ReadFileBytes(local), content));
 
   r = Tool("update gopher://127.0.0.1/x " + Quote(local));
@@ -119,9 +136,91 @@ TEST(UpdateTool, HttpsNeedsItsAuthorityAndFtpWorksTheSame) {
   EXPECT_EQ(MTime(dir / "g.bin"), FileTimeOfUnix(1764583200));
   r = Tool("update " + ftpUrl + " " + Quote(dir / "g.bin") + creds);
   EXPECT_EQ(r.out, "skipped\n");
+  // The server's own words when it refuses.
+  r = Tool("update " + ftpUrl + " " + Quote(dir / "g.bin") + " --user " + ftp.User() + " --password wrong");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(r.out.find("extended information"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("530"), std::string::npos) << r.out;
   r = Tool("update ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/none.bin " + Quote(dir / "g.bin") + creds);
-  EXPECT_EQ(r.out.rfind("not found\nktinet update: ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("not found\n", 0), 0u) << r.out;
   EXPECT_EQ(r.code, 1);
+}
+
+TEST(GetTool, ACutAnswerFailsAndAFileNamedStaysWhole) {
+  TempDir dir;
+  const std::string out = dir.Write("out.bin", "previous");
+  ScriptedServer server;
+  const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n0123456789";
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789"));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123456789"));  // a chunk cut short
+  server.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789").Reset());
+  server.Add(Script().ReadUntil("\r\n\r\n").Send(whole));
+  server.Add(Script().ReadUntil("\r\n\r\n").Send(whole));
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/f.bin";
+
+  ToolRun r = Tool("get " + url);
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("terminated abnormally"), std::string::npos) << r.out;
+  r = Tool("get " + url);
+  EXPECT_EQ(r.code, 1) << r.out;
+  r = Tool("get -o " + Quote(out) + " " + url);
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(ReadFileBytes(out), "previous");
+  EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"out.bin"});
+  r = Tool("get -o " + Quote(out) + " " + url);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(ReadFileBytes(out), "0123456789");
+  EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"out.bin"});
+
+  // A full disk names the file and says why.
+  r = Shell(Quote(KTINET_TOOL) + " get " + url + " 2>&1 >/dev/full");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("standard output: No space left on device"), std::string::npos) << r.out;
+}
+
+TEST(UpdateTool, AFullDiskAndAnInterruptedRunLeaveNothingBehind) {
+  const std::string content = PatternBytes(70000, 23);
+  NginxServer::Options o;
+  o.files = {{"f.bin", content}};
+  NginxServer nginx(o);
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/f.bin";
+  ToolRun r = Tool("update --resume " + url + " /dev/full");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("/dev/full: No space left on device"), std::string::npos) << r.out;
+
+  // SIGTERM while the body trickles in: the temporary file goes with the program.
+  TempDir dir;
+  const std::string local = dir.Write("f.bin", "previous");
+  ScriptedServer::Options so;
+  so.stepTimeoutMs = 30000;
+  ScriptedServer server(so);
+  Script slow;
+  slow.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n");
+  for (int i = 0; i < 100; ++i) slow.Send(PatternBytes(4100, i)).Stall(100);
+  server.Add(slow);
+  const std::string slowUrl = "http://127.0.0.1:" + std::to_string(server.Port()) + "/f.bin";
+  r = Shell(Quote(KTINET_TOOL) + " update --no-window " + slowUrl + " " + Quote(local) +
+            " >/dev/null 2>&1 & pid=$!; sleep 1.5; kill -TERM $pid; wait $pid; echo $?");
+  EXPECT_EQ(r.out, "143\n");  // ended by SIGTERM
+  EXPECT_EQ(ReadFileBytes(local), "previous");
+  EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"f.bin"});
+}
+
+TEST(LsTool, FoldersAreMarkedAndTheLongFormGivesTypeSizeAndTime) {
+  TempDir dir;
+  dir.Write("a.txt", "abc");
+  dir.Write("sub/b.txt", "b");
+  SetMTime(dir / "a.txt", FileTimeOfUnix(1764583200));
+  ToolRun r = Tool("ls " + Quote(dir.Path() + "/"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out.find("//"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(dir.Path() + "/a.txt\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(dir.Path() + "/sub/\n"), std::string::npos) << r.out;
+  r = Tool("ls --long " + Quote(dir.Path()));
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("-            3 2025-12-01T10:00:00Z " + dir.Path() + "/a.txt\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("d            - "), std::string::npos) << r.out;
 }
 
 // ---- the live panel on a real terminal ------------------------------------------------------
@@ -145,10 +244,11 @@ TEST(UpdateToolOnATerminal, ThePanelShowsProgressAndCKeyCancels) {
   std::string screen = t.WaitFor("of 2000000 bytes");
   EXPECT_NE(screen.find("Step 3: Download"), std::string::npos) << screen;
   EXPECT_NE(screen.find("ktinet update"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("127.0.0.1//f.bin"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("127.0.0.1/f.bin"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("127.0.0.1//f.bin"), std::string::npos) << screen;
   t.Keys("c");
   screen = t.WaitFor("EXIT=");
-  EXPECT_NE(screen.find("failed"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("cancelled"), std::string::npos) << screen;
   EXPECT_NE(screen.find("EXIT=1"), std::string::npos) << screen;
   EXPECT_EQ(ReadFileBytes(local), "the previous version");
   EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"f.bin"});

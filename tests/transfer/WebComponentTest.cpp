@@ -170,7 +170,7 @@ TEST(WebComponent, ExecuteFillsTheWindowAndFreesIt) {
   const TShownForm& shown = s.ui->ModelessViews().front();
   EXPECT_EQ(U8(Control(shown, u"lblCaption")->Text), "Application title");  // no Title: the application's
   EXPECT_EQ(U8(Control(shown, u"lblDescription")->Text), "Fetching the price list");
-  EXPECT_EQ(U8(Control(shown, u"lblRemoteFileName")->Text), "files.example//pub/f.bin");
+  EXPECT_EQ(U8(Control(shown, u"lblRemoteFileName")->Text), "files.example/pub/f.bin");
   EXPECT_TRUE(Control(shown, u"lblRemoteFileName")->Visible);
   EXPECT_EQ(U8(Control(shown, u"lblLocalFileName")->Text), "/tmp/f.bin");
 

@@ -1,4 +1,5 @@
 // `ktinet ls`: TKtRemoteFiles from the command line, and its line in the demo.
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "Demo.h"
 #include "FeedsSupport.h"
 #include "Output.h"
+#include "rtl/DateTime.h"
 #include "transfer/ktidir.h"
 
 namespace ktinet::cli {
@@ -29,17 +31,39 @@ int RunLs(const Args& args) {
   files.SetSubFolders(args.Has("--recursive"));
   ApplyTransferOptions(args, files);
   files.Execute();
-  if (files.Status() == isFailed) {
-    std::cerr << "ktinet ls: " << args.Positional()[0] << ": the listing failed (server unreachable or refused)\n";
-    return kExitFailed;
-  }
   TStrings& list = *files.FileList();
+  const auto& details = files.FileDetails();
+  auto isDir = [&](int i) { return static_cast<size_t>(i) < details.size() && details[i].Directory; };
   if (args.Has("--json")) {
     std::string out = "[";
     for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + feeds::JsonText(list[i]);
     std::cout << out << "]\n";
   } else {
-    for (int i = 0; i < list.Count(); ++i) std::cout << EscapeControls(UTF8Encode(list[i])) << "\n";
+    const bool longForm = args.Has("--long");
+    for (int i = 0; i < list.Count(); ++i) {
+      std::string line;
+      if (longForm) {
+        // Type, size and time (UTC) before the name, as ls -l has them.
+        const TKtIFileDetail* d = static_cast<size_t>(i) < details.size() ? &details[i] : nullptr;
+        std::string size = d && d->HasSize ? std::to_string(d->Size) : "-";
+        std::string time = "-";
+        if (d && d->HasTime) {
+          time = UTF8Encode(DateTimeToISO(FileTimeToDateTime(d->LastWriteTime))) + "Z";
+          std::replace(time.begin(), time.end(), ' ', 'T');
+        }
+        line = std::string(isDir(i) ? "d " : "- ") + std::string(size.size() < 12 ? 12 - size.size() : 0, ' ') + size +
+               " " + time + " ";
+      }
+      line += EscapeControls(UTF8Encode(list[i]));
+      if (isDir(i)) line += "/";
+      std::cout << line << "\n";
+    }
+  }
+  if (files.Status() == isFailed) {
+    const std::string why = UTF8Encode(files.LastErrorText());
+    std::cerr << "ktinet ls: " << args.Positional()[0] << ": "
+              << (why.empty() ? "the listing failed (server unreachable or refused)" : why) << "\n";
+    return kExitFailed;
   }
   if (files.Status() == isNotFound) {
     std::cerr << "ktinet ls: nothing in " << args.Positional()[0] << " matches '" << UTF8Encode(files.WildCard())
@@ -77,14 +101,16 @@ KTINET_COMMAND(Command{
     "ls", "list an FTP or file-system directory (TKtRemoteFiles)",
     std::string("Usage: ktinet ls URL|DIR [--mask M] [--recursive] [--json] [--user U] [OPTIONS]\n\n"
     "Lists ftp://host[:port]/dir or a file-system directory, one entry per line: bare names at the\n"
-    "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. With\n"
-    "--recursive, the sub-folders whose names match the mask are listed too. Control characters\n"
-    "in names show as \\xHH escapes. Exit 1 when the listing failed or found nothing.\n\n"
+    "FTP server's top level and \"/\"-joined paths below it; DIR/name for a directory. Folders end\n"
+    "in \"/\". With --recursive, the sub-folders whose names match the mask are listed too, each\n"
+    "folder once (a link back up is not followed again) and at most 64 levels deep. Control\n"
+    "characters in names show as \\xHH escapes. Exit 1 when the listing failed or found nothing.\n\n"
     "      --mask M        name mask (default *.*)\n"
     "      --recursive     descend into matching sub-folders\n"
+    "  -l, --long          type (d for a folder), size in bytes and time (UTC) before each name\n"
     "      --json          a JSON array of the entries\n") +
         TransferOptionsHelp(),
-    WithTransferOptions({{"--mask", "", true}, {"--recursive", "-r", false}, {"--json", "", false}}),
+    WithTransferOptions({{"--mask", "", true}, {"--recursive", "-r", false}, {"--long", "-l", false}, {"--json", "", false}}),
     RunLs});
 
 KTINET_DEMO_STEP(DemoStep{63, "TKtRemoteFiles", RunDemoLs});
