@@ -180,6 +180,11 @@ std::string TransferOptionsHelp() {
 
 void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
   ApplyTransferOptions(args);
+  // The component's own time limits apply to each session it opens, over the defaults above.
+  Deadlines d = DeadlineOption(args);
+  component.SetConnectTimeout(d.connectMs);
+  component.SetReadTimeout(d.readMs);
+  component.SetMaxTime(d.maxMs);
   auto user = args.Get("--user");
   if (!user) {
     if (args.Has("--password") || args.Has("--password-file")) throw UsageError("a password needs --user");
