@@ -426,6 +426,42 @@ TEST(WinInetHttpTest, TlsHostNamesComeFromTheSubjectAltNameOnly) {
   EXPECT_NE(refused.find("hostname mismatch"), std::string::npos) << refused;
 }
 
+// Texts that become part of a request line or a header line are refused at the API's entry, for
+// every transfer component at once, when they hold CR, LF or NUL; nothing reaches the server.
+TEST(WinInetHttpTest, LineBreaksNeverReachTheWire) {
+  ScriptedServer server;
+  server.SetDefault(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  EXPECT_EQ(InternetOpenW(u"agent\r\nX-Injected: 1", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0), nullptr);
+  EXPECT_EQ(InternetGetLastError(), ERROR_HTTP_INVALID_HEADER);
+  Handle session = Open();
+  EXPECT_EQ(InternetConnectW(session.get(), u"127.0.0.1\n", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0), nullptr);
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_INVALID_URL);
+  EXPECT_EQ(InternetConnectW(session.get(), u"127.0.0.1", static_cast<INTERNET_PORT>(server.Port()), u"me\r\n", u"pw",
+                             INTERNET_SERVICE_HTTP, 0, 0),
+            nullptr);
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_INCORRECT_USER_NAME);
+  const Char proxyPassword[] = u"pw\rX";
+  EXPECT_FALSE(InternetSetOptionW(session.get(), INTERNET_OPTION_PROXY_PASSWORD, proxyPassword, 5));
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_INCORRECT_PASSWORD);
+  const Char agentWithNul[] = {u'a', 0, u'b'};
+  EXPECT_FALSE(InternetSetOptionW(session.get(), INTERNET_OPTION_USER_AGENT, agentWithNul, 3));
+
+  Handle connect = ConnectHttp(session.get(), server.Port());
+  EXPECT_EQ(HttpOpenRequestW(connect.get(), u"GET", u"/a\r\nX-Injected: 1", u"HTTP/1.0", nullptr, nullptr, 0, 0), nullptr);
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_INVALID_URL);
+  String url = u"http://127.0.0.1:" + IntToStr(server.Port()) + u"/a\nX-Injected: 1";
+  EXPECT_EQ(InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0), nullptr);
+  EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_INVALID_URL);
+  Handle req = Request(connect.get(), u"GET", u"/a");
+  const Char headerWithNul[] = {u'X', u':', u' ', u'1', 0, u'Y', u':', u' ', u'2', u'\r', u'\n'};
+  EXPECT_FALSE(HttpAddRequestHeadersW(req.get(), headerWithNul, 11, HTTP_ADDREQ_FLAG_ADD));
+  EXPECT_EQ(InternetGetLastError(), ERROR_HTTP_INVALID_HEADER);
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+  // The same request without the bad parts goes out.
+  ASSERT_TRUE(HttpSendRequestW(req.get(), nullptr, 0, nullptr, 0)) << InternetGetLastError();
+  EXPECT_EQ(ReadAll(req.get()), "ok");
+}
+
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
