@@ -272,7 +272,19 @@ void TComponent::SetName(const String& name) {
     TComponent* other = FOwner->FindComponent(name);
     if (other && other != this) throw EComponentError(u"A component named " + name + u" already exists");
   }
+  if (FOwner) FOwner->UnindexName(this);
   FName = name;
+  if (FOwner) FOwner->IndexName(this);
+}
+
+void TComponent::IndexName(TComponent* c) {
+  if (!c->FName.empty()) FNameIndex.insert_or_assign(UpperCase(c->FName), c);
+}
+
+void TComponent::UnindexName(TComponent* c) {
+  if (c->FName.empty()) return;
+  auto it = FNameIndex.find(UpperCase(c->FName));
+  if (it != FNameIndex.end() && it->second == c) FNameIndex.erase(it);
 }
 
 void TComponent::SetDesigning(bool value) {
@@ -297,9 +309,8 @@ TComponent* TComponent::Components(int index) const {
 
 TComponent* TComponent::FindComponent(const String& name) const {
   if (name.empty()) return nullptr;
-  for (TComponent* c : FComponents)
-    if (SameText(c->FName, name)) return c;
-  return nullptr;
+  auto it = FNameIndex.find(UpperCase(name));
+  return it == FNameIndex.end() ? nullptr : it->second;
 }
 
 void TComponent::InsertComponent(TComponent* c) {
@@ -343,6 +354,11 @@ void TComponent::RemoveFreeNotification(TComponent* c) {
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent) RemoveFreeNotification(AComponent);
+  // While a form file loads into this component, the components it owns do not hear of one
+  // another's arrival: each would hear of every later one, and reading a file of N components
+  // would take time growing with N squared. They hear of removals as always, and Loaded tells
+  // each of them when the file is read.
+  if (Operation == opInsert && (FComponentState & csLoading)) return;
   // Owned components hear of it too; a handler may remove components while we walk.
   for (size_t i = FComponents.size(); i-- > 0;) {
     if (i >= FComponents.size()) {
@@ -356,10 +372,14 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
 void TComponent::Insert(TComponent* c) {
   FComponents.push_back(c);
   c->FOwner = this;
+  IndexName(c);
 }
 
 void TComponent::Remove(TComponent* c) {
-  FComponents.erase(std::remove(FComponents.begin(), FComponents.end(), c), FComponents.end());
+  UnindexName(c);
+  // Owned components go last-created first: looking from the end finds them at once.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), c);
+  if (it != FComponents.rend()) FComponents.erase(std::next(it).base());
   c->FOwner = nullptr;
 }
 

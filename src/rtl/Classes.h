@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "rtl/SysUtils.h"
@@ -85,12 +86,17 @@ class TComponent : public TPersistent {
   void Insert(TComponent* c);
   void Remove(TComponent* c);
   void Destroying();  // marks this component and all it owns csDestroying
+  void IndexName(TComponent* c);
+  void UnindexName(TComponent* c);
 
   TComponent* FOwner = nullptr;
   String FName;
   long FTag = 0;
   unsigned FComponentState = 0;
   std::vector<TComponent*> FComponents;
+  // Owned components by name in upper case, so that finding one (as every rename and every
+  // reference in a form file does) takes constant time however many there are.
+  std::unordered_map<String, TComponent*> FNameIndex;
   std::vector<TComponent*> FFreeNotifies;
 };
 
