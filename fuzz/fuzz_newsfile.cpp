@@ -41,6 +41,14 @@ const std::string& Folder() {
     if (!::mkdtemp(d.data())) std::abort();
     return d;
   }();
+  // Registered once the name exists, so it runs before the name goes: the folder is removed
+  // when libFuzzer exits.
+  static const bool cleanup = std::atexit([] {
+    ::unlink((dir + "/news.wdn").c_str());
+    ::unlink((dir + "/news.~wdn").c_str());
+    ::rmdir(dir.c_str());
+  }) == 0;
+  (void)cleanup;
   return dir;
 }
 
