@@ -2,6 +2,8 @@
 # Runs every libFuzzer target of a fuzz build for a bounded time and fails on any crash.
 # Each target fuzz_X keeps its corpus in BUILD/fuzz/corpus/fuzz_X and starts from the seeds in
 # fuzz/corpus/fuzz_X when present; a crashing input is saved under BUILD/fuzz/artifacts.
+# fuzz/fuzz_X.flags, when present, holds more libFuzzer flags for that target on one line (for
+# instance a -max_len that lets inputs grow large enough to reach deep nesting).
 # Usage: bash fuzz/run.sh BUILD_DIR SECONDS
 set -u
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then
@@ -28,9 +30,11 @@ for prog in "$build"/fuzz/fuzz_*; do
   mkdir -p "$corpus" "$artifacts"
   dirs=("$corpus")
   [ -d "$here/corpus/$name" ] && dirs+=("$here/corpus/$name")
+  flags=()
+  [ -f "$here/$name.flags" ] && read -r -a flags <"$here/$name.flags"
   # A hang counts as a failure too: no single input may take more than 25 seconds.
   "$prog" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/$name-" "${dirs[@]}" >"$log" 2>&1
+    -artifact_prefix="$artifacts/$name-" "${flags[@]}" "${dirs[@]}" >"$log" 2>&1
   rc=$?
   runs=$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$')
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')

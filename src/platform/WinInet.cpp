@@ -155,8 +155,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// An HTTP date in any of its three forms: "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday,
-// 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994". Always UTC.
+}  // namespace
+
 bool ParseHttpDate(std::string_view text, SYSTEMTIME& out) {
   static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                         "jul", "aug", "sep", "oct", "nov", "dec"};
@@ -201,8 +201,6 @@ bool ParseHttpDate(std::string_view text, SYSTEMTIME& out) {
   if (!SystemTimeToFileTime(&st, &ft)) return false;
   return FileTimeToSystemTime(&ft, &out);  // fills the day of the week
 }
-
-}  // namespace
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
   if (!st || !ft) return Fail(ERROR_INVALID_PARAMETER);

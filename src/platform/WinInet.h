@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "rtl/SysUtils.h"
 #include "rtl/System.h"
@@ -62,6 +63,11 @@ struct WIN32_FIND_DATAW {
 // False when the date is out of range (years 1601..30827, valid month/day/time).
 BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime);
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime);
+
+// An HTTP date (Last-Modified, Date ...) in any of its three forms: "Sun, 06 Nov 1994 08:49:37
+// GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994"; always UTC. False, and
+// `out` untouched, for anything else or a date out of range.
+bool ParseHttpDate(std::string_view text, SYSTEMTIME& out);
 
 // ---- Constants --------------------------------------------------------------------------------
 constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;  // the system proxy: the environment here

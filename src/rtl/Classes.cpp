@@ -283,7 +283,19 @@ void TComponent::SetName(const String& name) {
     TComponent* other = FOwner->FindComponent(name);
     if (other && other != this) throw EComponentError(u"A component named " + name + u" already exists");
   }
+  if (FOwner) FOwner->UnindexName(this);
   TheLinks().Name = name;
+  if (FOwner) FOwner->IndexName(this);
+}
+
+void TComponent::IndexName(TComponent* c) {
+  if (!c->Name().empty()) TheLinks().NameIndex.insert_or_assign(UpperCase(c->Name()), c);
+}
+
+void TComponent::UnindexName(TComponent* c) {
+  if (!FLinks || c->Name().empty()) return;
+  auto it = FLinks->NameIndex.find(UpperCase(c->Name()));
+  if (it != FLinks->NameIndex.end() && it->second == c) FLinks->NameIndex.erase(it);
 }
 
 void TComponent::SetDesigning(bool value) {
@@ -309,9 +321,8 @@ TComponent* TComponent::Components(int index) const {
 
 TComponent* TComponent::FindComponent(const String& name) const {
   if (name.empty() || !FLinks) return nullptr;
-  for (TComponent* c : FLinks->Components)
-    if (SameText(c->Name(), name)) return c;
-  return nullptr;
+  auto it = FLinks->NameIndex.find(UpperCase(name));
+  return it == FLinks->NameIndex.end() ? nullptr : it->second;
 }
 
 void TComponent::InsertComponent(TComponent* c) {
@@ -361,6 +372,11 @@ void TComponent::RemoveFreeNotification(TComponent* c) {
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent) RemoveFreeNotification(AComponent);
+  // While a form file loads into this component, the components it owns do not hear of one
+  // another's arrival: each would hear of every later one, and reading a file of N components
+  // would take time growing with N squared. They hear of removals as always, and Loaded tells
+  // each of them when the file is read.
+  if (Operation == opInsert && (FComponentState & csLoading)) return;
   // Owned components hear of it too; a handler may remove components while we walk.
   for (size_t i = static_cast<size_t>(ComponentCount()); i-- > 0;) {
     const size_t n = static_cast<size_t>(ComponentCount());
@@ -375,12 +391,16 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
 void TComponent::Insert(TComponent* c) {
   TheLinks().Components.push_back(c);
   c->FOwner = this;
+  IndexName(c);
 }
 
 void TComponent::Remove(TComponent* c) {
+  UnindexName(c);
   if (FLinks) {
     auto& list = FLinks->Components;
-    list.erase(std::remove(list.begin(), list.end(), c), list.end());
+    // Owned components go last-created first: looking from the end finds them at once.
+    auto it = std::find(list.rbegin(), list.rend(), c);
+    if (it != list.rend()) list.erase(std::next(it).base());
   }
   c->FOwner = nullptr;
 }

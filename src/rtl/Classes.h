@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "rtl/SysUtils.h"
@@ -86,6 +87,8 @@ class TComponent : public TPersistent {
   void Remove(TComponent* c);
   void Destroying();  // marks this component and all it owns csDestroying
   static const String& NoName();
+  void IndexName(TComponent* c);
+  void UnindexName(TComponent* c);
 
   // The name and the links to other components. Most components of a large structure (the
   // items of a parsed document) have none, so they are kept apart and made on first use,
@@ -93,6 +96,9 @@ class TComponent : public TPersistent {
   struct Links {
     String Name;
     std::vector<TComponent*> Components;
+    // Owned components by name in upper case, so that finding one (as every rename and every
+    // reference in a form file does) takes constant time however many there are.
+    std::unordered_map<String, TComponent*> NameIndex;
     std::vector<TComponent*> FreeNotifies;
   };
   Links& TheLinks();

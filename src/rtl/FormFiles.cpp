@@ -404,28 +404,40 @@ class TReader {
     }
   }
 
-  void ReadBody(TComponent* c, const TClassInfo* info) {
-    for (;;) {
+  // The body of `root` and of every object nested in it. The open objects are kept on a stack
+  // of our own rather than the call stack: a form file may come from anywhere, and tens of
+  // thousands of nested objects must give a tree (or a line-numbered error), not a crash.
+  void ReadBody(TComponent* root, const TClassInfo* rootInfo) {
+    struct TOpen {
+      TComponent* C;
+      const TClassInfo* Info;
+    };
+    std::vector<TOpen> open{{root, rootInfo}};
+    while (!open.empty()) {
       if (P.IsIdent(u"end")) {
         P.Next();
-        return;
+        open.pop_back();
+        continue;
       }
       if (P.IsIdent(u"object") || P.IsIdent(u"inherited") || P.IsIdent(u"inline")) {
-        ReadChild();
+        auto [child, info] = ReadChildHeader();
+        open.push_back({child, info});
         continue;
       }
       if (P.Kind() == tEnd) P.Fail(u"'end' expected but end of file found");
-      ReadProperty(c, info, c->Name());
+      const TOpen current = open.back();
+      ReadProperty(current.C, current.Info, current.C->Name());
     }
   }
 
-  void ReadChild() {
+  // A nested object's header: the component is made (owned by the root) and its body follows.
+  std::pair<TComponent*, const TClassInfo*> ReadChildHeader() {
     auto [name, info, line] = ReadHeader();
     if (!info->IsComponent() || !info->Create()) P.Fail(line, u"class " + info->Name() + u" cannot be created from a form file");
     auto* child = static_cast<TComponent*>(info->Create()(FRoot));
     StartLoading(child);
     SetComponentName(child, name, line);
-    ReadBody(child, info);
+    return {child, info};
   }
 
   // Prop = value, where Prop may be a dotted path through nested objects.

@@ -39,9 +39,11 @@ std::vector<std::pair<char, TColor>> BallPalette(bool blue) {
   return {{'w', clWhite}, {'k', 0x006080}, {'h', 0xE0FFFF}, {'l', 0x80F8FF}, {'m', 0x10D8F8}, {'d', 0x0098C8}};
 }
 
-// The schemes a browser follows on its own. The news file comes from the network, and a file:
-// link or a bare path would have the desktop open, or even run, something on this machine.
-bool IsBrowserLink(const String& url) {
+}  // namespace
+
+// The news file comes from the network, and a file: link or a bare path would have the desktop
+// open, or even run, something on this machine.
+bool TKtWebDirect::IsBrowserLink(const String& url) {
   size_t colon = 0;
   while (colon < url.size() && url[colon] != u':') {
     const Char c = url[colon];
@@ -53,6 +55,8 @@ bool IsBrowserLink(const String& url) {
   const String scheme = LowerCase(url.substr(0, colon));
   return scheme == u"http" || scheme == u"https" || scheme == u"ftp" || scheme == u"mailto";
 }
+
+namespace {
 
 // A link as the refusal shows it: one line of at most 200 characters, no control characters.
 String ShownLink(const String& url) {

@@ -65,6 +65,9 @@ class TKtWebDirect : public TKtCustomWebUpdater {
   // is told whether the executable's directory is writable instead of asking the system.
   static String NewsFileFor(const String& exePath);
   static String NewsFileFor(const String& exePath, bool besideWritable);
+  // Whether a click hands `url` to the opener: its scheme is http, https, ftp or mailto (in any
+  // case), the schemes a browser follows by itself.
+  static bool IsBrowserLink(const String& url);
 
  protected:
   void TreeClick(TObject* Sender);

@@ -151,6 +151,23 @@ TEST(Component, NamesAreIdentifiersUniqueWithoutRegardToCase) {
   EXPECT_EQ(clash->Owner(), &owner);
   EXPECT_EQ(other.ComponentCount(), 0);
   EXPECT_EQ(owner.ComponentCount(), 3);
+
+  // Finding follows every rename, move and removal: old names are free again at once.
+  EXPECT_EQ(owner.FindComponent(u"gamma"), clash);
+  EXPECT_EQ(owner.FindComponent(u"beta"), nullptr);
+  EXPECT_EQ(owner.FindComponent(u"_X9"), b);
+  a->SetName(u"Delta");
+  EXPECT_EQ(owner.FindComponent(u"alpha"), nullptr);
+  EXPECT_EQ(owner.FindComponent(u"DELTA"), a);
+  b->SetName(u"Alpha");  // the name a gave up
+  EXPECT_EQ(owner.FindComponent(u"alpha"), b);
+  owner.RemoveComponent(clash);
+  EXPECT_EQ(owner.FindComponent(u"Gamma"), nullptr);
+  other.InsertComponent(clash);
+  EXPECT_EQ(other.FindComponent(u"GAMMA"), clash);
+  delete a;
+  EXPECT_EQ(owner.FindComponent(u"Delta"), nullptr);
+  EXPECT_EQ(owner.ComponentCount(), 1);
 }
 
 TEST(List, IndexErrorsAndMoves) {

@@ -352,6 +352,36 @@ TEST_F(FormFiles, BadFilesRaiseErrorsNamingTheLine) {
       << "an unregistered class is unknown to the reader";
 }
 
+// Nesting is the file's business, not the reader's stack: fifty thousand objects one inside
+// the other load, each property lands on the object whose body holds it, and a deep file cut
+// short names its last line.
+TEST_F(FormFiles, DeeplyNestedObjectsLoadWithoutRecursion) {
+  constexpr int kDepth = 50000;
+  std::string text = "object Box1: TGadgetBox\n";
+  for (int i = 0; i < kDepth; ++i) text += "object G" + std::to_string(i) + ": TGadget\nCount = " + std::to_string(i) + "\n";
+  std::string closing;
+  for (int i = kDepth - 1; i >= 0; --i) closing += "end\nText = 'after " + std::to_string(i) + "'\n";
+  // The last "Text" line belongs to Box1's own body, which has no Text property: drop it.
+  closing.resize(closing.rfind("Text = "));
+  const std::string whole = text + closing + "end\n";
+  auto root = Read(whole);
+  ASSERT_EQ(root->ComponentCount(), kDepth);
+  auto* first = dynamic_cast<TGadget*>(root->FindComponent(u"G0"));
+  auto* middle = dynamic_cast<TGadget*>(root->FindComponent(u"G25000"));
+  auto* last = dynamic_cast<TGadget*>(root->FindComponent(u"G49999"));
+  ASSERT_TRUE(first && middle && last);
+  EXPECT_EQ(middle->Count(), 25000);
+  EXPECT_EQ(last->Count(), 49999);
+  // "Text" after the end of G(i) lies in the body of G(i-1).
+  EXPECT_EQ(middle->Text(), u"after 25001");
+  EXPECT_EQ(last->Text(), u"");
+  EXPECT_EQ(first->Text(), u"after 1");
+
+  const int lines = 1 + 2 * kDepth;
+  EXPECT_NE(ReadError(text).find("Line " + std::to_string(lines + 1) + ": 'end' expected but end of file found"),
+            std::string::npos);
+}
+
 TEST_F(FormFiles, PublishedOrderPutsInheritedPropertiesFirstAndFindsNamesWithoutCase) {
   const TClassInfo* info = TGadget::StaticClassInfo();
   std::vector<String> names;
