@@ -24,13 +24,19 @@ String Trimmed(const String& value) {
   return s;
 }
 
-// The "user:password" part of a proxy URL, without scheme and path; empty when there is none.
-String UserInfo(const String& value) {
+// The authority of a proxy URL ("user:password@host:port"), without scheme and path.
+String Authority(const String& value) {
   String s = Trimmed(value);
   auto scheme = s.find(u"://");
   if (scheme != String::npos) s.erase(0, scheme + 3);
   auto slash = s.find(u'/');
   if (slash != String::npos) s.erase(slash);
+  return s;
+}
+
+// The "user:password" part of a proxy URL; empty when there is none.
+String UserInfo(const String& value) {
+  String s = Authority(value);
   auto at = s.rfind(u'@');
   return at == String::npos ? String() : s.substr(0, at);
 }
@@ -103,11 +109,7 @@ bool NoProxyMatches(const String& List, const String& Host) {
 }
 
 String ProxyHostPortFromUrl(const String& value) {
-  String s = Trimmed(value);
-  auto scheme = s.find(u"://");
-  if (scheme != String::npos) s.erase(0, scheme + 3);
-  auto slash = s.find(u'/');
-  if (slash != String::npos) s.erase(slash);
+  String s = Authority(value);
   // Credentials in the variable belong to the proxy, not to the host:port text.
   auto at = s.rfind(u'@');
   if (at != String::npos) s.erase(0, at + 1);
