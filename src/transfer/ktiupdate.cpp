@@ -1046,9 +1046,14 @@ void TKtCustomWebComponent::ReadHTTPGetResponse(const String& AURL, TStream* ASt
   AStream->SetPosition(0);
   constexpr DWORD kBuffer = 1048576;
   std::vector<char> buffer(kBuffer);
+  SetLastHTTPStatus(0);
   HINTERNET url = InternetOpenUrlW(session, AURL.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
   if (url) {
     Close closeUrl{url};
+    // The status tells an error page from the file asked for (FTP answers have none).
+    DWORD status = 0, statusSize = sizeof status;
+    if (HttpQueryInfoW(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
+      SetLastHTTPStatus(status);
     DWORD got = 0;
     // An answer cut short is read as far as it came; LastErrorText tells that it is not all.
     while (InternetReadFile(url, buffer.data(), kBuffer, &got) && got > 0) AStream->WriteBuffer(buffer.data(), got);

@@ -178,10 +178,14 @@ int RunGet(const Args& args) {
   const std::string url = args.Positional()[0];
   Source source = ParseSource(url);
   if (source.service == isNetwork) throw UsageError("get wants an http://, https:// or ftp:// URL, not '" + url + "'");
-  ApplyCACert(args);
   const auto output = args.Get("--output");
   TGetter getter(nullptr);
+  ApplyTransferOptions(args, getter);
+  const String target = UTF8ToString(WithCredentials(url, getter));
   InternetSetLastError(ERROR_SUCCESS);
+  // An error page is no copy of the file asked for, whatever its body says.
+  auto failedStatus = [&getter] { return getter.LastHTTPStatus() >= 400; };
+  auto statusText = [&getter] { return "the server answered " + std::to_string(getter.LastHTTPStatus()); };
   if (output && *output != "-") {
     // The file named is replaced only by a complete answer.
     feeds::AbandonDownloadsOnSignal();
@@ -189,13 +193,14 @@ int RunGet(const Args& args) {
     try {
       file = std::make_unique<TKtIReplacingFile>(UTF8ToString(*output));
       TFileStream stream(file->TempName(), fmCreate);
-      getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+      getter.ReadHTTPGetResponse(target, &stream);
     } catch (const EStreamError&) {
       std::cerr << "ktinet get: " << *output << ": " << std::strerror(errno) << "\n";
       return kExitFailed;
     }
-    if (!getter.LastErrorText().empty()) {
-      std::cerr << "ktinet get: " << UTF8Encode(getter.LastErrorText()) << "; " << *output << " was left as it was\n";
+    if (!getter.LastErrorText().empty() || failedStatus()) {
+      const std::string why = failedStatus() ? url + ": " + statusText() : UTF8Encode(getter.LastErrorText());
+      std::cerr << "ktinet get: " << why << "; " << *output << " was left as it was\n";
       return kExitFailed;
     }
     if (!file->Commit()) {
@@ -206,7 +211,7 @@ int RunGet(const Args& args) {
   }
   ProgressLine progress("ktinet get");
   TProgressStream stream(progress);
-  getter.ReadHTTPGetResponse(UTF8ToString(url), &stream);
+  getter.ReadHTTPGetResponse(target, &stream);
   progress.Finish();
   const std::string& bytes = stream.Bytes();
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -219,6 +224,10 @@ int RunGet(const Args& args) {
   }
   if (!written) {
     std::cerr << "ktinet get: standard output: " << std::strerror(writeError) << "\n";
+    return kExitFailed;
+  }
+  if (failedStatus()) {
+    std::cerr << "ktinet get: " << url << ": " << statusText() << "\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -327,15 +336,16 @@ KTINET_COMMAND(Command{
     UpdateOptions(), RunUpdate});
 
 KTINET_COMMAND(Command{"get", "download a URL to standard output or a file (ReadHTTPGetResponse)",
-                       "Usage: ktinet get URL [-o FILE] [--cacert FILE]\n\n"
+                       std::string("Usage: ktinet get URL [-o FILE] [--user U] [OPTIONS]\n\n"
                        "Writes the body of the answer to an http://, https:// or ftp:// URL to standard\n"
-                       "output, as it came, whatever the status. Exit 1 when no answer could be had or\n"
-                       "it was cut short (what came is still written; stderr says what is missing).\n"
-                       "When stderr is a terminal, the bytes received so far are shown there.\n\n"
+                       "output, as it came. Exit 1 when no answer could be had, it was cut short (what came\n"
+                       "is still written; stderr says what is missing) or its HTTP status is 400 or more\n"
+                       "(the error page is still written). When stderr is a terminal, the bytes received so\n"
+                       "far are shown there.\n\n"
                        "  -o, --output FILE   write to FILE instead, through a temporary file beside it that\n"
-                       "                      replaces FILE only when the whole answer came\n"
-                       "      --cacert FILE   also trust the certificate authorities in this PEM file\n",
-                       {{"--output", "-o", true}, {"--cacert", "", true}}, RunGet});
+                       "                      replaces FILE only when the whole answer came with success\n") +
+                           TransferOptionsHelp(),
+                       WithTransferOptions({{"--output", "-o", true}}), RunGet});
 
 KTINET_DEMO_STEP(DemoStep{50, "TKtWebUpdater", [] { return RunDemoUpdate(false); }});
 KTINET_DEMO_STEP(DemoStep{51, "TKtWebUpdater", [] { return RunDemoUpdate(true); }});
