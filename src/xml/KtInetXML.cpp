@@ -9,6 +9,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/ktiutil.h"
 #include "rtl/Exceptions.h"
 #include "rtl/SysUtils.h"
@@ -421,6 +425,46 @@ const char16_t* CodePageTable(int codePage) {
 
 }  // namespace
 
+// ---- Scanning -----------------------------------------------------------------------------
+
+// The first position at or after `i` whose character is one of the four given (repeat one to
+// ask for fewer). The caller guarantees a stop character at or before `limit - 1`, and that all
+// of [0, limit) may be read: the parse passes its NUL-terminated text, so the NUL stops every
+// scan. Whole 16-byte blocks are only read while they lie inside [0, limit).
+template <class CharT>
+inline std::size_t ScanFor(const CharT* T, std::size_t i, std::size_t limit, CharT a, CharT b, CharT c, CharT d) {
+#if defined(__SSE2__)
+  constexpr std::size_t kLanes = 16 / sizeof(CharT);
+  if constexpr (sizeof(CharT) == 1) {
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a)), vb = _mm_set1_epi8(static_cast<char>(b));
+    const __m128i vc = _mm_set1_epi8(static_cast<char>(c)), vd = _mm_set1_epi8(static_cast<char>(d));
+    while (i + kLanes <= limit) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(T + i));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(x, vc), _mm_cmpeq_epi8(x, vd)));
+      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) return i + __builtin_ctz(mask);
+      i += kLanes;
+    }
+  } else {
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a)), vb = _mm_set1_epi16(static_cast<short>(b));
+    const __m128i vc = _mm_set1_epi16(static_cast<short>(c)), vd = _mm_set1_epi16(static_cast<short>(d));
+    while (i + kLanes <= limit) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(T + i));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(x, va), _mm_cmpeq_epi16(x, vb)),
+                                       _mm_or_si128(_mm_cmpeq_epi16(x, vc), _mm_cmpeq_epi16(x, vd)));
+      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) return i + __builtin_ctz(mask) / 2;
+      i += kLanes;
+    }
+  }
+#else
+  (void)limit;
+#endif
+  for (;; ++i) {
+    const CharT x = T[i];
+    if (x == a || x == b || x == c || x == d) return i;
+  }
+}
+
 // ---- Parser -------------------------------------------------------------------------------
 
 enum class Source { Ansi, Utf8, Utf16 };
@@ -451,8 +495,8 @@ class Parser {
     while (T[i] == '>') ++i;
     s = i;
     for (;;) {
-      CharT c = T[i];
-      if (c == 0 || c == '<' || (c == '/' && T[i + 1] == '>')) break;
+      i = ScanFor<CharT>(T, i, N + 1, 0, '<', '/', '/');
+      if (T[i] != '/' || T[i + 1] == '>') break;
       ++i;
     }
     e = i;
@@ -460,7 +504,7 @@ class Parser {
   }
 
   void SkipToNextTag(bool stepPast) {
-    while (T[i] != 0 && T[i] != '<') ++i;
+    i = ScanFor<CharT>(T, i, N + 1, 0, '<', '<', '<');
     if (stepPast && T[i] == '<') ++i;
   }
 
@@ -737,9 +781,9 @@ void Parser<CharT>::Run() {
       as = i;
       bool quoted = false;
       for (;;) {
-        CharT c = T[i];
-        if (c == 0 || c == '>' || (c == '/' && !quoted)) break;
-        if (c == '"') quoted = !quoted;
+        i = quoted ? ScanFor<CharT>(T, i, N + 1, 0, '>', '"', '"') : ScanFor<CharT>(T, i, N + 1, 0, '>', '/', '"');
+        if (T[i] != '"') break;
+        quoted = !quoted;
         ++i;
       }
       ae = i;
