@@ -176,10 +176,20 @@ void Text::Release() {
 
 namespace {
 
-inline bool IsNameChar(unsigned c) {
+constexpr bool IsNameCharSlow(unsigned c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'!' ||
          c == u'-' || c == u':' || c == u'?' || c == u'_';
 }
+
+struct NameCharTable {
+  bool at[128];
+  constexpr NameCharTable() : at() {
+    for (unsigned c = 0; c < 128; ++c) at[c] = IsNameCharSlow(c);
+  }
+};
+constexpr NameCharTable kNameChars;
+
+inline bool IsNameChar(unsigned c) { return c < 128 && kNameChars.at[c]; }
 
 inline bool IsBlank(unsigned c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
 
@@ -563,8 +573,11 @@ class Parser {
   std::string FBytes;
   // The name records of this parse, by name: a few distinct names make up most documents.
   struct NameSlot {
-    std::uint64_t hash;
-    std::uintptr_t record;
+    std::uint64_t hash = 0;
+    std::uintptr_t record = 0;
+    const void* key = nullptr;  // the characters as looked up, keyBytes long
+    std::uint32_t keyBytes = 0;
+    std::uint32_t width = 0;  // bytes per character of the key
   };
   std::vector<NameSlot> FNames;
   std::size_t FNameCount = 0;
@@ -574,6 +587,39 @@ class Parser {
 // stored per item.
 constexpr std::size_t kMaxSharedNames = 4096;
 
+// A hash of the bytes of a name, a word at a time (the last word overlaps when the length is
+// not a multiple of eight); every byte counts, so names built to collide cost what they would
+// under a byte-wise hash.
+inline std::uint64_t HashBytes(const unsigned char* p, std::size_t n) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  auto mix = [&h](std::uint64_t w) {
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  };
+  if (n >= 8) {
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + k, 8);
+      mix(w);
+    }
+    if (k < n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      mix(w);
+    }
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    mix((static_cast<std::uint64_t>(a) << 32) | b);
+  } else if (n > 0) {
+    mix(static_cast<std::uint64_t>(p[0]) | (static_cast<std::uint64_t>(p[n / 2]) << 8) |
+        (static_cast<std::uint64_t>(p[n - 1]) << 16));
+  }
+  return h;
+}
+
 template <class CharT>
 template <class Ch>
 void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
@@ -582,21 +628,18 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
     for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
     return;
   }
-  std::uint64_t hash = 14695981039346656037ull;
-  for (std::size_t k = 0; k < n; ++k) hash = (hash ^ static_cast<std::uint64_t>(chars[k])) * 1099511628211ull;
-  if (FNames.empty()) FNames.assign(64, NameSlot{0, 0});
+  // Names are looked up by the bytes of the characters as given (one byte each from the
+  // input, two from a decoded name), so a lookup is one hash and one memcmp.
+  const auto* key = reinterpret_cast<const unsigned char*>(chars);
+  const std::size_t keyBytes = n * sizeof(Ch);
+  const std::uint64_t hash = HashBytes(key, keyBytes) ^ sizeof(Ch);
+  if (FNames.empty()) FNames.assign(64, NameSlot{});
   const std::size_t mask = FNames.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     NameSlot& slot = FNames[at];
     if (slot.record == 0) break;
-    if (slot.hash != hash) continue;
-    std::uint32_t len;
-    std::memcpy(&len, reinterpret_cast<const void*>(slot.record), sizeof len);
-    if (len != n) continue;
-    const char16_t* have = RecordChars(slot.record);
-    std::size_t k = 0;
-    while (k < n && have[k] == static_cast<char16_t>(chars[k])) ++k;
-    if (k == n) {
+    if (slot.hash != hash || slot.keyBytes != keyBytes || slot.width != sizeof(Ch)) continue;
+    if (std::memcmp(slot.key, key, keyBytes) == 0) {
       name.ShareRecord(slot.record);
       return;
     }
@@ -604,8 +647,14 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
   char16_t* out = name.Make(n, arena);
   for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
   if (FNameCount >= kMaxSharedNames) return;
+  const void* stored = out;  // a two-byte name is its own key
+  if constexpr (sizeof(Ch) != sizeof(char16_t)) {
+    void* copy = arena->Alloc(keyBytes, 1);
+    std::memcpy(copy, key, keyBytes);
+    stored = copy;
+  }
   if (2 * (FNameCount + 1) > FNames.size()) {
-    std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{0, 0});
+    std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{});
     for (const NameSlot& old : FNames) {
       if (old.record == 0) continue;
       std::size_t at = old.hash & (bigger.size() - 1);
@@ -616,7 +665,8 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
   }
   std::size_t at = hash & (FNames.size() - 1);
   while (FNames[at].record != 0) at = (at + 1) & (FNames.size() - 1);
-  FNames[at] = NameSlot{hash, name.Record()};
+  FNames[at] = NameSlot{hash, name.Record(), stored, static_cast<std::uint32_t>(keyBytes),
+                        static_cast<std::uint32_t>(sizeof(Ch))};
   ++FNameCount;
 }
 
