@@ -938,6 +938,9 @@ TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
       arena ? new (arena) TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, reinterpret_cast<std::uintptr_t>(arena) | 1)
             : new TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, 0);
   try {
+    // A parse appends children one at a time: growing to 3, 7, 15, ... items fills the
+    // allocator's chunks exactly, and most elements never need a second move.
+    if (const int n = Count(); n == Capacity()) SetCapacity(n < 3 ? 3 : 2 * n + 1);
     Add(item);
   } catch (...) {
     item->FParentItem = nullptr;
