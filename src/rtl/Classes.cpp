@@ -461,6 +461,15 @@ void TList::Move(int from, int to) {
 
 void TList::Clear() { FItems.clear(); }
 
+void TList::SetCapacity(int value) {
+  if (value < Count()) throw EListError(u"List capacity out of bounds (" + IntToStr(value) + u")");
+  if (static_cast<size_t>(value) == FItems.capacity()) return;
+  std::vector<void*> moved;
+  moved.reserve(static_cast<size_t>(value));
+  moved.assign(FItems.begin(), FItems.end());
+  FItems.swap(moved);
+}
+
 void* TList::Items(int index) const {
   Check(index);
   return FItems[static_cast<size_t>(index)];

@@ -123,6 +123,11 @@ class TList : public TObject {
   void Move(int from, int to);
   void Clear();
   int Count() const { return static_cast<int>(FItems.size()); }
+  // How many items fit before Add must move the list to larger storage.
+  int Capacity() const { return static_cast<int>(FItems.capacity()); }
+  // Makes room for exactly `value` items (never fewer than Count: EListError "List capacity out
+  // of bounds (N)"), so a caller that knows its growth pattern avoids repeated moves.
+  void SetCapacity(int value);
   void* Items(int index) const;
   void SetItems(int index, void* item);
   void* First() const { return Items(0); }

@@ -9,6 +9,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/ktiutil.h"
 #include "rtl/Exceptions.h"
 #include "rtl/SysUtils.h"
@@ -172,10 +176,20 @@ void Text::Release() {
 
 namespace {
 
-inline bool IsNameChar(unsigned c) {
+constexpr bool IsNameCharSlow(unsigned c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'!' ||
          c == u'-' || c == u':' || c == u'?' || c == u'_';
 }
+
+struct NameCharTable {
+  bool at[128];
+  constexpr NameCharTable() : at() {
+    for (unsigned c = 0; c < 128; ++c) at[c] = IsNameCharSlow(c);
+  }
+};
+constexpr NameCharTable kNameChars;
+
+inline bool IsNameChar(unsigned c) { return c < 128 && kNameChars.at[c]; }
 
 inline bool IsBlank(unsigned c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
 
@@ -421,6 +435,46 @@ const char16_t* CodePageTable(int codePage) {
 
 }  // namespace
 
+// ---- Scanning -----------------------------------------------------------------------------
+
+// The first position at or after `i` whose character is one of the four given (repeat one to
+// ask for fewer). The caller guarantees a stop character at or before `limit - 1`, and that all
+// of [0, limit) may be read: the parse passes its NUL-terminated text, so the NUL stops every
+// scan. Whole 16-byte blocks are only read while they lie inside [0, limit).
+template <class CharT>
+inline std::size_t ScanFor(const CharT* T, std::size_t i, std::size_t limit, CharT a, CharT b, CharT c, CharT d) {
+#if defined(__SSE2__)
+  constexpr std::size_t kLanes = 16 / sizeof(CharT);
+  if constexpr (sizeof(CharT) == 1) {
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a)), vb = _mm_set1_epi8(static_cast<char>(b));
+    const __m128i vc = _mm_set1_epi8(static_cast<char>(c)), vd = _mm_set1_epi8(static_cast<char>(d));
+    while (i + kLanes <= limit) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(T + i));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(x, vc), _mm_cmpeq_epi8(x, vd)));
+      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) return i + __builtin_ctz(mask);
+      i += kLanes;
+    }
+  } else {
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a)), vb = _mm_set1_epi16(static_cast<short>(b));
+    const __m128i vc = _mm_set1_epi16(static_cast<short>(c)), vd = _mm_set1_epi16(static_cast<short>(d));
+    while (i + kLanes <= limit) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(T + i));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(x, va), _mm_cmpeq_epi16(x, vb)),
+                                       _mm_or_si128(_mm_cmpeq_epi16(x, vc), _mm_cmpeq_epi16(x, vd)));
+      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) return i + __builtin_ctz(mask) / 2;
+      i += kLanes;
+    }
+  }
+#else
+  (void)limit;
+#endif
+  for (;; ++i) {
+    const CharT x = T[i];
+    if (x == a || x == b || x == c || x == d) return i;
+  }
+}
+
 // ---- Parser -------------------------------------------------------------------------------
 
 enum class Source { Ansi, Utf8, Utf16 };
@@ -451,8 +505,8 @@ class Parser {
     while (T[i] == '>') ++i;
     s = i;
     for (;;) {
-      CharT c = T[i];
-      if (c == 0 || c == '<' || (c == '/' && T[i + 1] == '>')) break;
+      i = ScanFor<CharT>(T, i, N + 1, 0, '<', '/', '/');
+      if (T[i] != '/' || T[i + 1] == '>') break;
       ++i;
     }
     e = i;
@@ -460,7 +514,7 @@ class Parser {
   }
 
   void SkipToNextTag(bool stepPast) {
-    while (T[i] != 0 && T[i] != '<') ++i;
+    i = ScanFor<CharT>(T, i, N + 1, 0, '<', '<', '<');
     if (stepPast && T[i] == '<') ++i;
   }
 
@@ -519,8 +573,11 @@ class Parser {
   std::string FBytes;
   // The name records of this parse, by name: a few distinct names make up most documents.
   struct NameSlot {
-    std::uint64_t hash;
-    std::uintptr_t record;
+    std::uint64_t hash = 0;
+    std::uintptr_t record = 0;
+    const void* key = nullptr;  // the characters as looked up, keyBytes long
+    std::uint32_t keyBytes = 0;
+    std::uint32_t width = 0;  // bytes per character of the key
   };
   std::vector<NameSlot> FNames;
   std::size_t FNameCount = 0;
@@ -530,6 +587,39 @@ class Parser {
 // stored per item.
 constexpr std::size_t kMaxSharedNames = 4096;
 
+// A hash of the bytes of a name, a word at a time (the last word overlaps when the length is
+// not a multiple of eight); every byte counts, so names built to collide cost what they would
+// under a byte-wise hash.
+inline std::uint64_t HashBytes(const unsigned char* p, std::size_t n) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  auto mix = [&h](std::uint64_t w) {
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  };
+  if (n >= 8) {
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + k, 8);
+      mix(w);
+    }
+    if (k < n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      mix(w);
+    }
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    mix((static_cast<std::uint64_t>(a) << 32) | b);
+  } else if (n > 0) {
+    mix(static_cast<std::uint64_t>(p[0]) | (static_cast<std::uint64_t>(p[n / 2]) << 8) |
+        (static_cast<std::uint64_t>(p[n - 1]) << 16));
+  }
+  return h;
+}
+
 template <class CharT>
 template <class Ch>
 void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
@@ -538,21 +628,18 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
     for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
     return;
   }
-  std::uint64_t hash = 14695981039346656037ull;
-  for (std::size_t k = 0; k < n; ++k) hash = (hash ^ static_cast<std::uint64_t>(chars[k])) * 1099511628211ull;
-  if (FNames.empty()) FNames.assign(64, NameSlot{0, 0});
+  // Names are looked up by the bytes of the characters as given (one byte each from the
+  // input, two from a decoded name), so a lookup is one hash and one memcmp.
+  const auto* key = reinterpret_cast<const unsigned char*>(chars);
+  const std::size_t keyBytes = n * sizeof(Ch);
+  const std::uint64_t hash = HashBytes(key, keyBytes) ^ sizeof(Ch);
+  if (FNames.empty()) FNames.assign(64, NameSlot{});
   const std::size_t mask = FNames.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     NameSlot& slot = FNames[at];
     if (slot.record == 0) break;
-    if (slot.hash != hash) continue;
-    std::uint32_t len;
-    std::memcpy(&len, reinterpret_cast<const void*>(slot.record), sizeof len);
-    if (len != n) continue;
-    const char16_t* have = RecordChars(slot.record);
-    std::size_t k = 0;
-    while (k < n && have[k] == static_cast<char16_t>(chars[k])) ++k;
-    if (k == n) {
+    if (slot.hash != hash || slot.keyBytes != keyBytes || slot.width != sizeof(Ch)) continue;
+    if (std::memcmp(slot.key, key, keyBytes) == 0) {
       name.ShareRecord(slot.record);
       return;
     }
@@ -560,8 +647,14 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
   char16_t* out = name.Make(n, arena);
   for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
   if (FNameCount >= kMaxSharedNames) return;
+  const void* stored = out;  // a two-byte name is its own key
+  if constexpr (sizeof(Ch) != sizeof(char16_t)) {
+    void* copy = arena->Alloc(keyBytes, 1);
+    std::memcpy(copy, key, keyBytes);
+    stored = copy;
+  }
   if (2 * (FNameCount + 1) > FNames.size()) {
-    std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{0, 0});
+    std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{});
     for (const NameSlot& old : FNames) {
       if (old.record == 0) continue;
       std::size_t at = old.hash & (bigger.size() - 1);
@@ -572,7 +665,8 @@ void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena
   }
   std::size_t at = hash & (FNames.size() - 1);
   while (FNames[at].record != 0) at = (at + 1) & (FNames.size() - 1);
-  FNames[at] = NameSlot{hash, name.Record()};
+  FNames[at] = NameSlot{hash, name.Record(), stored, static_cast<std::uint32_t>(keyBytes),
+                        static_cast<std::uint32_t>(sizeof(Ch))};
   ++FNameCount;
 }
 
@@ -737,9 +831,9 @@ void Parser<CharT>::Run() {
       as = i;
       bool quoted = false;
       for (;;) {
-        CharT c = T[i];
-        if (c == 0 || c == '>' || (c == '/' && !quoted)) break;
-        if (c == '"') quoted = !quoted;
+        i = quoted ? ScanFor<CharT>(T, i, N + 1, 0, '>', '"', '"') : ScanFor<CharT>(T, i, N + 1, 0, '>', '/', '"');
+        if (T[i] != '"') break;
+        quoted = !quoted;
         ++i;
       }
       ae = i;
@@ -844,6 +938,9 @@ TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
       arena ? new (arena) TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, reinterpret_cast<std::uintptr_t>(arena) | 1)
             : new TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, 0);
   try {
+    // A parse appends children one at a time: growing to 3, 7, 15, ... items fills the
+    // allocator's chunks exactly, and most elements never need a second move.
+    if (const int n = Count(); n == Capacity()) SetCapacity(n < 3 ? 3 : 2 * n + 1);
     Add(item);
   } catch (...) {
     item->FParentItem = nullptr;

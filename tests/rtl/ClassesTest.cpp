@@ -190,6 +190,27 @@ TEST(List, IndexErrorsAndMoves) {
   EXPECT_THROW(list.First(), EListError);
 }
 
+TEST(List, CapacityHoldsItemsInPlaceAndNeverDropsOne) {
+  TList list;
+  int x = 1, y = 2, z = 3;
+  list.SetCapacity(3);
+  EXPECT_EQ(list.Capacity(), 3);
+  list.Add(&x);
+  list.Add(&y);
+  EXPECT_EQ(list.Capacity(), 3);
+  list.SetCapacity(2);  // shrinking to the count keeps every item
+  EXPECT_EQ(list.Capacity(), 2);
+  EXPECT_EQ(list.Items(0), &x);
+  EXPECT_EQ(list.Items(1), &y);
+  EXPECT_EQ(MessageOf<EListError>([&] { list.SetCapacity(1); }), u"List capacity out of bounds (1)");
+  EXPECT_EQ(list.Count(), 2);
+  list.SetCapacity(7);
+  list.Add(&z);
+  EXPECT_EQ(list.Capacity(), 7);
+  EXPECT_EQ(list.Last(), &z);
+  EXPECT_EQ(list.First(), &x);
+}
+
 TEST(StringList, TextSplitsAtEveryLineBreakKind) {
   TStringList list;
   EXPECT_EQ(list.Text(), u"");
