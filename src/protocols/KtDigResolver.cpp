@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -810,7 +811,11 @@ std::string PresentName(const std::string& name) {
 
 }  // namespace
 
-TKtDigResolver::TKtDigResolver() : FServers(DigServersFromResolvConf("/etc/resolv.conf")) {}
+// KTINET_RESOLV_CONF names another file, so a test or a container can point at its own servers.
+TKtDigResolver::TKtDigResolver() {
+  const char* path = std::getenv("KTINET_RESOLV_CONF");
+  FServers = DigServersFromResolvConf(path && *path ? path : "/etc/resolv.conf");
+}
 
 TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string& Wire, const std::string& QName,
                                    int Type) {

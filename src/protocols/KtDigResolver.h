@@ -88,7 +88,8 @@ class TKtDigResolver {
  public:
   TKtDigResolver();
 
-  // Servers asked in turn until one answers; the default comes from /etc/resolv.conf.
+  // Servers asked in turn until one answers; the default comes from /etc/resolv.conf (or the
+  // file named by KTINET_RESOLV_CONF).
   const std::vector<std::string>& Servers() const { return FServers; }
   void SetServers(const std::vector<std::string>& Value) { FServers = Value; }
   int Port() const { return FPort; }
