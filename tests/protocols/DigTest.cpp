@@ -1,0 +1,623 @@
+// TKtDigResolver and `ktinet dig`: against dnsmasq over UDP and TCP, and against a scripted
+// loopback name server whose answers dnspython builds (truncation, retries, forged answers,
+// DNSSEC and service-binding records). Presentation is compared with dnspython's.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "protocols/KtDigResolver.h"
+#include "support/DnsmasqServer.h"
+#include "support/RunTool.h"
+#include "support/TempDir.h"
+
+namespace ktinet {
+namespace {
+
+// ---- dnspython -------------------------------------------------------------------------------
+
+// Builds, with dnspython, the answer to QNAME QTYPE holding the zone lines given, with ID 0.
+// The first output line is the message in hex; each further line is one answer record's data as
+// dnspython presents it.
+const char* kBuildAnswer = R"PY(
+import sys, binascii, dns.message, dns.rrset, dns.flags
+qname, qtype, flags = sys.argv[1], sys.argv[2], sys.argv[3]
+q = dns.message.make_query(qname, qtype)
+r = dns.message.make_response(q)
+r.id = 0
+if 'tc' in flags: r.flags |= dns.flags.TC
+if 'nxdomain' in flags: r.set_rcode(3)
+if 'servfail' in flags: r.set_rcode(2)
+for line in sys.argv[4:]:
+    name, ttl, cls, typ, data = line.split(None, 4)
+    r.answer.append(dns.rrset.from_text(name, int(ttl), cls, typ, data))
+print(binascii.hexlify(r.to_wire()).decode())
+for rrset in r.answer:
+    for rd in rrset:
+        print(rd.to_text(chunksize=0))
+)PY";
+
+std::string Run(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string r;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) r += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return r;
+}
+
+struct Built {
+  std::string wire;
+  std::vector<std::string> texts;
+};
+
+Built BuildAnswer(const std::string& qname, const std::string& qtype, const std::vector<std::string>& lines,
+                  const std::string& flags = "-") {
+  std::string cmd = "/usr/bin/python3 -c " + test::ShellQuote(kBuildAnswer) + " " + test::ShellQuote(qname) + " " +
+                    test::ShellQuote(qtype) + " " + test::ShellQuote(flags);
+  for (const auto& l : lines) cmd += " " + test::ShellQuote(l);
+  std::istringstream out(Run(cmd + " 2>&1"));
+  Built b;
+  std::string line;
+  std::getline(out, line);
+  if (line.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    ADD_FAILURE() << "dnspython failed: " << line << out.rdbuf();
+    return b;
+  }
+  b.wire = Unhex(line);
+  while (std::getline(out, line)) b.texts.push_back(line);
+  EXPECT_GE(b.wire.size(), 12u) << "dnspython failed: " << line;
+  return b;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+// ---- A scripted name server on loopback, UDP and TCP on one port ------------------------------
+
+class ScriptedDns {
+ public:
+  // Returns the messages to send back for one query (none: stay silent).
+  using Handler = std::function<std::vector<std::string>(const std::string& query, bool tcp)>;
+
+  explicit ScriptedDns(Handler h, const char* address = "127.0.0.1", int port = 0) : FHandler(std::move(h)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address, &a.sin_addr);
+    FTcp = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(FTcp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    EXPECT_EQ(::bind(FTcp, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(FTcp, reinterpret_cast<sockaddr*>(&a), &len);
+    FPort = ntohs(a.sin_port);
+    ::listen(FTcp, 8);
+    FUdp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    EXPECT_EQ(::bind(FUdp, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~ScriptedDns() {
+    FStop = true;
+    FThread.join();
+    ::close(FTcp);
+    ::close(FUdp);
+  }
+  int Port() const { return FPort; }
+  int UdpQueries() const { return FUdpCount; }
+  int TcpQueries() const { return FTcpCount; }
+  std::string LastQuery() {
+    std::lock_guard<std::mutex> l(FLock);
+    return FLast;
+  }
+
+ private:
+  void Serve() {
+    while (!FStop) {
+      pollfd p[2] = {{FUdp, POLLIN, 0}, {FTcp, POLLIN, 0}};
+      if (::poll(p, 2, 50) <= 0) continue;
+      if (p[0].revents & POLLIN) {
+        char buf[65536];
+        sockaddr_storage from{};
+        socklen_t fl = sizeof from;
+        ssize_t n = ::recvfrom(FUdp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+        if (n <= 0) continue;
+        ++FUdpCount;
+        std::string q(buf, static_cast<size_t>(n));
+        Remember(q);
+        for (const auto& m : FHandler(q, false))
+          ::sendto(FUdp, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+      }
+      if (p[1].revents & POLLIN) {
+        int c = ::accept(FTcp, nullptr, nullptr);
+        if (c < 0) continue;
+        std::string in;
+        char buf[4096];
+        pollfd cp{c, POLLIN, 0};
+        while (::poll(&cp, 1, 2000) > 0) {
+          ssize_t n = ::recv(c, buf, sizeof buf, 0);
+          if (n <= 0) break;
+          in.append(buf, static_cast<size_t>(n));
+          if (in.size() >= 2 && in.size() >= 2u + ((static_cast<unsigned char>(in[0]) << 8) | static_cast<unsigned char>(in[1])))
+            break;
+        }
+        if (in.size() > 2) {
+          ++FTcpCount;
+          std::string q = in.substr(2);
+          Remember(q);
+          for (const auto& m : FHandler(q, true)) {
+            std::string framed = std::string(1, static_cast<char>(m.size() >> 8)) + static_cast<char>(m.size() & 0xFF) + m;
+            ::send(c, framed.data(), framed.size(), MSG_NOSIGNAL);
+          }
+        }
+        ::close(c);
+      }
+    }
+  }
+  void Remember(const std::string& q) {
+    std::lock_guard<std::mutex> l(FLock);
+    FLast = q;
+  }
+
+  Handler FHandler;
+  int FTcp = -1, FUdp = -1, FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::atomic<int> FUdpCount{0}, FTcpCount{0};
+  std::mutex FLock;
+  std::string FLast;
+  std::thread FThread;
+};
+
+// The canned answer with the ID of the query it answers.
+std::string Answering(std::string answer, const std::string& query) {
+  answer[0] = query[0];
+  answer[1] = query[1];
+  return answer;
+}
+
+TKtDigResolver Resolver(int port, int timeoutMs = 2000) {
+  TKtDigResolver r;
+  r.SetServers({"127.0.0.1"});
+  r.SetPort(port);
+  r.SetTimeoutMs(timeoutMs);
+  return r;
+}
+
+std::vector<std::string> Texts(const TDigMessage& m) {
+  std::vector<std::string> t;
+  for (const auto& rr : m.Answers) t.push_back(rr.Text);
+  return t;
+}
+
+// ---- Decoding, compared with dnspython -------------------------------------------------------
+
+TEST(DigDecode, EveryDecodedTypeReadsAsDnspythonWritesIt) {
+  // Each case: type, data; dnspython encodes (with name compression) and presents it.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"A", "192.0.2.1"},
+      {"AAAA", "2001:db8::1:0:0:1"},
+      {"NS", "ns1.example.test."},
+      {"CNAME", "x\\.y.example.test."},
+      {"PTR", "odd\\@\\$\\032name.example.test."},
+      {"SOA", "ns1.example.test. admin.example.test. 2026120701 3600 600 86400 300"},
+      {"MX", "10 mail.example.test."},
+      {"TXT", "\"v=spf1 -all\" \"quote\\\"back\\\\slash\" \"\\255\\001\""},
+      {"SRV", "10 20 5060 sip.example.test."},
+      {"CAA", "0 issue \"ca.example.net; account=\\\"x\\\"\""},
+      {"NAPTR", "100 10 \"U\" \"E2U+sip\" \"!^.*$!sip:info@example.test!\" ."},
+      {"SSHFP", "4 2 0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
+      {"TLSA", "3 1 1 d2abde240d7cd3ee6b4b28c54df034b97983a1d16e8a410e4561cb106618e971"},
+      {"DS", "12345 13 2 49fd46e6c4b45c55d4ac69cbd3cd34ac1afe51de9e3a6f1eb6a8b4d1e4c7a3b2"},
+      {"DNSKEY", "257 3 13 mdsswUyr3DPW132mOi8V9xESWE8jTo0dxCjjnopKl+GqJxpVXckHAeF+KkxLbxILfDLUT0rAK9iUzy1L53eKGQ=="},
+      {"RRSIG", "A 13 3 300 20270101000000 20261201000000 12345 example.test. dGVzdHNpZ25hdHVyZQ=="},
+      {"NSEC", "next.example.test. A NS SOA MX RRSIG NSEC DNSKEY TYPE1234 CAA"},
+      {"NSEC3", "1 1 12 aabbccdd 2t7b4g4vsa5smi47k61mv5bv1a22bojr A RRSIG TYPE65534"},
+      {"NSEC3", "1 0 0 - 2t7b4g4v"},
+      {"SVCB", "2 svc.example.test. alpn=\"h3,h\\\\,x\" no-default-alpn key65000=\"a\\\\,b\""},
+      {"HTTPS", "1 . mandatory=alpn,port alpn=h2,h3 port=443 ipv4hint=192.0.2.1,192.0.2.2 ech=AEP+DQA= "
+                "ipv6hint=2001:db8::1"},
+      {"HTTPS", "0 alias.example.test."},
+      {"TYPE999", "\\# 3 abcdef"},
+      {"TYPE998", "\\# 0"},
+      {"HINFO", "\"cpu\" \"os\""},  // not decoded by us: the generic form
+  };
+  for (const auto& [type, data] : cases) {
+    SCOPED_TRACE(type + " " + data);
+    Built b = BuildAnswer("example.test.", type, {"example.test. 300 IN " + type + " " + data});
+    ASSERT_EQ(b.texts.size(), 1u);
+    TDigMessage m = DigDecodeMessage(b.wire);
+    ASSERT_EQ(m.Answers.size(), 1u);
+    const TDigRecord& rr = m.Answers[0];
+    EXPECT_EQ(rr.Name, "example.test.");
+    EXPECT_EQ(rr.TTL, 300u);
+    EXPECT_EQ(DigTypeName(rr.Type), type);
+    std::string expected = b.texts[0];
+    // dnspython leaves a space after an empty generic record ("\\# 0 ").
+    while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+    if (type == "HINFO") {
+      // dnspython decodes HINFO; we show it generically, which must carry the same bytes.
+      EXPECT_EQ(rr.Text, "\\# 7 03637075026F73");
+      continue;
+    }
+    if (type == "SVCB" || type == "HTTPS") {
+      // dnspython quotes every SvcParam value; we quote only those that are text.
+      std::string a = rr.Text, e = expected;
+      a.erase(std::remove(a.begin(), a.end(), '"'), a.end());
+      e.erase(std::remove(e.begin(), e.end(), '"'), e.end());
+      std::vector<std::string> aw, ew;
+      std::istringstream as(a), es(e);
+      for (std::string w; as >> w;) aw.push_back(w);
+      for (std::string w; es >> w;) ew.push_back(w);
+      std::sort(aw.begin() + 2, aw.end());
+      std::sort(ew.begin() + 2, ew.end());
+      EXPECT_EQ(aw, ew) << rr.Text;
+      continue;
+    }
+    // Hex and base32 digits are upper case with us, as dig prints them.
+    EXPECT_EQ(Lower(rr.Text), Lower(expected));
+  }
+}
+
+TEST(DigDecode, HostileMessagesAreRefusedNotFollowed) {
+  Built b = BuildAnswer("example.test.", "MX", {"example.test. 300 IN MX 10 mail.example.test."});
+  ASSERT_NO_THROW(DigDecodeMessage(b.wire));
+  auto malformed = [](const std::string& wire) {
+    try {
+      DigDecodeMessage(wire);
+    } catch (const EDigError& e) {
+      return e.ErrorKind() == EDigError::Malformed;
+    }
+    return false;
+  };
+  // Every cut of a good message is malformed, never read past its end.
+  for (size_t n = 0; n < b.wire.size(); ++n) EXPECT_TRUE(malformed(b.wire.substr(0, n))) << n;
+  EXPECT_TRUE(malformed(b.wire + "x"));  // bytes after the last record
+  std::string header("\x00\x01\x81\x80\x00\x01\x00\x00\x00\x00\x00\x00", 12);
+  // A pointer to itself, a pointer forwards, a pointer loop between two labels.
+  EXPECT_TRUE(malformed(header + std::string("\xC0\x0C\x00\x01\x00\x01", 6)));
+  EXPECT_TRUE(malformed(header + std::string("\xC0\x0E\x00\x01\x00\x01", 6)));
+  EXPECT_TRUE(malformed(header + std::string("\x01" "a\xC0\x0C\x00\x01\x00\x01", 8)));
+  // Reserved label types, and a name of more than 255 bytes built from legal labels.
+  EXPECT_TRUE(malformed(header + std::string("\x41\x00\x00\x01\x00\x01", 6)));
+  std::string longName;
+  for (int i = 0; i < 5; ++i) longName += std::string(1, 63) + std::string(63, 'a');
+  EXPECT_TRUE(malformed(header + longName + std::string("\x00\x00\x01\x00\x01", 5)));
+  // An A record with five bytes, an MX whose name runs past its data.
+  std::string answer("\x00\x01\x81\x80\x00\x00\x00\x01\x00\x00\x00\x00", 12);
+  EXPECT_TRUE(malformed(answer + std::string("\x00\x00\x01\x00\x01\x00\x00\x00\x01\x00\x05\x01\x02\x03\x04\x05", 16)));
+  EXPECT_TRUE(
+      malformed(answer + std::string("\x00\x00\x0F\x00\x01\x00\x00\x00\x01\x00\x04\x00\x0A\x01" "a\x00", 17)));
+  // Type bitmap windows out of order, and an SvcParam key repeated.
+  Built nsec = BuildAnswer("example.test.", "NSEC", {"example.test. 1 IN NSEC n.example.test. A TYPE300"});
+  std::string swapped = nsec.wire;
+  // The two windows (0 and 1) swapped in place: 00 01 40 | 01 06 .. becomes 01 .. first.
+  size_t w0 = swapped.find(std::string("\x00\x01\x40", 3), 12 + 14);
+  ASSERT_NE(w0, std::string::npos);
+  std::string tail = swapped.substr(w0);
+  swapped = swapped.substr(0, w0) + tail.substr(3) + tail.substr(0, 3);
+  EXPECT_TRUE(malformed(swapped));
+}
+
+TEST(DigNames, NamesAreCheckedBeforeTheyReachTheWire) {
+  auto usage = [](const std::string& name) {
+    try {
+      DigEncodeName(name);
+    } catch (const EDigError& e) {
+      return e.ErrorKind() == EDigError::Usage;
+    }
+    return false;
+  };
+  EXPECT_EQ(DigEncodeName("."), std::string(1, '\0'));
+  EXPECT_EQ(DigEncodeName("a.b"), DigEncodeName("a.b."));
+  EXPECT_EQ(DigEncodeName("a\\.b\\065"), std::string("\x04" "a.bA\x00", 6));
+  EXPECT_FALSE(usage(std::string(63, 'a') + ".test"));
+  EXPECT_TRUE(usage(std::string(64, 'a') + ".test"));
+  EXPECT_TRUE(usage(""));
+  EXPECT_TRUE(usage("a..b"));
+  EXPECT_TRUE(usage(".a"));
+  EXPECT_TRUE(usage("a\\"));
+  EXPECT_TRUE(usage("a\\25"));
+  EXPECT_TRUE(usage("a\\256"));
+  // 253 characters is the longest name; one more is refused.
+  std::string name = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+                     std::string(61, 'd');
+  ASSERT_EQ(name.size(), 253u);
+  EXPECT_FALSE(usage(name));
+  EXPECT_TRUE(usage(name + "d"));
+
+  EXPECT_EQ(DigReverseName("192.0.2.10"), "10.2.0.192.in-addr.arpa.");
+  EXPECT_EQ(DigReverseName("2001:db8::1"),
+            "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa.");
+  EXPECT_THROW(DigReverseName("192.0.2"), EDigError);
+  EXPECT_THROW(DigReverseName("example.test"), EDigError);
+
+  EXPECT_EQ(DigTypeFromText("https"), 65);
+  EXPECT_EQ(DigTypeFromText("TYPE65535"), 65535);
+  EXPECT_EQ(DigTypeFromText("type7"), 7);
+  EXPECT_EQ(DigTypeFromText("TYPE65536"), -1);
+  EXPECT_EQ(DigTypeFromText("TYPE"), -1);
+  EXPECT_EQ(DigTypeFromText("BOGUS"), -1);
+  EXPECT_EQ(DigTypeName(65280), "TYPE65280");
+
+  // The query carries the question and an OPT record advertising 1232 bytes.
+  TDigMessage q = DigDecodeMessage(DigBuildQuery(0x1234, "Example.Test", 28, 1232));
+  EXPECT_EQ(q.ID, 0x1234);
+  EXPECT_EQ(q.Flags, 0x0100);
+  ASSERT_EQ(q.Questions.size(), 1u);
+  EXPECT_EQ(q.Questions[0].Name, "Example.Test.");
+  EXPECT_EQ(q.Questions[0].Type, 28);
+  ASSERT_NE(q.Opt(), nullptr);
+  EXPECT_EQ(q.Opt()->Class, 1232);
+}
+
+TEST(DigNames, ServersComeFromResolvConf) {
+  test::TempDir dir;
+  dir.Write("resolv.conf", "# comment\nsearch example.test\nnameserver 192.0.2.53\nnameserver  ::1\n"
+                           "nameserver\noptions ndots:2\n");
+  EXPECT_EQ(DigServersFromResolvConf(dir / "resolv.conf"), (std::vector<std::string>{"192.0.2.53", "::1"}));
+  EXPECT_TRUE(DigServersFromResolvConf(dir / "missing").empty());
+}
+
+// ---- Transport against a scripted server -----------------------------------------------------
+
+TEST(DigTransport, TruncatedUdpAnswerIsAskedAgainOverTcp) {
+  Built full = BuildAnswer("big.example.test.", "TXT", {"big.example.test. 60 IN TXT \"whole answer\""});
+  Built cut = BuildAnswer("big.example.test.", "TXT", {}, "tc");
+  ScriptedDns server([&](const std::string& q, bool tcp) {
+    return std::vector<std::string>{Answering(tcp ? full.wire : cut.wire, q)};
+  });
+  TKtDigResolver r = Resolver(server.Port());
+  TDigMessage m = r.Query("big.example.test", 16);
+  EXPECT_EQ(Texts(m), std::vector<std::string>{"\"whole answer\""});
+  EXPECT_TRUE(r.AnsweredOverTcp());
+  EXPECT_EQ(server.UdpQueries(), 1);
+  EXPECT_EQ(server.TcpQueries(), 1);
+  // The query went out with EDNS(0) and a 1232-byte buffer.
+  TDigMessage sent = DigDecodeMessage(server.LastQuery());
+  ASSERT_NE(sent.Opt(), nullptr);
+  EXPECT_EQ(sent.Opt()->Class, 1232);
+
+  // --tcp never tries UDP.
+  TKtDigResolver t = Resolver(server.Port());
+  t.SetForceTcp(true);
+  EXPECT_EQ(Texts(t.Query("big.example.test.", 16)), std::vector<std::string>{"\"whole answer\""});
+  EXPECT_EQ(server.UdpQueries(), 1);
+  EXPECT_EQ(server.TcpQueries(), 2);
+}
+
+TEST(DigTransport, ForgedAndStrayUdpAnswersAreDiscardedUntilTheRealOne) {
+  Built real = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  Built other = BuildAnswer("evil.example.test.", "A", {"evil.example.test. 60 IN A 203.0.113.66"});
+  Built wrongType = BuildAnswer("www.example.test.", "AAAA", {"www.example.test. 60 IN AAAA 2001:db8::66"});
+  ScriptedDns server([&](const std::string& q, bool) {
+    std::string wrongId = Answering(real.wire, q);
+    wrongId[1] = static_cast<char>(wrongId[1] ^ 0x5A);
+    std::string notResponse = Answering(real.wire, q);
+    notResponse[2] = static_cast<char>(notResponse[2] & 0x7F);
+    return std::vector<std::string>{wrongId,     notResponse, Answering(other.wire, q), Answering(wrongType.wire, q),
+                                    "garbage",   Answering(real.wire, q)};
+  });
+  TKtDigResolver r = Resolver(server.Port());
+  TDigMessage m = r.Query("www.example.test", 1);
+  EXPECT_EQ(Texts(m), std::vector<std::string>{"192.0.2.1"});
+  EXPECT_EQ(server.UdpQueries(), 1);
+  EXPECT_FALSE(r.AnsweredOverTcp());
+
+  // Over TCP a mismatched answer is an error, not an answer.
+  ScriptedDns tcpServer([&](const std::string& q, bool) { return std::vector<std::string>{Answering(other.wire, q)}; });
+  TKtDigResolver t = Resolver(tcpServer.Port());
+  t.SetForceTcp(true);
+  try {
+    t.Query("www.example.test", 1);
+    ADD_FAILURE() << "a forged answer was accepted";
+  } catch (const EDigError& e) {
+    EXPECT_EQ(e.ErrorKind(), EDigError::Mismatch);
+    EXPECT_NE(std::string(e.what()).find("evil.example.test."), std::string::npos) << e.what();
+  }
+}
+
+TEST(DigTransport, ALostDatagramIsRetriedOnceThenTheWaitEnds) {
+  Built real = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  int seen = 0;
+  ScriptedDns server([&](const std::string& q, bool) {
+    return ++seen == 1 ? std::vector<std::string>{} : std::vector<std::string>{Answering(real.wire, q)};
+  });
+  TKtDigResolver r = Resolver(server.Port(), 300);
+  EXPECT_EQ(Texts(r.Query("www.example.test", 1)), std::vector<std::string>{"192.0.2.1"});
+  EXPECT_EQ(server.UdpQueries(), 2);
+
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  TKtDigResolver s = Resolver(silent.Port(), 200);
+  try {
+    s.Query("www.example.test", 1);
+    ADD_FAILURE() << "no answer, yet no error";
+  } catch (const EDigError& e) {
+    EXPECT_EQ(e.ErrorKind(), EDigError::TimedOut);
+  }
+  EXPECT_EQ(silent.UdpQueries(), 2);
+}
+
+TEST(DigTransport, ServersAreTriedInTurn) {
+  Built good = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  Built failing = BuildAnswer("www.example.test.", "A", {}, "servfail");
+  ScriptedDns second([&](const std::string& q, bool) { return std::vector<std::string>{Answering(good.wire, q)}; });
+  ScriptedDns first([&](const std::string& q, bool) { return std::vector<std::string>{Answering(failing.wire, q)}; },
+                    "127.0.0.2", second.Port());
+  TKtDigResolver r = Resolver(second.Port());
+  // 127.0.0.3 has nothing on the port (refused), 127.0.0.2 fails, 127.0.0.1 answers.
+  r.SetServers({"127.0.0.3", "127.0.0.2", "127.0.0.1"});
+  TDigMessage m = r.Query("www.example.test", 1);
+  EXPECT_EQ(Texts(m), std::vector<std::string>{"192.0.2.1"});
+  EXPECT_EQ(r.AnsweredBy(), "127.0.0.1");
+  EXPECT_EQ(first.UdpQueries(), 1);
+
+  // When every server fails, the failing answer is what comes back.
+  r.SetServers({"127.0.0.3", "127.0.0.2"});
+  EXPECT_EQ(DigRCodeName(r.Query("www.example.test", 1).RCode()), "SERVFAIL");
+  r.SetServers({"127.0.0.3"});
+  try {
+    r.Query("www.example.test", 1);
+    ADD_FAILURE();
+  } catch (const EDigError& e) {
+    EXPECT_EQ(e.ErrorKind(), EDigError::Refused) << e.what();
+  }
+}
+
+// ---- The program against dnsmasq -------------------------------------------------------------
+
+std::string Zone() {
+  using test::DnsmasqServer;
+  return DnsmasqServer::ExampleZone() +
+         "srv-host=_sip._tcp.example.test,sip.example.test,5060,10,20\n"
+         "caa-record=example.test,0,issue,\"ca.example.net\"\n"
+         "naptr-record=example.test,100,10,U,E2U+sip,!^.*$!sip:info@example.test!\n"
+         "ptr-record=1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa,v6.example.test\n" +
+         DnsmasqServer::RawRecord("example.test", 44, std::string("\x04\x02\x01\x02\x03\x04", 6)) +
+         DnsmasqServer::RawRecord("_443._tcp.example.test", 52, std::string("\x03\x01\x01\xAB\xCD", 5)) +
+         DnsmasqServer::RawRecord("example.test", 65,
+                                  std::string("\x00\x01\x00\x00\x01\x00\x03\x02h2\x00\x03\x00\x02\x01\xBB", 16)) +
+         DnsmasqServer::RawRecord("example.test", 999, "\x01\x02");
+}
+
+// dnspython's presentation of the answer dnsmasq gives, over UDP or TCP.
+std::vector<std::string> DnspythonShort(int port, const std::string& name, const std::string& type, bool tcp) {
+  std::string script = "import sys, dns.message, dns.query\n"
+                       "q = dns.message.make_query(sys.argv[1], sys.argv[2])\n"
+                       "r = (dns.query.tcp if sys.argv[4] == 'tcp' else dns.query.udp)(q, '127.0.0.1', port=int(sys.argv[3]), timeout=5)\n"
+                       "for rrset in r.answer:\n"
+                       "    for rd in rrset: print(rd.to_text(chunksize=0))\n";
+  std::istringstream out(Run("/usr/bin/python3 -c " + test::ShellQuote(script) + " " + test::ShellQuote(name) + " " +
+                             type + " " + std::to_string(port) + " " + (tcp ? "tcp" : "udp") + " 2>&1"));
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(out, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST(DigProgram, AnswersFromDnsmasqMatchDnspythonOverUdpAndTcp) {
+  test::DnsmasqServer dns(Zone());
+  std::string port = std::to_string(dns.Port());
+  struct Case {
+    std::string name, type;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"example.test", "A", {"192.0.2.10"}},
+      {"example.test", "AAAA", {"2001:db8::10"}},
+      {"example.test", "MX", {"10 mail.example.test."}},
+      {"example.test", "TXT", {"\"v=spf1 -all\" \"second string\""}},
+      {"_sip._tcp.example.test", "SRV", {"10 20 5060 sip.example.test."}},
+      {"example.test", "CAA", {"0 issue \"ca.example.net\""}},
+      {"example.test", "NAPTR", {"100 10 \"U\" \"E2U+sip\" \"!^.*$!sip:info@example.test!\" ."}},
+      {"example.test", "SSHFP", {"4 2 01020304"}},
+      {"_443._tcp.example.test", "TLSA", {"3 1 1 ABCD"}},
+      {"example.test", "HTTPS", {"1 . alpn=\"h2\" port=443"}},
+      {"example.test", "TYPE999", {"\\# 2 0102"}},
+      {"example.test", "SOA", {"ns1.example.test. admin.example.test. 2026120701 3600 600 86400 300"}},
+      {"alias.example.test", "A", {"host.example.test.", "192.0.2.20"}},
+  };
+  for (bool tcp : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + " " + c.type + (tcp ? " tcp" : " udp"));
+      std::vector<std::string> args = {"dig", "@127.0.0.1", "--port", port, c.name, c.type, "--short"};
+      if (tcp) args.push_back("--tcp");
+      auto run = test::RunToolArgs(args);
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(Lines(run.out), c.expected);
+      std::vector<std::string> theirs = DnspythonShort(dns.Port(), c.name, c.type, tcp);
+      ASSERT_EQ(theirs.size(), c.expected.size()) << (theirs.empty() ? "" : theirs[0]);
+      for (size_t i = 0; i < theirs.size(); ++i) {
+        std::string a = Lower(c.expected[i]), e = Lower(theirs[i]);
+        if (c.type == "HTTPS") e = "1 . alpn=\"h2\" port=443";  // dnspython quotes the port
+        EXPECT_EQ(a, e);
+      }
+    }
+  }
+  // Reverse look-ups, IPv4 and IPv6; the full output names the transport.
+  auto v4 = test::RunToolArgs({"dig", "--server", "127.0.0.1", "--port", port, "-x", "192.0.2.10"});
+  EXPECT_EQ(v4.status, 0) << v4.err;
+  EXPECT_NE(v4.out.find("10.2.0.192.in-addr.arpa.\t300\tIN\tPTR\thost.example.test."), std::string::npos) << v4.out;
+  EXPECT_NE(v4.out.find("status: NOERROR"), std::string::npos);
+  EXPECT_NE(v4.out.find("; EDNS: version: 0"), std::string::npos);
+  EXPECT_NE(v4.out.find("(UDP)"), std::string::npos);
+  auto v6 = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "-x", "2001:db8::1", "--short", "--tcp"});
+  EXPECT_EQ(v6.status, 0) << v6.err;
+  EXPECT_EQ(v6.out, "v6.example.test.\n");
+
+  auto json = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "-t", "aaaa", "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"transport\": \"udp\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"type\": \"AAAA\", \"data\": \"2001:db8::10\""), std::string::npos) << json.out;
+
+  // The default server comes from the resolv.conf file.
+  test::TempDir dir;
+  dir.Write("resolv.conf", "nameserver 127.0.0.1\n");
+  ::setenv("KTINET_RESOLV_CONF", (dir / "resolv.conf").c_str(), 1);
+  auto fromConf = test::RunToolArgs({"dig", "--port", port, "example.test", "--short"});
+  ::unsetenv("KTINET_RESOLV_CONF");
+  EXPECT_EQ(fromConf.status, 0) << fromConf.err;
+  EXPECT_EQ(fromConf.out, "192.0.2.10\n");
+}
+
+TEST(DigProgram, FailuresAndBadUsageExitWithTheirCause) {
+  test::DnsmasqServer dns;
+  std::string port = std::to_string(dns.Port());
+  // dnsmasq without an upstream refuses names outside its records.
+  auto refused = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "elsewhere.invalid"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("answered REFUSED"), std::string::npos) << refused.err;
+
+  Built nx = BuildAnswer("gone.example.test.", "A", {}, "nxdomain");
+  ScriptedDns nxServer([&](const std::string& q, bool) { return std::vector<std::string>{Answering(nx.wire, q)}; });
+  auto gone = test::RunToolArgs({"dig", "@127.0.0.1", "--port", std::to_string(nxServer.Port()), "gone.example.test"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.err.find("NXDOMAIN"), std::string::npos) << gone.err;
+  EXPECT_NE(gone.out.find("status: NXDOMAIN"), std::string::npos) << gone.out;
+
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  auto late = test::RunToolArgs(
+      {"dig", "@127.0.0.1", "--port", std::to_string(silent.Port()), "example.test", "--timeout", "0.2"});
+  EXPECT_EQ(late.status, 1);
+  EXPECT_NE(late.err.find("no answer from 127.0.0.1"), std::string::npos) << late.err;
+  EXPECT_EQ(silent.UdpQueries(), 2);
+
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"dig", "@127.0.0.1", "example.test", "NOSUCHTYPE"},
+           {"dig", "@127.0.0.1"},
+           {"dig", "@127.0.0.1", "-x", "not-an-address"},
+           {"dig", "@127.0.0.1", "a..b"},
+           {"dig", "@127.0.0.1", "example.test", "--timeout", "soon"},
+           {"dig", "@127.0.0.1", "example.test", "MX", "-t", "A"}}) {
+    auto run = test::RunToolArgs(bad);
+    EXPECT_EQ(run.status, 2) << bad.back() << ": " << run.err;
+  }
+}
+
+}  // namespace
+}  // namespace ktinet
