@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "rtl/Exceptions.h"
-#include "transfer/KtILogOn.h"
+#include "vcl/KtILogOn.h"
 #include "vcl/UiBackend.h"
 
 namespace ktinet::cli {
