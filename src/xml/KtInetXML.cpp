@@ -674,8 +674,34 @@ template <class CharT>
 void Parser<CharT>::DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena) {
   const CharT* p = T + s;
   const std::size_t n = e - s;
+  std::size_t k = 0;
   unsigned high = 0;
-  for (std::size_t k = 0; k < n; ++k) high |= static_cast<unsigned>(p[k]);
+#if defined(__SSE2__)
+  if constexpr (sizeof(CharT) == 1) {
+    // ASCII test and widening sixteen bytes at a time: most texts are plain ASCII.
+    for (; k + 16 <= n; k += 16)
+      if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)))) break;
+    if (k + 16 > n)
+      for (std::size_t j = k; j < n; ++j) high |= p[j];
+    else
+      high = 0x80;
+    if (high < 0x80) {
+      char16_t* out = text.Make(n, arena);
+      const __m128i zero = _mm_setzero_si128();
+      std::size_t j = 0;
+      for (; j + 16 <= n; j += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_unpacklo_epi8(x, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 8), _mm_unpackhi_epi8(x, zero));
+      }
+      for (; j < n; ++j) out[j] = p[j];
+      return;
+    }
+  }
+#endif
+  if (high < 0x80) {
+    for (; k < n; ++k) high |= static_cast<unsigned>(p[k]);
+  }
   if (high < 0x80) {
     char16_t* out = text.Make(n, arena);
     if constexpr (sizeof(CharT) == 1)
@@ -860,7 +886,7 @@ void Parser<CharT>::Run() {
       // Without a handler to see them first, the texts go straight into the item's records.
       xml_detail::Arena* arena = C->OwnArena();
       AssignName(C->FTagName, T + ns, ne - ns, arena);
-      if (IsTag(T + ns, ne - ns, u"encoding")) FEncodingAdded = true;
+      if (IsTag(T + ns, ne - ns, std::u16string_view(u"encoding", 8))) FEncodingAdded = true;
       if (e > s) {
         if (C->FValue.Length() == 0) {
           DecodeInto(C->FValue, s, e, arena);
@@ -871,7 +897,7 @@ void Parser<CharT>::Run() {
       }
       C->FKind = ikProperty;
       if (ae > as) {
-        if (IsTag(T + ns, ne - ns, u"?xml")) {
+        if (IsTag(T + ns, ne - ns, std::u16string_view(u"?xml", 4))) {
           Decode(as, ae, FA, FRule != Rule::None);
           Declaration(C, root, arena);
         } else {
@@ -938,9 +964,9 @@ TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
       arena ? new (arena) TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, reinterpret_cast<std::uintptr_t>(arena) | 1)
             : new TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, 0);
   try {
-    // A parse appends children one at a time: growing to 3, 7, 15, ... items fills the
+    // A parse appends children one at a time: growing to 5, 11, 23, ... items fills the
     // allocator's chunks exactly, and most elements never need a second move.
-    if (const int n = Count(); n == Capacity()) SetCapacity(n < 3 ? 3 : 2 * n + 1);
+    if (const int n = Count(); n == Capacity()) SetCapacity(n < 5 ? 5 : 2 * n + 1);
     Add(item);
   } catch (...) {
     item->FParentItem = nullptr;

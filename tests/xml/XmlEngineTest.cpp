@@ -267,6 +267,32 @@ TEST(XmlEngine, DecodingMatrix) {
   EXPECT_EQ(Dump(e), "P b=1\n");
 }
 
+// Texts and start tags longer than the scanners' sixteen-character blocks, with the stop
+// characters and a non-ASCII character past the first block, read as bytes and as characters.
+TEST(XmlEngine, LongRunsStopAtTheSameCharacters) {
+  const std::string doc =
+      "<r><a k=\"0123456789abcdef/0123456789/x\" j=\"y\">0123456789abcdefghij/klmnopqrstuvwxyz0123456789 caf\xE9 "
+      "0123456789abcdefgh</a><b>0123456789abcdefghijklmnopqrstu\xE9vwxyz</b><c>0123456789abcdef</c>"
+      "<d>0123456789abcdefghijklmnopqrstuv/></d></r>";
+  auto check = [](TKtXMLEngine& e) {
+    TKtXMLItem* a = e.GetItemByTag(nullptr, u"a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->Attributes(), u" k=\"0123456789abcdef/0123456789/x\" j=\"y\"");
+    EXPECT_EQ(a->Value().Text(), u"0123456789abcdefghij/klmnopqrstuvwxyz0123456789 caf\u00E9 0123456789abcdefgh");
+    EXPECT_EQ(e.GetItemByTag(nullptr, u"b")->Value().Text(), u"0123456789abcdefghijklmnopqrstu\u00E9vwxyz");
+    EXPECT_EQ(e.GetItemByTag(nullptr, u"c")->Value().Text(), u"0123456789abcdef");
+    EXPECT_EQ(e.GetItemByTag(nullptr, u"d")->Value().Text(), u"0123456789abcdefghijklmnopqrstuv");
+    EXPECT_EQ(e.RootItem()->Items()->Count(), 4);
+  };
+  TKtXMLEngine bytes(nullptr);
+  LoadBytes(bytes, doc);
+  check(bytes);
+  TKtXMLEngine units(nullptr);
+  Parse(units, doc);
+  check(units);
+  EXPECT_EQ(Dump(bytes), Dump(units));
+}
+
 TEST(XmlEngine, DeclaredEncodings) {
   auto load = [](const std::string& bytes) {
     TKtXMLEngine e(nullptr);
