@@ -142,7 +142,7 @@ cmp -s "$work/site/file.bin" "$work/file.bin" || fail "the TKtWebUpdater program
 step "the installed program"
 "$prefix/bin/ktinet" --version | grep -q '^ktinet ' || fail "the installed program does not run from its prefix"
 start_server daytime
-[ "$("$prefix/bin/ktinet" daytime --host 127.0.0.1 --port "$port")" = "2026-12-07 13:34:51" ] ||
+[ "$("$prefix/bin/ktinet" daytime --host 127.0.0.1 --port "$port")" = "2026-12-07T13:34:51Z" ] ||
   fail "the installed program's daytime command did not print the server's time"
 
 step "passed"

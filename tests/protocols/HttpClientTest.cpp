@@ -247,12 +247,14 @@ TEST(HttpClient, WhichAnswersRedirectAndWithWhatMethod) {
     p.http.SetAction(c.action);
     if (c.action == haPost) p.http.SetBody(u"a=1&b=2");
     String result = p.http.Execute();
+    // An answer to HEAD, and a 304, end at their headers: what follows is no body of theirs.
+    const bool bodiless = c.action == haHead || c.status.rfind("304", 0) == 0;
     if (c.expectStart.empty()) {
-      EXPECT_EQ(Bytes(result), "moved\r\n");
+      EXPECT_EQ(Bytes(result), bodiless ? "" : "moved\r\n");
       EXPECT_EQ(p.to.ConnectionCount(), 0u);
       continue;
     }
-    EXPECT_EQ(Bytes(result), "there\r\n");
+    EXPECT_EQ(Bytes(result), bodiless ? "" : "there\r\n");
     ASSERT_TRUE(p.to.WaitDone(1));
     const std::string sent = p.to.Received(0);
     EXPECT_EQ(sent.rfind(c.expectStart, 0), 0u) << sent;
