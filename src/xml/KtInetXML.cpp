@@ -1248,7 +1248,9 @@ TKtXMLEngine::~TKtXMLEngine() {
 
 void TKtXMLEngine::ParseXMLFromString(const String& text, Integer length) {
   if (length <= 0 || text.empty()) return;
-  auto n = static_cast<std::size_t>(length);
+  // A length past the text's end reads up to its end: the parse's block scans may look at every
+  // character it is given, so it is given no more than there are.
+  auto n = std::min(static_cast<std::size_t>(length), text.size());
   if (n < text.size() && text[n] != 0) {
     // The parse must see a NUL right after the characters it was given.
     String prefix(text, 0, n);
