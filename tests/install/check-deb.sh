@@ -36,7 +36,7 @@ if readelf -S "$root/usr/bin/ktinet" | grep -qE '\.debug_|\.symtab'; then fail "
 dpkg-deb -f "$program_deb" Depends | grep -q 'libktinet0' || fail "ktinet does not depend on libktinet0"
 # The packaged program runs from the unpacked tree: it finds its library beside its prefix.
 help=$("$root/usr/bin/ktinet" --help) || fail "the packaged program does not run"
-commands=$(echo "$help" | sed -n '/^Commands:/,/^$/p' | awk 'NF && $1 != "Commands:" {print $1}')
+commands=$(echo "$help" | sed -n '/^Commands:/,/^$/p' | awk '/^  [a-z]/ {print $1}')
 [ "$(echo "$commands" | wc -l)" -gt 10 ] || fail "could not read the command list from ktinet --help"
 
 step "the manual page"
