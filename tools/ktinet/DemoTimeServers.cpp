@@ -19,6 +19,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "protocols/KtDigResolver.h"
 #include "protocols/KtIDNS.h"
 #include "protocols/KtISNTP.h"
 #include "protocols/KtITime.h"
@@ -263,10 +264,40 @@ DemoOutcome DemoDns() {
   return out;
 }
 
+// The dig-style resolver against the same server, over TCP (the demo's servers speak TCP).
+DemoOutcome DemoDig() {
+  DemoServer server([](DemoConnection& conn) {
+    std::string length = ReadExactly(conn, 2);
+    if (length.empty()) return;
+    size_t n = (static_cast<unsigned char>(length[0]) << 8) | static_cast<unsigned char>(length[1]);
+    std::string query = ReadExactly(conn, n);
+    if (!query.empty()) conn.Send(DemoDnsAnswer(query));
+  });
+  TKtDigResolver dig;
+  dig.SetServers({DemoServer::Host()});
+  dig.SetPort(server.Port());
+  dig.SetForceTcp(true);
+  dig.SetTimeoutMs(5000);
+  DemoOutcome out;
+  out.did = "MX of example.test from 127.0.0.1:" + std::to_string(server.Port()) + " over TCP";
+  try {
+    TDigMessage answer = dig.Query("example.test", DigTypeFromText("MX"));
+    std::string records;
+    for (const TDigRecord& rr : answer.Answers)
+      records += (records.empty() ? "" : ", ") + DigTypeName(rr.Type) + " " + rr.Text;
+    out.ok = answer.RCode() == 0 && records == "MX 10 mail.example.test.";
+    out.result = DigRCodeName(answer.RCode()) + ": " + (records.empty() ? "no records" : records);
+  } catch (const std::exception& e) {
+    out.result = e.what();
+  }
+  return out;
+}
+
 }  // namespace
 
 KTINET_DEMO_STEP(DemoStep{30, "TKtInetDateTime", DemoDaytime});
 KTINET_DEMO_STEP(DemoStep{31, "TKtInetSNTP", DemoSntp});
 KTINET_DEMO_STEP(DemoStep{32, "TKtIDNSResolver", DemoDns});
+KTINET_DEMO_STEP(DemoStep{33, "TKtDigResolver", DemoDig});
 
 }  // namespace ktinet::cli
