@@ -60,6 +60,11 @@ struct Command {
 
 std::map<std::string, Command>& Registry();
 
+// Appends a shared group of options (deadlines, TLS, a secret's forms ...) to a subcommand's own.
+inline void AppendOptions(std::vector<Args::OptionSpec>& to, const std::vector<Args::OptionSpec>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
 struct Registrar {
   explicit Registrar(Command c);
 };

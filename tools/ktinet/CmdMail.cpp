@@ -122,7 +122,7 @@ std::vector<Args::OptionSpec> MailOptions() {
   for (const char* name : {"--server", "--from", "--to", "--cc", "--bcc", "--reply-to", "--subject", "--body",
                            "--body-file", "--user", "--tls", "--cacert", "--priority", "--charset"})
     specs.push_back({name, "", true});
-  for (auto& spec : SecretOptions("--password")) specs.push_back(spec);
+  AppendOptions(specs, SecretOptions("--password"));
   specs.push_back({"--insecure", "", false});
   specs.push_back({"--attach", "", true, true});
   specs.push_back({"--json", "", false});

@@ -104,8 +104,8 @@ TKtIShowMode ParseShowMode(const std::string& text) {
 
 std::vector<Args::OptionSpec> NewsOptions() {
   std::vector<Args::OptionSpec> specs = {{"--show", "", true}, {"--file", "", true}, {"--json", "", false}};
-  for (auto& spec : TlsOptions()) specs.push_back(spec);
-  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  AppendOptions(specs, TlsOptions());
+  AppendOptions(specs, DeadlineOptions());
   return specs;
 }
 

@@ -58,8 +58,7 @@ int RunSntp(const Args& args) {
 
 std::vector<Args::OptionSpec> SntpOptions() {
   auto specs = DeadlineOptions();
-  for (auto& spec : std::vector<Args::OptionSpec>{{"--host", "", true}, {"--port", "", true}, {"--json", "", false}})
-    specs.push_back(spec);
+  AppendOptions(specs, std::vector<Args::OptionSpec>{{"--host", "", true}, {"--port", "", true}, {"--json", "", false}});
   return specs;
 }
 

@@ -606,9 +606,9 @@ std::vector<Args::OptionSpec> TrackOptions() {
       {"--host", "", true}, {"--port", "", true}, {"--http", "", false}, {"--account", "", true},
       {"--meter", "", true}, {"--json", "", false}};
   for (const char* secret : {"--license", "--key", "--password"})
-    for (auto& spec : SecretOptions(secret)) specs.push_back(spec);
-  for (auto& spec : TlsOptions()) specs.push_back(spec);
-  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+    AppendOptions(specs, SecretOptions(secret));
+  AppendOptions(specs, TlsOptions());
+  AppendOptions(specs, DeadlineOptions());
   return specs;
 }
 

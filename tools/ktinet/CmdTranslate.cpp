@@ -24,8 +24,8 @@ const std::string kConnectionHelp = std::string(
 std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}) {
   std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--appid", "", true}};
   specs.insert(specs.end(), more.begin(), more.end());
-  for (auto& spec : TlsOptions()) specs.push_back(spec);
-  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  AppendOptions(specs, TlsOptions());
+  AppendOptions(specs, DeadlineOptions());
   return specs;
 }
 

@@ -97,12 +97,12 @@ void PrintBashCompletion(std::ostream& out) {
          "      return ;;\n";
   for (const auto& [name, cmd] : Registry()) {
     std::set<std::string> options{"--help"}, valued;
-    for (const auto& spec : cmd.options) {
-      options.insert(spec.name);
-      if (!spec.shortName.empty()) options.insert(spec.shortName);
-      if (spec.takesValue) {
-        valued.insert(spec.name);
-        if (!spec.shortName.empty()) valued.insert(spec.shortName);
+    for (const auto& option : cmd.options) {
+      options.insert(option.name);
+      if (!option.shortName.empty()) options.insert(option.shortName);
+      if (option.takesValue) {
+        valued.insert(option.name);
+        if (!option.shortName.empty()) valued.insert(option.shortName);
       }
     }
     auto join = [](const std::set<std::string>& words) {

@@ -76,11 +76,10 @@ Deadlines DeadlineOption(const Args& args) {
 
 std::vector<Args::OptionSpec> SocketOptions() {
   std::vector<Args::OptionSpec> specs = DeadlineOptions();
-  for (auto& spec : std::vector<Args::OptionSpec>{{"--proxy", "", true}, {"--proxy-user", "", true},
+  AppendOptions(specs, std::vector<Args::OptionSpec>{{"--proxy", "", true}, {"--proxy-user", "", true},
                                                   {"--system-proxy", "", false},
-                                                  {"--max-size", "", true}})
-    specs.push_back(spec);
-  for (auto& spec : SecretOptions("--proxy-password")) specs.push_back(spec);
+                                                  {"--max-size", "", true}});
+  AppendOptions(specs, SecretOptions("--proxy-password"));
   return specs;
 }
 
@@ -161,14 +160,14 @@ void ApplyTransferOptions(const Args& args) {
 
 std::vector<Args::OptionSpec> TransferOptions() {
   std::vector<Args::OptionSpec> specs = {{"--user", "-u", true}};
-  for (auto& spec : SecretOptions("--password", "-p")) specs.push_back(spec);
-  for (auto& spec : TlsOptions()) specs.push_back(spec);
-  for (auto& spec : DeadlineOptions()) specs.push_back(spec);
+  AppendOptions(specs, SecretOptions("--password", "-p"));
+  AppendOptions(specs, TlsOptions());
+  AppendOptions(specs, DeadlineOptions());
   return specs;
 }
 
 std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own) {
-  for (auto& spec : TransferOptions()) own.push_back(spec);
+  AppendOptions(own, TransferOptions());
   return own;
 }
 
