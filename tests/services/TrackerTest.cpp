@@ -299,7 +299,9 @@ TEST(TrackerBase, CertificatesAreVerifiedUnlessIgnored) {
   EXPECT_EQ(ups.Activities()->Count(), 3);
 
   // A trusted authority does not make a certificate for another name acceptable.
-  FakeServices other(FakeServices::Options{true, "DNS:elsewhere.example"});
+  FakeServices::Options elsewhere;
+  elsewhere.subjectAltName = "DNS:elsewhere.example";
+  FakeServices other(elsewhere);
   TKtFedExTracker fedex(nullptr);
   PointAt(fedex, other);
   fedex.SetTrackingNumber(u"123456789012");

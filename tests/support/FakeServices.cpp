@@ -42,11 +42,12 @@ FakeServices::FakeServices(Options options) : FDir(std::make_unique<TempDir>()) 
   std::filesystem::create_directories(*FDir / "requests");
   FPort = FreePort();
   ServerProcess::Options p;
-  p.name = "fake_services.py";
-  p.argv = {"/usr/bin/python3", std::string(KTINET_SOURCE_DIR) + "/tests/support/fake_services.py",
+  p.name = options.script;
+  p.argv = {"/usr/bin/python3", std::string(KTINET_SOURCE_DIR) + "/tests/support/" + options.script,
             "--port", std::to_string(FPort),
-            "--data", std::string(KTINET_SOURCE_DIR) + "/tests/services/data",
+            "--data", std::string(KTINET_SOURCE_DIR) + "/tests/" + options.data,
             "--log", *FDir / "requests"};
+  p.argv.insert(p.argv.end(), options.extraArgs.begin(), options.extraArgs.end());
   if (options.https) {
     MakeTestCertificates(FDir->Path(), options.subjectAltName);
     FCAFile = *FDir / "ca.pem";

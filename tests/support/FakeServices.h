@@ -20,6 +20,13 @@ class FakeServices {
     bool https = true;
     // The subjectAltName of the server's certificate.
     std::string subjectAltName = "IP:127.0.0.1,DNS:localhost";
+    // The script under tests/support that plays the services, and its data folder under tests/.
+    // Every script takes --port, --data, --log and, over HTTPS, --cert and --key, and records
+    // each request as DIR/NNNN.req the way fake_services.py does.
+    std::string script = "fake_services.py";
+    std::string data = "services/data";
+    // More arguments for the script (a test's own settings).
+    std::vector<std::string> extraArgs;
   };
 
   struct Request {

@@ -371,7 +371,9 @@ TEST(EverydayUse, FormRunPrintsWhatTheSubcommandPrints) {
   EXPECT_EQ(run.out, "== KtWhoIs1: TKtWhoIs\nDomain Name: FORM.TEST\r\n");
 
   // A tracker prints its shipment as `ktinet track` does.
-  test::FakeServices fake(test::FakeServices::Options{false});
+  test::FakeServices::Options plain;
+  plain.https = false;
+  test::FakeServices fake(plain);
   const std::string form = dir.Write(
       "track.txt", "object DataModule1: TDataModule\n  object KtUPSTracker1: TKtUPSTracker\n    Port = " +
                        Port(fake.Port()) + "\n    Service = isHTTP\n    Host = '127.0.0.1'\n"
