@@ -161,6 +161,8 @@ class TKtCustomWebComponent : public TComponent {
   bool ApplyDeadline();
   // ConnectTimeout, ReadTimeout and MaxTime (or what is left of it in this run) on a session.
   void ApplyTimeouts(HINTERNET Session) const;
+  // A session with the agent, the proxy and the deadlines (null when the layer refuses one).
+  HINTERNET OpenSession();
   // The last ReadFileFromInet left a resumable part in the local file (ResumeDownload).
   bool FPartialKept = false;
   // When set, ReadDirFromInet adds one detail here for every name it adds to the list.
@@ -199,7 +201,7 @@ class TKtCustomWebComponent : public TComponent {
  private:
   void PrepareStatusWindow();
   void FreeStatusWindow();
-  HINTERNET OpenSession();
+
   DWORD RequestFlags() const;
   void ReadDirFtp(const String& ADirectory, const String& AMask, bool AIncludeSubFolders, TStrings* AList);
   void ReadDirNetwork(const String& ADirectory, const String& AMask, bool AIncludeSubFolders, TStrings* AList);
