@@ -6,6 +6,7 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "SocketOptions.h"
+#include "TranslateV3.h"
 #include "Output.h"
 #include "rtl/Classes.h"
 #include "rtl/Exceptions.h"
@@ -21,11 +22,12 @@ const std::string kConnectionHelp = std::string(
     "  --appid ID              the application identifier sent with every call\n") +
     kTlsOptionsHelp + kDeadlineOptionsHelp;
 
-std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}) {
+std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}, bool withTextType = false) {
   std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--appid", "", true}};
   specs.insert(specs.end(), more.begin(), more.end());
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
+  AppendOptions(specs, TranslatorV3Options(withTextType));
   return specs;
 }
 
@@ -62,6 +64,7 @@ int PrintOrFail(const char* command, const TKtMSTranslator& t, const String& ans
 }
 
 int RunTranslate(const Args& args) {
+  if (WantsTranslatorV3(args, "translate")) return RunTranslateV3(args);
   args.ExpectPositional(1, 1);
   auto from = args.Get("--from");
   auto to = args.Get("--to");
@@ -73,6 +76,7 @@ int RunTranslate(const Args& args) {
 }
 
 int RunDetect(const Args& args) {
+  if (WantsTranslatorV3(args, "detect")) return RunDetectV3(args);
   args.ExpectPositional(1, 1);
   TKtMSTranslator t(nullptr);
   Configure(args, t);
@@ -80,6 +84,7 @@ int RunDetect(const Args& args) {
 }
 
 int RunLanguages(const Args& args) {
+  if (WantsTranslatorV3(args, "languages")) return RunLanguagesV3(args);
   args.ExpectPositional(0, 0);
   TKtMSTranslator t(nullptr);
   Configure(args, t);
@@ -103,6 +108,11 @@ int RunLanguages(const Args& args) {
 }
 
 int RunSpeak(const Args& args) {
+  // Speech left the translator with its third version: the speech service's text to speech
+  // does it now, with a key of its own.
+  if (WantsTranslatorV3(args, "speak"))
+    throw UsageError("speech is not part of the Translator V3 API; use the Speech service's text to speech "
+                     "instead (speak works only with --api v2)");
   args.ExpectPositional(1, 1);
   auto lang = args.Get("--lang");
   auto out = args.Get("--out");
@@ -153,26 +163,38 @@ DemoOutcome DemoTranslator() {
 
 }  // namespace
 
-KTINET_COMMAND(Command{"translate", "translate a text (TKtMSTranslator)",
+KTINET_COMMAND(Command{"translate", "translate a text (TKtMSTranslator; with --api v3 TKtTranslatorV3)",
                        std::string("Usage: ktinet translate TEXT --to L [--from L] [OPTIONS]\n\n"
-                                   "Prints the translation of TEXT into the language L.\n\n") +
-                           kConnectionHelp,
-                       ConnectionOptions({{"--from", "", true}, {"--to", "", true}}), RunTranslate});
-KTINET_COMMAND(Command{"detect", "detect the language of a text (TKtMSTranslator)",
-                       std::string("Usage: ktinet detect TEXT [OPTIONS]\n\nPrints the language code of TEXT.\n\n") +
-                           kConnectionHelp,
+                                   "Prints the translation of TEXT into the language L.\n"
+                                   "       ktinet translate --api v3 TEXT... --to L [--to L]... [--from L] [OPTIONS]\n\n"
+                                   "Translates each TEXT into each language L (--from: the source language;\n"
+                                   "without it the service detects it) and prints one translation per line\n"
+                                   "(\"L: text\" with several targets); one text into one language prints the\n"
+                                   "translation alone.\n\n") +
+                           kConnectionHelp + TranslatorV3Help(true),
+                       ConnectionOptions({{"--from", "", true}, {"--to", "", true, true}}, true), RunTranslate});
+KTINET_COMMAND(Command{"detect", "detect the language of a text (TKtMSTranslator; with --api v3 TKtTranslatorV3)",
+                       std::string("Usage: ktinet detect TEXT [OPTIONS]\n\nPrints the language code of TEXT.\n"
+                                   "       ktinet detect --api v3 TEXT... [OPTIONS]\n\n"
+                                   "Prints the language code of each TEXT, one per line (--json adds the\n"
+                                   "score and the alternatives).\n\n") +
+                           kConnectionHelp + TranslatorV3Help(false),
                        ConnectionOptions(), RunDetect});
-KTINET_COMMAND(Command{"languages", "list the languages of the translator service (TKtMSTranslator)",
+KTINET_COMMAND(Command{"languages", "list the languages of the translator service (TKtMSTranslator or, --api v3, TKtTranslatorV3)",
                        std::string("Usage: ktinet languages [--speak] [OPTIONS]\n\n"
                                    "Prints the codes of the languages the service translates, or with\n"
-                                   "--speak those it can speak, one per line.\n\n") +
-                           kConnectionHelp,
+                                   "--speak those it can speak, one per line.\n"
+                                   "       ktinet languages --api v3 [OPTIONS]\n\n"
+                                   "Prints the languages the service translates, one per line: the code, its\n"
+                                   "name and its native name, separated by tabs. No key is needed.\n\n") +
+                           kConnectionHelp + TranslatorV3Help(false),
                        ConnectionOptions({{"--speak", "", false}}), RunLanguages});
 KTINET_COMMAND(Command{"speak", "save the spoken form of a text (TKtMSTranslator)",
                        std::string("Usage: ktinet speak TEXT --lang L --out FILE [OPTIONS]\n\n"
                                    "Writes the service's audio for TEXT in language L to FILE (created or\n"
-                                   "emptied first).\n\n") +
-                           kConnectionHelp,
+                                   "emptied first). With --api v3 it refuses: speech is not part of the\n"
+                                   "Translator V3 API (the Speech service's text to speech does it).\n\n") +
+                           kConnectionHelp + TranslatorV3Help(false),
                        ConnectionOptions({{"--lang", "", true}, {"--out", "", true}}), RunSpeak});
 
 KTINET_DEMO_STEP(DemoStep{82, "TKtMSTranslator", DemoTranslator});
