@@ -121,7 +121,11 @@ int RunTranslateV3(const Args& args) {
       JsonObject item;
       item.Text("text", texts[i]);
       if (results[i].DetectedLanguage.Language.empty()) item.Null("detectedLanguage");
-      else item.Raw("detectedLanguage", DetectedJson(results[i].DetectedLanguage));
+      else  // the translate answer gives the language and the score only
+        item.Raw("detectedLanguage", JsonObject()
+                                         .Text("language", results[i].DetectedLanguage.Language)
+                                         .Raw("score", Number(results[i].DetectedLanguage.Score))
+                                         .Str());
       JsonArray translations;
       for (const auto& tr : results[i].Translations)
         translations.Raw(JsonObject().Text("to", tr.To).Text("text", tr.Text).Str());
