@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -767,7 +768,19 @@ Address Resolve(const std::string& server, int port) {
 
 int MsLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+  // poll takes an int; a wait without a limit is cut into waits of some 24 days.
+  return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
+}
+
+// The end of a wait of `ms`, or the end of the whole look-up when that comes first.
+Clock::time_point WaitEnd(int ms, long long jobDeadlineNs) {
+  Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  if (jobDeadlineNs == 0) return end;
+  return std::min(end, Clock::time_point(std::chrono::nanoseconds(jobDeadlineNs)));
+}
+
+bool PastDeadline(long long jobDeadlineNs) {
+  return jobDeadlineNs != 0 && Clock::now().time_since_epoch() >= std::chrono::nanoseconds(jobDeadlineNs);
 }
 
 // Waits for `events` on fd until the deadline; false when time ran out.
@@ -832,7 +845,7 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
       if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, Describe(Server, FPort, false) + ": connection refused");
       throw EDigError(EDigError::Network, Describe(Server, FPort, false) + ": " + std::strerror(errno));
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+    auto deadline = WaitEnd(FTimeoutMs, FJobDeadlineNs);
     while (WaitFor(fd.Get(), POLLIN, deadline)) {
       char buf[65536];
       ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
@@ -851,12 +864,19 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
         continue;
       }
       std::string why = Mismatch(m, id, QName, Type);
-      if (why.empty()) return m;
+      if (why.empty()) {
+        FLastWire.assign(buf, static_cast<size_t>(n));
+        return m;
+      }
       lastMismatch = why;
     }
+    if (PastDeadline(FJobDeadlineNs)) break;
   }
-  std::string msg = "no answer from " + Describe(Server, FPort, false) + " within " + std::to_string(FTimeoutMs) +
-                    " ms (" + std::to_string(FUdpTries) + " tries)";
+  std::string msg = PastDeadline(FJobDeadlineNs)
+                        ? "no answer from " + Describe(Server, FPort, false) + " within the look-up's limit of " +
+                              std::to_string(FMaxTimeMs) + " ms"
+                        : "no answer from " + Describe(Server, FPort, false) + " within " +
+                              std::to_string(FTimeoutMs) + " ms (" + std::to_string(FUdpTries) + " tries)";
   if (!lastMismatch.empty()) msg += "; discarded " + lastMismatch;
   throw EDigError(EDigError::TimedOut, msg);
 }
@@ -867,7 +887,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   std::string where = Describe(Server, FPort, true);
   Fd fd(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (fd.Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
-  auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+  auto deadline = WaitEnd(FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FJobDeadlineNs);
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
     if (errno != EINPROGRESS) {
       if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
@@ -886,7 +906,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   framed += static_cast<char>(Wire.size() & 0xFF);
   framed += Wire;
   size_t sent = 0;
-  deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+  deadline = WaitEnd(FTimeoutMs, FJobDeadlineNs);
   while (sent < framed.size()) {
     if (!WaitFor(fd.Get(), POLLOUT, deadline)) throw EDigError(EDigError::TimedOut, "sending to " + where + " timed out");
     ssize_t n = ::send(fd.Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
@@ -902,8 +922,11 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   bool haveLength = false;
   for (;;) {
     while (in.size() < want) {
-      if (!WaitFor(fd.Get(), POLLIN, Clock::now() + std::chrono::milliseconds(FTimeoutMs)))
-        throw EDigError(EDigError::TimedOut, "no answer from " + where + " within " + std::to_string(FTimeoutMs) + " ms");
+      if (!WaitFor(fd.Get(), POLLIN, WaitEnd(FTimeoutMs, FJobDeadlineNs)))
+        throw EDigError(EDigError::TimedOut,
+                        PastDeadline(FJobDeadlineNs)
+                            ? "no answer from " + where + " within the look-up's limit of " + std::to_string(FMaxTimeMs) + " ms"
+                            : "no answer from " + where + " within " + std::to_string(FTimeoutMs) + " ms");
       char buf[16384];
       ssize_t n = ::recv(fd.Get(), buf, std::min(sizeof buf, want - in.size()), 0);
       if (n < 0) {
@@ -924,6 +947,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   int id = (static_cast<unsigned char>(Wire[0]) << 8) | static_cast<unsigned char>(Wire[1]);
   std::string why = Mismatch(m, id, QName, Type);
   if (!why.empty()) throw EDigError(EDigError::Mismatch, where + " sent " + why);
+  FLastWire = std::move(in);
   return m;
 }
 
@@ -932,34 +956,59 @@ TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
   std::string qname = PresentName(Name);
   if (FServers.empty()) throw EDigError(EDigError::Usage, "no name server: none given and none in /etc/resolv.conf");
   if (FPort < 1 || FPort > 65535) throw EDigError(EDigError::Usage, "port out of range");
+  FJobDeadlineNs = FMaxTimeMs > 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        (Clock::now() + std::chrono::milliseconds(FMaxTimeMs)).time_since_epoch())
+                                        .count()
+                                  : 0;
   EDigError last(EDigError::Network, "no server answered");
   bool haveAnswer = false;
   TDigMessage fallback;
+  std::string fallbackWire;
+  bool fallbackEdns = false;
   for (const std::string& server : FServers) {
+    if (haveAnswer && PastDeadline(FJobDeadlineNs)) break;
     try {
       TDigMessage m;
-      bool tcp = FForceTcp;
-      if (!tcp) {
-        m = AskUdp(server, DigBuildQuery(NewId(), Name, Type, 1232), qname, Type);
-        tcp = m.TC();
+      bool tcp = false;
+      int udpSize = 1232;
+      for (;;) {
+        tcp = FForceTcp;
+        if (!tcp) {
+          m = AskUdp(server, DigBuildQuery(NewId(), Name, Type, udpSize), qname, Type);
+          tcp = m.TC();
+        }
+        if (tcp) m = AskTcp(server, DigBuildQuery(NewId(), Name, Type, udpSize), qname, Type);
+        // A server from before EDNS takes the OPT record for a malformed query; one that speaks
+        // EDNS puts an OPT record in its answer, and its refusal stands.
+        int code = m.RCode();
+        if (udpSize == 0 || (code != 1 && code != 4) || m.Opt() != nullptr) break;
+        udpSize = 0;
       }
-      if (tcp) m = AskTcp(server, DigBuildQuery(NewId(), Name, Type, 1232), qname, Type);
       FAnsweredBy = server;
       FAnsweredOverTcp = tcp;
+      FAnsweredWithEdns = udpSize != 0;
       int rcode = m.RCode();
       // A failing or refusing server is not the last word while another can be asked.
       if (rcode == 2 || rcode == 5) {
         fallback = m;
+        fallbackWire = FLastWire;
+        fallbackEdns = FAnsweredWithEdns;
         haveAnswer = true;
         continue;
       }
+      FAnswerWire = std::move(FLastWire);
       return m;
     } catch (const EDigError& e) {
       if (e.ErrorKind() == EDigError::Usage) throw;
       last = e;
+      if (PastDeadline(FJobDeadlineNs)) break;
     }
   }
-  if (haveAnswer) return fallback;
+  if (haveAnswer) {
+    FAnswerWire = std::move(fallbackWire);
+    FAnsweredWithEdns = fallbackEdns;
+    return fallback;
+  }
   throw last;
 }
 

@@ -103,15 +103,29 @@ class TKtDigResolver {
   // UDP tries per server (the first and its retries).
   int UdpTries() const { return FUdpTries; }
   void SetUdpTries(int Value) { FUdpTries = Value; }
+  // A TCP connect ends after this many milliseconds; 0 means TimeoutMs.
+  int ConnectTimeoutMs() const { return FConnectTimeoutMs; }
+  void SetConnectTimeoutMs(int Value) { FConnectTimeoutMs = Value; }
+  // The whole of one Query, every server and retry included, ends after this many
+  // milliseconds; 0 sets no such limit.
+  int MaxTimeMs() const { return FMaxTimeMs; }
+  void SetMaxTimeMs(int Value) { FMaxTimeMs = Value; }
 
   // Asks for Name (text form) and Type; returns the first answer that matches the question
   // and is not SERVFAIL or REFUSED (or the last such one when every server gave it). Raises
-  // EDigError with the cause of the last server's failure otherwise.
+  // EDigError with the cause of the last server's failure otherwise. A server that answers
+  // FORMERR or NOTIMP to the EDNS query without an OPT record of its own does not speak EDNS:
+  // it is asked once more without one.
   TDigMessage Query(const std::string& Name, int Type);
 
   // The server that gave the answer of the last Query, and whether it came over TCP.
   const std::string& AnsweredBy() const { return FAnsweredBy; }
   bool AnsweredOverTcp() const { return FAnsweredOverTcp; }
+  // The answer of the last Query as it came: the datagram, or over TCP the message with its
+  // two-byte length frame.
+  const std::string& AnswerWire() const { return FAnswerWire; }
+  // Whether the last Query's answer came to a query with an OPT record.
+  bool AnsweredWithEdns() const { return FAnsweredWithEdns; }
 
  private:
   TDigMessage AskUdp(const std::string& Server, const std::string& Wire, const std::string& QName, int Type);
@@ -122,8 +136,14 @@ class TKtDigResolver {
   int FTimeoutMs = 5000;
   bool FForceTcp = false;
   int FUdpTries = 2;
+  int FConnectTimeoutMs = 0;
+  int FMaxTimeMs = 0;
   std::string FAnsweredBy;
   bool FAnsweredOverTcp = false;
+  bool FAnsweredWithEdns = false;
+  std::string FAnswerWire;
+  std::string FLastWire;  // the bytes of the answer AskUdp or AskTcp returned last
+  long long FJobDeadlineNs = 0;  // steady-clock nanoseconds; 0 when MaxTimeMs sets no limit
 };
 
 }  // namespace ktinet
