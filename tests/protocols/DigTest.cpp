@@ -38,6 +38,9 @@ r.id = 0
 if 'tc' in flags: r.flags |= dns.flags.TC
 if 'nxdomain' in flags: r.set_rcode(3)
 if 'servfail' in flags: r.set_rcode(2)
+if 'formerr' in flags: r.set_rcode(1)
+if 'notimp' in flags: r.set_rcode(4)
+if 'edns' in flags: r.use_edns(0)
 for line in sys.argv[4:]:
     name, ttl, cls, typ, data = line.split(None, 4)
     r.answer.append(dns.rrset.from_text(name, int(ttl), cls, typ, data))
@@ -617,6 +620,188 @@ TEST(DigProgram, FailuresAndBadUsageExitWithTheirCause) {
     auto run = test::RunToolArgs(bad);
     EXPECT_EQ(run.status, 2) << bad.back() << ": " << run.err;
   }
+}
+
+// ---- `ktinet dns`: the component for what it can ask, the dig-style resolver for the rest ----
+
+// The OPT record's presence in a query as sent.
+bool HasOpt(const std::string& query) { return DigDecodeMessage(query).Opt() != nullptr; }
+
+TEST(DigTransport, AServerWithoutEdnsIsAskedAgainWithout) {
+  Built real = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  for (const char* refusal : {"formerr", "notimp"}) {
+    SCOPED_TRACE(refusal);
+    Built refused = BuildAnswer("www.example.test.", "A", {}, refusal);
+    std::vector<bool> withOpt;
+    std::mutex lock;
+    ScriptedDns server([&](const std::string& q, bool) {
+      std::lock_guard<std::mutex> l(lock);
+      withOpt.push_back(HasOpt(q));
+      return std::vector<std::string>{Answering(withOpt.back() ? refused.wire : real.wire, q)};
+    });
+    TKtDigResolver r = Resolver(server.Port());
+    TDigMessage m = r.Query("www.example.test", 1);
+    EXPECT_EQ(Texts(m), std::vector<std::string>{"192.0.2.1"});
+    EXPECT_EQ(m.RCode(), 0);
+    EXPECT_FALSE(r.AnsweredWithEdns());
+    EXPECT_EQ(withOpt, (std::vector<bool>{true, false}));
+    // Over TCP the same.
+    r.SetForceTcp(true);
+    EXPECT_EQ(Texts(r.Query("www.example.test", 1)), std::vector<std::string>{"192.0.2.1"});
+    EXPECT_EQ(server.TcpQueries(), 2);
+  }
+
+  // A server that speaks EDNS (its answer has an OPT record) meant its FORMERR: no second try.
+  Built ednsRefusal = BuildAnswer("www.example.test.", "A", {}, "formerr,edns");
+  ScriptedDns speaksEdns([&](const std::string& q, bool) {
+    return std::vector<std::string>{Answering(ednsRefusal.wire, q)};
+  });
+  TKtDigResolver r = Resolver(speaksEdns.Port());
+  EXPECT_EQ(DigRCodeName(r.Query("www.example.test", 1).RCode()), "FORMERR");
+  EXPECT_EQ(speaksEdns.UdpQueries(), 1);
+  EXPECT_TRUE(r.AnsweredWithEdns());
+}
+
+std::vector<std::string> DnsRun(int port, std::vector<std::string> args) {
+  args.insert(args.begin(), {"dns", "--server", "127.0.0.1", "--port", std::to_string(port)});
+  return args;
+}
+
+// The text output with the message IDs blanked, which differ between runs.
+std::string WithoutIds(std::string text) {
+  for (size_t at = text.find(", id: "); at != std::string::npos; at = text.find(", id: ", at + 1)) {
+    size_t end = text.find('\n', at);
+    text.replace(at + 6, end - at - 6, "N");
+  }
+  return text;
+}
+
+TEST(DnsProgram, EveryTypeAndReverseNamesOverUdpAndTcpMatchDnspython) {
+  test::DnsmasqServer dns(Zone());
+  struct Case {
+    std::string name, type;
+  };
+  const std::vector<Case> cases = {{"example.test", "A"},    {"example.test", "AAAA"},
+                                   {"_sip._tcp.example.test", "SRV"}, {"example.test", "TXT"},
+                                   {"example.test", "CAA"},  {"example.test", "TYPE999"}};
+  for (bool tcp : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + " " + c.type + (tcp ? " tcp" : " udp"));
+      auto run = test::RunToolArgs(DnsRun(dns.Port(), {c.name, "-t", c.type, "--short", tcp ? "--tcp" : "--udp"}));
+      EXPECT_EQ(run.status, 0) << run.err;
+      std::vector<std::string> theirs = DnspythonShort(dns.Port(), c.name, c.type, tcp);
+      ASSERT_FALSE(theirs.empty());
+      std::vector<std::string> ours = Lines(run.out);
+      ASSERT_EQ(ours.size(), theirs.size()) << run.out;
+      for (size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(Lower(ours[i]), Lower(theirs[i]));
+      // The full layout carries the records the same way, and JSON names the transport.
+      auto json = test::RunToolArgs(DnsRun(dns.Port(), {c.name, "-t", c.type, "--json", tcp ? "--tcp" : "--udp"}));
+      EXPECT_EQ(json.status, 0) << json.err;
+      EXPECT_NE(json.out.find(std::string("\"transport\": \"") + (tcp ? "tcp" : "udp") + "\""), std::string::npos)
+          << json.out;
+      EXPECT_NE(json.out.find("\"type\": \"" + c.type + "\", \"data\": "), std::string::npos) << json.out;
+    }
+    const char* transport = tcp ? "--tcp" : "--udp";
+    auto v4 = test::RunToolArgs(DnsRun(dns.Port(), {"-x", "192.0.2.10", transport}));
+    EXPECT_EQ(v4.status, 0) << v4.err;
+    EXPECT_NE(v4.out.find(";10.2.0.192.in-addr.arpa.\t\tIN\tPTR\n"), std::string::npos) << v4.out;
+    EXPECT_NE(v4.out.find("10.2.0.192.in-addr.arpa.\t300\tIN\tPTR\thost.example.test.\n"), std::string::npos)
+        << v4.out;
+    auto v6 = test::RunToolArgs(DnsRun(dns.Port(), {"-x", "2001:db8::1", "--short", transport}));
+    EXPECT_EQ(v6.status, 0) << v6.err;
+    EXPECT_EQ(v6.out, "v6.example.test.\n");
+    EXPECT_EQ(Lines(v6.out),
+              DnspythonShort(dns.Port(), "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa",
+                             "PTR", tcp));
+  }
+
+  // The same question through either resolver prints the same, but for the ID.
+  auto component = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "A,MX"}));
+  auto digStyle = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "A,MX", "--udp"}));
+  EXPECT_EQ(component.status, 0) << component.err;
+  EXPECT_EQ(digStyle.status, 0) << digStyle.err;
+  EXPECT_NE(component.out.find("ADDITIONAL: 0"), std::string::npos) << component.out;
+  EXPECT_EQ(WithoutIds(component.out), WithoutIds(digStyle.out));
+  // Several types, one of them beyond the component, answered in the order asked.
+  auto mixed = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "AAAA", "-t", "MX,A", "--short"}));
+  EXPECT_EQ(mixed.out, "2001:db8::10\n10 mail.example.test.\n192.0.2.10\n") << mixed.err;
+}
+
+TEST(DnsProgram, TheComponentKeepsItsTypesAndTheRestGoesOverUdpFirst) {
+  Built a = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  Built aaaa = BuildAnswer("www.example.test.", "AAAA", {"www.example.test. 60 IN AAAA 2001:db8::1"});
+  ScriptedDns server([&](const std::string& q, bool) {
+    TDigMessage asked = DigDecodeMessage(q);
+    return std::vector<std::string>{Answering(asked.Questions.at(0).Type == 28 ? aaaa.wire : a.wire, q)};
+  });
+  // The component's own type: one TCP query, its ID from the component's series.
+  auto run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "--raw"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(server.UdpQueries(), 0);
+  EXPECT_EQ(server.TcpQueries(), 1);
+  EXPECT_EQ(DigDecodeMessage(server.LastQuery()).ID, 0x1200);
+  EXPECT_EQ(run.out.rfind("0000  00 ", 0), 0u) << run.out;  // the length frame
+
+  // Another type, --udp, @SERVER: UDP with EDNS; --raw shows the datagram, which begins with
+  // the query's ID.
+  run = test::RunToolArgs({"dns", "@127.0.0.1", "--port", std::to_string(server.Port()), "www.example.test", "-t",
+                           "aaaa", "--raw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(server.UdpQueries(), 1);
+  EXPECT_EQ(server.TcpQueries(), 1);
+  EXPECT_TRUE(HasOpt(server.LastQuery()));
+  char id[16];
+  std::snprintf(id, sizeof id, "0000  %02x %02x ", static_cast<unsigned char>(server.LastQuery()[0]),
+                static_cast<unsigned char>(server.LastQuery()[1]));
+  EXPECT_EQ(run.out.rfind(id, 0), 0u) << run.out;
+  run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "--udp", "--short"}));
+  EXPECT_EQ(run.out, "192.0.2.1\n") << run.err;
+  EXPECT_EQ(server.UdpQueries(), 2);
+  // --tcp on the dig-style path: TCP only, with EDNS.
+  run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "-t", "AAAA", "--tcp", "--short"}));
+  EXPECT_EQ(run.out, "2001:db8::1\n") << run.err;
+  EXPECT_EQ(server.UdpQueries(), 2);
+  EXPECT_EQ(server.TcpQueries(), 2);
+  EXPECT_TRUE(HasOpt(server.LastQuery()));
+}
+
+TEST(DnsProgram, DeadlinesFailuresAndBadUsageOnTheDigStylePath) {
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  // --max-time ends the whole job, the retry included, before a --timeout would.
+  auto late = test::RunToolArgs(
+      DnsRun(silent.Port(), {"example.test", "-t", "AAAA", "--timeout", "30", "--max-time", "0.3"}), 20);
+  EXPECT_EQ(late.status, 1);
+  EXPECT_NE(late.err.find("ktinet dns: example.test AAAA: no answer from 127.0.0.1"), std::string::npos) << late.err;
+  EXPECT_NE(late.err.find("limit of"), std::string::npos) << late.err;
+  EXPECT_EQ(silent.UdpQueries(), 1);
+
+  Built nx = BuildAnswer("gone.example.test.", "AAAA", {}, "nxdomain");
+  Built fail = BuildAnswer("bad.example.test.", "AAAA", {}, "servfail");
+  ScriptedDns server([&](const std::string& q, bool) {
+    bool gone = DigDecodeMessage(q).Questions.at(0).Name == "gone.example.test.";
+    return std::vector<std::string>{Answering(gone ? nx.wire : fail.wire, q)};
+  });
+  // NXDOMAIN is an answer; SERVFAIL is not.
+  auto gone = test::RunToolArgs(DnsRun(server.Port(), {"gone.example.test", "-t", "AAAA"}));
+  EXPECT_EQ(gone.status, 0) << gone.err;
+  EXPECT_NE(gone.out.find("status: NXDOMAIN"), std::string::npos) << gone.out;
+  auto bad = test::RunToolArgs(DnsRun(server.Port(), {"bad.example.test", "-t", "AAAA"}));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("the server answered SERVFAIL for AAAA"), std::string::npos) << bad.err;
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           DnsRun(server.Port(), {"example.test", "-x", "192.0.2.1"}),
+           DnsRun(server.Port(), {"-x", "not-an-address"}),
+           DnsRun(server.Port(), {"example.test", "--udp", "--tcp"}),
+           DnsRun(server.Port(), {"example.test", "-t", "AXFR", "--udp"}),
+           DnsRun(server.Port(), {"example.test", "-t", "AAAA", "--proxy", "127.0.0.1:3128"}),
+           DnsRun(server.Port(), {"example.test", "-t", "NOSUCHTYPE"}),
+           DnsRun(server.Port(), {"a..b", "-t", "AAAA"}),
+           DnsRun(server.Port(), {"--udp"})}) {
+    auto run = test::RunToolArgs(args);
+    EXPECT_EQ(run.status, 2) << args[5] << ": " << run.err;
+  }
+  EXPECT_EQ(server.UdpQueries(), 2);
 }
 
 }  // namespace
