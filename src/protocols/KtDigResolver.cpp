@@ -18,6 +18,8 @@
 #include <random>
 #include <sstream>
 
+#include "protocols/DnsWire.h"
+
 namespace ktinet {
 
 namespace {
@@ -121,20 +123,6 @@ std::string Base32Hex(const std::string& bytes) {
   return r;
 }
 
-// A label byte as it may stand in a name's presentation form.
-void AppendLabelChar(std::string& out, unsigned char c) {
-  if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') {
-    out += '\\';
-    out += static_cast<char>(c);
-  } else if (c <= 0x20 || c >= 0x7F) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\%03u", c);
-    out += buf;
-  } else {
-    out += static_cast<char>(c);
-  }
-}
-
 // A character-string in quotes, as a zone file holds it.
 std::string Quoted(const std::string& s) {
   std::string r = "\"";
@@ -187,40 +175,13 @@ class Reader {
     FPos += n;
     return r;
   }
-  // A name, following compression pointers; each pointer must lead to an earlier place than the
-  // label that holds it, which bounds the walk by the message's length.
+  // A name, following compression pointers.
   std::string Name() {
-    std::string text;
-    size_t wire = 0;
-    size_t at = FPos;
-    size_t limit = FPos;  // pointers must point before this
-    bool jumped = false;
-    for (;;) {
-      if (at >= FMsg.size()) Bad("a name runs past the end", at);
-      unsigned len = static_cast<unsigned char>(FMsg[at]);
-      if ((len & 0xC0) == 0xC0) {
-        if (at + 1 >= FMsg.size()) Bad("a compression pointer is cut", at);
-        size_t target = (len & 0x3F) << 8 | static_cast<unsigned char>(FMsg[at + 1]);
-        if (target >= limit) Bad("a compression pointer does not point backwards", at);
-        if (!jumped) FPos = at + 2;
-        jumped = true;
-        limit = target;
-        at = target;
-        continue;
-      }
-      if ((len & 0xC0) != 0) Bad("an unknown label type", at);
-      wire += len + 1;
-      if (wire > 255) Bad("a name longer than 255 bytes", at);
-      if (len == 0) {
-        if (!jumped) FPos = at + 1;
-        break;
-      }
-      if (at + 1 + len > FMsg.size()) Bad("a label runs past the end", at);
-      for (size_t i = 0; i < len; ++i) AppendLabelChar(text, static_cast<unsigned char>(FMsg[at + 1 + i]));
-      text += '.';
-      at += 1 + len;
+    try {
+      return DnsReadName(FMsg, FPos);
+    } catch (const EDnsNameError& e) {
+      throw EDigError(EDigError::Malformed, std::string("malformed answer: ") + e.what());
     }
-    return text.empty() ? "." : text;
   }
 
  private:
@@ -767,7 +728,8 @@ Address Resolve(const std::string& server, int port) {
 }
 
 int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  // Rounded up: poll must not come back before the deadline has passed.
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   // poll takes an int; a wait without a limit is cut into waits of some 24 days.
   return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
 }
@@ -789,7 +751,8 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
     int rc = ::poll(&p, 1, MsLeft(deadline));
     if (rc > 0) return true;
-    if (rc == 0) return false;
+    if (rc == 0 && Clock::now() >= deadline) return false;
+    if (rc == 0) continue;
     if (errno != EINTR) throw EDigError(EDigError::Network, std::string("poll: ") + std::strerror(errno));
   }
 }
