@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -626,6 +627,17 @@ std::string DigBuildQuery(int ID, const std::string& Name, int Type, int UdpSize
   return q;
 }
 
+std::string DigBuildIxfrQuery(int ID, const std::string& Zone, std::uint32_t Serial) {
+  std::string q = DigBuildQuery(ID, Zone, 251, 0);
+  q[9] = 1;  // NSCOUNT
+  std::string soa = std::string(2, '\0');  // the root as MNAME and RNAME
+  for (int shift = 24; shift >= 0; shift -= 8) soa += static_cast<char>((Serial >> shift) & 0xFF);
+  soa += std::string(16, '\0');  // refresh, retry, expire, minimum
+  q += "\xC0\x0C";               // the question's name
+  q += std::string("\x00\x06\x00\x01\x00\x00\x00\x00\x00", 9) + static_cast<char>(soa.size());
+  return q + soa;
+}
+
 TDigMessage DigDecodeMessage(const std::string& Wire) {
   Reader r(Wire);
   TDigMessage m;
@@ -844,85 +856,232 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
   throw EDigError(EDigError::TimedOut, msg);
 }
 
-TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string& Wire, const std::string& QName,
-                                   int Type) {
-  Address a = Resolve(Server, FPort);
-  std::string where = Describe(Server, FPort, true);
-  Fd fd(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (fd.Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
-  auto deadline = WaitEnd(FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FJobDeadlineNs);
-  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
-    if (errno != EINPROGRESS) {
-      if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-      throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
+namespace {
+
+// One TCP connection to a name server: the query goes out framed, answers come back a frame at
+// a time, each wait bounded by the per-wait time and the look-up's own deadline.
+class TcpExchange {
+ public:
+  TcpExchange(const std::string& server, int port, int connectMs, int waitMs, int maxMs, long long jobDeadlineNs)
+      : FWhere(Describe(server, port, true)), FWaitMs(waitMs), FMaxMs(maxMs), FJobDeadlineNs(jobDeadlineNs) {
+    Address a = Resolve(server, port);
+    FFd = std::make_unique<Fd>(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (FFd->Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
+    auto deadline = WaitEnd(connectMs, FJobDeadlineNs);
+    if (::connect(FFd->Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
+      if (errno != EINPROGRESS) {
+        if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+        throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
+      }
+      if (!WaitFor(FFd->Get(), POLLOUT, deadline))
+        throw EDigError(EDigError::TimedOut, "connecting to " + FWhere + " timed out");
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(FFd->Get(), SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+      if (err != 0) throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(err));
     }
-    if (!WaitFor(fd.Get(), POLLOUT, deadline))
-      throw EDigError(EDigError::TimedOut, "connecting to " + where + " timed out");
-    int err = 0;
-    socklen_t len = sizeof err;
-    getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-    if (err != 0) throw EDigError(EDigError::Network, where + ": " + std::strerror(err));
   }
-  std::string framed;
-  framed += static_cast<char>((Wire.size() >> 8) & 0xFF);
-  framed += static_cast<char>(Wire.size() & 0xFF);
-  framed += Wire;
-  size_t sent = 0;
-  deadline = WaitEnd(FTimeoutMs, FJobDeadlineNs);
-  while (sent < framed.size()) {
-    if (!WaitFor(fd.Get(), POLLOUT, deadline)) throw EDigError(EDigError::TimedOut, "sending to " + where + " timed out");
-    ssize_t n = ::send(fd.Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
-    }
-    sent += static_cast<size_t>(n);
-  }
-  // The frame's length, then the message; silence longer than the time-out ends the wait.
-  std::string in;
-  size_t want = 2;
-  bool haveLength = false;
-  for (;;) {
-    while (in.size() < want) {
-      if (!WaitFor(fd.Get(), POLLIN, WaitEnd(FTimeoutMs, FJobDeadlineNs)))
-        throw EDigError(EDigError::TimedOut,
-                        PastDeadline(FJobDeadlineNs)
-                            ? "no answer from " + where + " within the look-up's limit of " + std::to_string(FMaxTimeMs) + " ms"
-                            : "no answer from " + where + " within " + std::to_string(FTimeoutMs) + " ms");
-      char buf[16384];
-      ssize_t n = ::recv(fd.Get(), buf, std::min(sizeof buf, want - in.size()), 0);
+
+  const std::string& Where() const { return FWhere; }
+
+  void Send(const std::string& wire) {
+    std::string framed;
+    framed += static_cast<char>((wire.size() >> 8) & 0xFF);
+    framed += static_cast<char>(wire.size() & 0xFF);
+    framed += wire;
+    size_t sent = 0;
+    auto deadline = WaitEnd(FWaitMs, FJobDeadlineNs);
+    while (sent < framed.size()) {
+      if (!WaitFor(FFd->Get(), POLLOUT, deadline))
+        throw EDigError(EDigError::TimedOut, "sending to " + FWhere + " timed out");
+      ssize_t n = ::send(FFd->Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
-        if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-        throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
+        throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
       }
-      if (n == 0)
-        throw EDigError(EDigError::Network, where + " closed the connection " +
-                                                (in.empty() ? std::string("without answering") : "inside an answer"));
-      in.append(buf, static_cast<size_t>(n));
+      sent += static_cast<size_t>(n);
     }
-    if (haveLength) break;
-    want = 2 + ((static_cast<unsigned char>(in[0]) << 8) | static_cast<unsigned char>(in[1]));
-    haveLength = true;
   }
+
+  // The next frame: its two-byte length, then the message; silence longer than the per-wait
+  // time ends the wait. `what` names the answer in the errors ("an answer", "the zone
+  // transfer").
+  std::string NextFrame(const std::string& what, bool first) {
+    std::string in;
+    size_t want = 2;
+    bool haveLength = false;
+    for (;;) {
+      while (in.size() < want) {
+        if (!WaitFor(FFd->Get(), POLLIN, WaitEnd(FWaitMs, FJobDeadlineNs)))
+          throw EDigError(EDigError::TimedOut,
+                          PastDeadline(FJobDeadlineNs)
+                              ? "no answer from " + FWhere + " within the look-up's limit of " + std::to_string(FMaxMs) +
+                                    " ms"
+                              : "no answer from " + FWhere + " within " + std::to_string(FWaitMs) + " ms");
+        char buf[16384];
+        ssize_t n = ::recv(FFd->Get(), buf, std::min(sizeof buf, want - in.size()), 0);
+        if (n < 0) {
+          if (errno == EINTR || errno == EAGAIN) continue;
+          if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+          throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
+        }
+        if (n == 0)
+          throw EDigError(EDigError::Network, FWhere + " closed the connection " +
+                                                  (first && in.empty() ? std::string("without answering")
+                                                                       : "inside " + what));
+        in.append(buf, static_cast<size_t>(n));
+      }
+      if (haveLength) return in;
+      want = 2 + ((static_cast<unsigned char>(in[0]) << 8) | static_cast<unsigned char>(in[1]));
+      haveLength = true;
+    }
+  }
+
+ private:
+  std::string FWhere;
+  int FWaitMs, FMaxMs;
+  long long FJobDeadlineNs;
+  std::unique_ptr<Fd> FFd;
+};
+
+}  // namespace
+
+TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string& Wire, const std::string& QName,
+                                   int Type) {
+  TcpExchange tcp(Server, FPort, FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FTimeoutMs, FMaxTimeMs,
+                  FJobDeadlineNs);
+  tcp.Send(Wire);
+  std::string in = tcp.NextFrame("an answer", true);
   TDigMessage m = DigDecodeMessage(in.substr(2));
   int id = (static_cast<unsigned char>(Wire[0]) << 8) | static_cast<unsigned char>(Wire[1]);
   std::string why = Mismatch(m, id, QName, Type);
-  if (!why.empty()) throw EDigError(EDigError::Mismatch, where + " sent " + why);
+  if (!why.empty()) throw EDigError(EDigError::Mismatch, tcp.Where() + " sent " + why);
   FLastWire = std::move(in);
   return m;
 }
 
-TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
-  if (Type < 0 || Type > 65535) throw EDigError(EDigError::Usage, "record type out of range");
-  std::string qname = PresentName(Name);
+void TKtDigResolver::StartJob() {
   if (FServers.empty()) throw EDigError(EDigError::Usage, "no name server: none given and none in /etc/resolv.conf");
   if (FPort < 1 || FPort > 65535) throw EDigError(EDigError::Usage, "port out of range");
   FJobDeadlineNs = FMaxTimeMs > 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
                                         (Clock::now() + std::chrono::milliseconds(FMaxTimeMs)).time_since_epoch())
                                         .count()
                                   : 0;
+}
+
+namespace {
+
+// The serial of an SOA record, the third field of its presentation (names escape their spaces).
+std::uint32_t SoaSerial(const TDigRecord& soa) {
+  std::istringstream fields(soa.Text);
+  std::string mname, rname;
+  unsigned long serial = 0;
+  fields >> mname >> rname >> serial;
+  return static_cast<std::uint32_t>(serial);
+}
+
+// Serial number arithmetic (RFC 1982): whether a is a later version than b.
+bool Newer(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t d = a - b;
+  return d != 0 && d < 0x80000000u;
+}
+
+}  // namespace
+
+std::vector<TDigMessage> TKtDigResolver::TransferFrom(const std::string& Server, const std::string& Zone,
+                                                      const std::string& QName, int Type, std::uint32_t Serial) {
+  TcpExchange tcp(Server, FPort, FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FTimeoutMs, FMaxTimeMs,
+                  FJobDeadlineNs);
+  int id = NewId();
+  tcp.Send(Type == 251 ? DigBuildIxfrQuery(id, Zone, Serial) : DigBuildQuery(id, Zone, Type, 0));
+  const std::string& where = tcp.Where();
+  auto bad = [&](const std::string& why) { return EDigError(EDigError::Malformed, where + " sent " + why); };
+  std::vector<TDigMessage> messages;
+  std::string wire;
+  std::string firstSoa;         // the zone's SOA as the transfer opened with it
+  std::uint32_t at = Serial;    // IXFR: the version the current difference sequence starts from
+  bool incremental = false, deleting = false, done = false;
+  size_t records = 0;
+  while (!done) {
+    std::string frame = tcp.NextFrame("the zone transfer", messages.empty());
+    if (FMaxTransferBytes > 0 && static_cast<long long>(wire.size() + frame.size()) > FMaxTransferBytes)
+      throw bad("a zone transfer larger than " + std::to_string(FMaxTransferBytes) + " bytes");
+    TDigMessage m = DigDecodeMessage(frame.substr(2));
+    // Later messages may leave the question out; what they carry must still be ours.
+    std::string why = messages.empty() || !m.Questions.empty() ? Mismatch(m, id, QName, Type)
+                      : m.ID != id                             ? "an answer with another ID"
+                      : !m.QR()                                ? "a message that is not a response"
+                                                               : "";
+    if (!why.empty()) throw EDigError(EDigError::Mismatch, where + " sent " + why);
+    wire += frame;
+    messages.push_back(m);
+    if (messages.size() == 1) {
+      // A refusal, or nothing to transfer: the answer stands as it is.
+      if (m.RCode() != 0 || m.Answers.empty()) break;
+      const TDigRecord& soa = m.Answers[0];
+      if (soa.Type != 6 || UpperText(soa.Name) != UpperText(QName)) throw bad("a zone transfer that does not begin with the zone's SOA record");
+      firstSoa = UpperText(soa.Text);
+      // The asker's copy is current: the lone SOA says so.
+      if (Type == 251 && m.Answers.size() == 1 && !Newer(SoaSerial(soa), Serial)) break;
+    } else if (m.RCode() != 0) {
+      throw bad("an end to the zone transfer: " + DigRCodeName(m.RCode()));
+    }
+    for (size_t i = messages.size() == 1 ? 1 : 0; i < m.Answers.size(); ++i, ++records) {
+      const TDigRecord& rr = m.Answers[i];
+      if (done) throw bad("records after the SOA record that closes the zone transfer");
+      if (rr.Type != 6 || UpperText(rr.Name) != UpperText(QName)) continue;
+      // An IXFR whose second record is an SOA sends differences: the old version's SOA opens
+      // the deletions, the new one's the additions, and the current SOA at a deletion's place
+      // closes. Otherwise the whole zone comes, between two copies of its SOA.
+      if (Type == 251 && records == 0) incremental = true;
+      bool same = UpperText(rr.Text) == firstSoa;
+      if (!incremental) {
+        if (!same) throw bad("a second, different SOA record inside the zone transfer");
+        done = true;
+        continue;
+      }
+      deleting = !deleting;
+      if (same && deleting) {
+        done = true;
+      } else if (deleting) {
+        if (SoaSerial(rr) != at)
+          throw bad("a difference from version " + std::to_string(SoaSerial(rr)) + " where " + std::to_string(at) +
+                    " was due");
+      } else {
+        at = SoaSerial(rr);
+      }
+    }
+  }
+  FAnswerWire = std::move(wire);
+  return messages;
+}
+
+std::vector<TDigMessage> TKtDigResolver::Transfer(const std::string& Zone, int Type, std::uint32_t Serial) {
+  if (Type != 251 && Type != 252) throw EDigError(EDigError::Usage, "a zone transfer is of type AXFR or IXFR");
+  std::string qname = PresentName(Zone);
+  StartJob();
+  EDigError last(EDigError::Network, "no server answered");
+  for (const std::string& server : FServers) {
+    try {
+      std::vector<TDigMessage> messages = TransferFrom(server, Zone, qname, Type, Serial);
+      FAnsweredBy = server;
+      FAnsweredOverTcp = true;
+      FAnsweredWithEdns = false;
+      return messages;
+    } catch (const EDigError& e) {
+      if (e.ErrorKind() == EDigError::Usage) throw;
+      last = e;
+      if (PastDeadline(FJobDeadlineNs)) break;
+    }
+  }
+  throw last;
+}
+
+TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
+  if (Type < 0 || Type > 65535) throw EDigError(EDigError::Usage, "record type out of range");
+  std::string qname = PresentName(Name);
+  StartJob();
   EDigError last(EDigError::Network, "no server answered");
   bool haveAnswer = false;
   TDigMessage fallback;

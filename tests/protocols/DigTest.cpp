@@ -806,3 +806,149 @@ TEST(DnsProgram, DeadlinesFailuresAndBadUsageOnTheDigStylePath) {
 
 }  // namespace
 }  // namespace ktinet
+
+namespace ktinet {
+namespace {
+
+// ---- Zone transfers over TCP -----------------------------------------------------------------
+
+std::string Soa(unsigned serial) {
+  return "example.test. 300 IN SOA ns1.example.test. admin.example.test. " + std::to_string(serial) +
+         " 3600 600 86400 300";
+}
+
+std::vector<std::string> Wires(const std::string& type, const std::vector<std::vector<std::string>>& messages) {
+  std::vector<std::string> wires;
+  for (const auto& lines : messages) wires.push_back(BuildAnswer("example.test.", type, lines).wire);
+  return wires;
+}
+
+// A server that answers every TCP query with these messages, each with the query's ID.
+ScriptedDns TransferServer(const std::vector<std::string>& wires) {
+  return ScriptedDns([wires](const std::string& q, bool) {
+    std::vector<std::string> out;
+    for (const auto& w : wires) out.push_back(Answering(w, q));
+    return out;
+  });
+}
+
+size_t RecordCount(const std::vector<TDigMessage>& messages) {
+  size_t n = 0;
+  for (const auto& m : messages) n += m.Answers.size();
+  return n;
+}
+
+TEST(DigTransfer, IncrementalTransferEndsAtTheClosingSoaNotAtTheNewVersionsOwn) {
+  // From version 1 to 3 in two difference sequences over three messages; version 3's SOA
+  // stands at the head of the last additions before the one that closes. A fourth message
+  // follows that belongs to nothing.
+  std::vector<std::string> wires =
+      Wires("IXFR", {{Soa(3), Soa(1), "a.example.test. 60 IN A 192.0.2.1", Soa(2)},
+                     {"a.example.test. 60 IN A 192.0.2.2", Soa(2), "a.example.test. 60 IN A 192.0.2.2", Soa(3)},
+                     {"a.example.test. 60 IN A 192.0.2.3", Soa(3)},
+                     {"stray.example.test. 60 IN A 203.0.113.1"}});
+  ScriptedDns server(
+      [&](const std::string& q, bool) {
+        std::vector<std::string> out;
+        for (const auto& w : wires) out.push_back(Answering(w, q));
+        return out;
+      });
+  TKtDigResolver r = Resolver(server.Port());
+  std::vector<TDigMessage> got = r.Transfer("example.test", 251, 1);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got.back().Answers.back().Text, "ns1.example.test. admin.example.test. 3 3600 600 86400 300");
+  EXPECT_TRUE(r.AnsweredOverTcp());
+  EXPECT_EQ(server.UdpQueries(), 0);
+  // The query named the version held, in an SOA record of its authority section.
+  TDigMessage sent = DigDecodeMessage(server.LastQuery());
+  ASSERT_EQ(sent.Questions.size(), 1u);
+  EXPECT_EQ(DigTypeName(sent.Questions[0].Type), "IXFR");
+  ASSERT_EQ(sent.Authority.size(), 1u);
+  EXPECT_EQ(sent.Authority[0].Text, ". . 1 0 0 0 0");
+  // The bytes as they came: three frames.
+  size_t frames = 0;
+  for (size_t at = 0; at + 2 <= r.AnswerWire().size(); ++frames)
+    at += 2 + (static_cast<unsigned char>(r.AnswerWire()[at]) << 8 | static_cast<unsigned char>(r.AnswerWire()[at + 1]));
+  EXPECT_EQ(frames, 3u);
+
+  // Nothing newer: the lone SOA is the whole answer.
+  ScriptedDns current = TransferServer(Wires("IXFR", {{Soa(3)}}));
+  TKtDigResolver c = Resolver(current.Port());
+  EXPECT_EQ(RecordCount(c.Transfer("example.test", 251, 3)), 1u);
+
+  // A server that sends the whole zone for an IXFR; and AXFR itself, over two messages.
+  for (const char* type : {"IXFR", "AXFR"}) {
+    SCOPED_TRACE(type);
+    ScriptedDns whole = TransferServer(
+        Wires(type, {{Soa(3), "example.test. 300 IN NS ns1.example.test."}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+    TKtDigResolver w = Resolver(whole.Port());
+    std::vector<TDigMessage> all = w.Transfer("example.test", DigTypeFromText(type), 1);
+    EXPECT_EQ(all.size(), 2u);
+    EXPECT_EQ(RecordCount(all), 4u);
+  }
+}
+
+TEST(DigTransfer, BrokenTransfersAreErrorsNotAnswers) {
+  auto failure = [](const std::vector<std::string>& wires, int type) -> std::string {
+    ScriptedDns server = TransferServer(wires);
+    TKtDigResolver r = Resolver(server.Port(), 1000);
+    try {
+      r.Transfer("example.test", type, 1);
+    } catch (const EDigError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  // The server closes before the closing SOA.
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), "a.example.test. 60 IN A 192.0.2.3"}}), 252)
+                .find("closed the connection inside the zone transfer"),
+            std::string::npos);
+  // No SOA first; another SOA inside an AXFR; records after the close.
+  EXPECT_NE(failure(Wires("AXFR", {{"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}), 252).find("does not begin"),
+            std::string::npos);
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), Soa(4)}}), 252).find("different SOA"), std::string::npos);
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), Soa(3), "a.example.test. 60 IN A 192.0.2.3"}}), 252)
+                .find("records after the SOA record that closes"),
+            std::string::npos);
+  // A difference that starts from a version the asker does not hold.
+  EXPECT_NE(failure(Wires("IXFR", {{Soa(3), Soa(2), Soa(3), Soa(3)}}), 251).find("from version 2 where 1 was due"),
+            std::string::npos);
+  // An error after the first message breaks the transfer off.
+  std::vector<std::string> cut = Wires("AXFR", {{Soa(3)}});
+  cut.push_back(BuildAnswer("example.test.", "AXFR", {}, "servfail").wire);
+  EXPECT_NE(failure(cut, 252).find("SERVFAIL"), std::string::npos);
+  // A refusal as the first message is the answer.
+  ScriptedDns refusing = TransferServer({BuildAnswer("example.test.", "AXFR", {}, "servfail").wire});
+  TKtDigResolver r = Resolver(refusing.Port());
+  std::vector<TDigMessage> refused = r.Transfer("example.test", 252);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(DigRCodeName(refused[0].RCode()), "SERVFAIL");
+  // A limit on the size.
+  ScriptedDns big = TransferServer(Wires("AXFR", {{Soa(3), "a.example.test. 60 IN TXT \"" + std::string(200, 'x') + "\""},
+                                                  {Soa(3)}}));
+  TKtDigResolver small = Resolver(big.Port());
+  small.SetMaxTransferBytes(200);
+  EXPECT_THROW(small.Transfer("example.test", 252), EDigError);
+}
+
+TEST(DnsProgram, IxfrThroughTheProgramPrintsEveryMessage) {
+  ScriptedDns server = TransferServer(Wires(
+      "IXFR", {{Soa(3), Soa(1), "a.example.test. 60 IN A 192.0.2.1", Soa(3)}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+  auto run = test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "ixfr=1"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(";example.test.\t\tIN\tIXFR\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("a.example.test.\t60\tIN\tA\t192.0.2.3\n"), std::string::npos) << run.out;
+  size_t headers = 0;
+  for (size_t at = run.out.find(";; ->>HEADER<<-"); at != std::string::npos; at = run.out.find(";; ->>HEADER<<-", at + 1))
+    ++headers;
+  EXPECT_EQ(headers, 2u);
+  auto json = test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "IXFR=1", "--json"}));
+  EXPECT_NE(json.out.find("\"transport\": \"tcp\""), std::string::npos) << json.out;
+  EXPECT_EQ(server.UdpQueries(), 0);
+  for (const char* bad : {"IXFR", "IXFR=x", "IXFR=4294967296"})
+    EXPECT_EQ(test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", bad})).status, 2) << bad;
+  EXPECT_EQ(test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "IXFR=1", "--udp"})).status, 2);
+}
+
+}  // namespace
+}  // namespace ktinet

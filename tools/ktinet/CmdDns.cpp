@@ -2,6 +2,7 @@
 // resolver for what the component cannot ask, printed the same way.
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,8 @@ namespace {
 
 // The record types of --type, in the order given, each once; A when none is given.
 // `component` is set when TKtIDNSResolver can ask for all of them.
-std::vector<int> ParseTypes(const Args& args, TKtIDNSRequests& component, bool& componentCan) {
+std::vector<int> ParseTypes(const Args& args, TKtIDNSRequests& component, bool& componentCan,
+                           std::uint32_t& ixfrSerial) {
   std::vector<int> types;
   componentCan = true;
   for (const std::string& option : args.GetAll("--type")) {
@@ -30,7 +32,20 @@ std::vector<int> ParseTypes(const Args& args, TKtIDNSRequests& component, bool& 
     while (std::getline(list, item, ',')) {
       TKtIDNSRequest r;
       int type;
-      if (DNSRequestFromText(UTF8ToString(item), r)) {
+      std::string upper = item;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (upper == "IXFR") throw UsageError("IXFR wants the serial of the copy held: IXFR=2026120701");
+      if (upper.rfind("IXFR=", 0) == 0) {
+        std::string digits = upper.substr(5);
+        char* end = nullptr;
+        unsigned long long serial = std::strtoull(digits.c_str(), &end, 10);
+        if (digits.empty() || digits.size() > 10 || *end != '\0' || !std::isdigit(static_cast<unsigned char>(digits[0])) ||
+            serial > 0xFFFFFFFFull)
+          throw UsageError("IXFR= wants a serial from 0 to 4294967295, not '" + digits + "'");
+        ixfrSerial = static_cast<std::uint32_t>(serial);
+        type = 251;
+        componentCan = false;
+      } else if (DNSRequestFromText(UTF8ToString(item), r)) {
         component.Include(r);
         type = DNSRequestType(r);
       } else {
@@ -241,7 +256,7 @@ int ResolverMs(int ms) { return ms == 0 ? 0x7FFFFFFF : ms; }
 
 // The look-ups TKtIDNSResolver cannot make: over UDP, other types, reverse names of IPv6.
 int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vector<std::string> servers,
-               const std::vector<int>& types) {
+               const std::vector<int>& types, std::uint32_t ixfrSerial) {
   if (args.Has("--proxy") || args.Has("--system-proxy"))
     throw UsageError("a proxy carries only the TCP look-ups of ANY, A, NS, CNAME, SOA, MB, MG, MR, NULL, WKS, PTR, "
                      "HINFO, MINFO, MX, TXT, AXFR and MAILB without --udp, --short, -x or @SERVER");
@@ -259,9 +274,8 @@ int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vec
     name = names[0];
   }
   for (int type : types)
-    if (type == 251 || type == 252)
-      throw UsageError("a zone transfer (" + DigTypeName(type) +
-                       ") is asked alone over TCP, without --udp, --short, -x or @SERVER");
+    if ((type == 251 || type == 252) && args.Has("--udp"))
+      throw UsageError("a zone transfer (" + DigTypeName(type) + ") comes over TCP: drop --udp");
   if (auto server = args.Get("--server")) servers.insert(servers.begin(), *server);
 
   TKtDigResolver dig;
@@ -274,6 +288,7 @@ int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vec
   // minute; --timeout, when given, sets that wait too.
   dig.SetTimeoutMs(args.Has("--timeout") ? ResolverMs(deadlines.readMs) : 5000);
   dig.SetConnectTimeoutMs(ResolverMs(deadlines.connectMs));
+  dig.SetMaxTransferBytes(MaxSizeOption(args));
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -289,15 +304,18 @@ int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vec
       }
       dig.SetMaxTimeMs(static_cast<int>(left));
     }
-    TDigMessage m;
+    std::vector<TDigMessage> answers;
     try {
-      m = dig.Query(name, type);
+      if (type == 251 || type == 252)
+        answers = dig.Transfer(name, type, ixfrSerial);
+      else
+        answers.push_back(dig.Query(name, type));
     } catch (const EDigError& e) {
       if (e.ErrorKind() == EDigError::Usage) throw UsageError(e.what());
       std::cerr << "ktinet dns: " << name << " " << DigTypeName(type) << ": " << e.what() << "\n";
       return kExitFailed;
     }
-    shown.push_back(Shown(m, dig.AnsweredOverTcp()));
+    for (const auto& m : answers) shown.push_back(Shown(m, dig.AnsweredOverTcp()));
     wires.push_back(dig.AnswerWire());
   }
   if (args.Has("--raw")) {
@@ -320,11 +338,12 @@ int RunDns(const Args& args) {
   if (server && server->empty()) throw UsageError("--server wants a name or address");
   TKtIDNSRequests requests;
   bool componentCan = true;
-  std::vector<int> types = ParseTypes(args, requests, componentCan);
+  std::uint32_t ixfrSerial = 0;
+  std::vector<int> types = ParseTypes(args, requests, componentCan, ixfrSerial);
   // A reverse look-up asks for the name's PTR record unless told otherwise.
   if (args.Has("--reverse") && args.GetAll("--type").empty()) types = {12};
   if (!componentCan || !servers.empty() || args.Has("--reverse") || args.Has("--udp") || args.Has("--short"))
-    return RunDigPath(args, names, servers, types);
+    return RunDigPath(args, names, servers, types, ixfrSerial);
 
   if (names.size() != 1) throw UsageError("give one NAME to look up");
   if (!server) {
@@ -401,7 +420,8 @@ KTINET_COMMAND(Command{
                 "                      names; the component asks only the first)\n"
                 "  --port P            server port (53)\n"
                 "  -t, --type T[,T...] record types: a mnemonic (A, AAAA, MX, SRV, TXT, CAA,\n"
-                "                      HTTPS ...) or TYPEnnn; repeatable (A)\n"
+                "                      HTTPS ...) or TYPEnnn; repeatable (A). IXFR=SERIAL asks\n"
+                "                      for the zone's changes since that version, over TCP\n"
                 "  -x, --reverse ADDR  reverse look-up of an IPv4 or IPv6 address (PTR)\n"
                 "  --udp               the dig-style resolver, UDP first\n"
                 "  --tcp               with the dig-style resolver: TCP only\n"
@@ -410,10 +430,11 @@ KTINET_COMMAND(Command{
                 "                      length frame, over UDP the datagram\n"
                 "  --json              the decoded messages as JSON\n\n"
                 "With the dig-style resolver --timeout is the wait for each datagram, connection\n"
-                "and answer (5 s unless given), --max-time bounds the whole job, --max-size has\n"
-                "nothing to limit (a message is at most 64 KiB) and the proxy options are refused\n"
-                "(a proxy cannot carry UDP). Exit status: 0 answered (NXDOMAIN too), 1 no answer\n"
-                "or the server failed or refused, 2 bad usage.\n\n") +
+                "and answer (5 s unless given), --max-time bounds the whole job, --max-size bounds\n"
+                "a zone transfer, and the proxy options are refused: only the component goes\n"
+                "through a proxy. Both read a zone transfer to the SOA record that closes it.\n\n"
+                "Exit status: 0 answered (NXDOMAIN too), 1 no answer or the server failed or\n"
+                "refused, 2 bad usage.\n\n") +
         kSocketOptionsHelp,
     DnsOptions(), RunDns});
 
