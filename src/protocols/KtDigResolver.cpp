@@ -999,8 +999,8 @@ std::vector<TDigMessage> TKtDigResolver::TransferFrom(const std::string& Server,
   auto bad = [&](const std::string& why) { return EDigError(EDigError::Malformed, where + " sent " + why); };
   std::vector<TDigMessage> messages;
   std::string wire;
-  std::string firstSoa;         // the zone's SOA as the transfer opened with it
-  std::uint32_t at = Serial;    // IXFR: the version the current difference sequence starts from
+  std::string firstSoa;       // the zone's SOA as the transfer opened with it
+  std::uint32_t at = Serial;  // IXFR: the version the current difference sequence starts from
   bool incremental = false, deleting = false, done = false;
   size_t records = 0;
   while (!done) {
@@ -1020,7 +1020,8 @@ std::vector<TDigMessage> TKtDigResolver::TransferFrom(const std::string& Server,
       // A refusal, or nothing to transfer: the answer stands as it is.
       if (m.RCode() != 0 || m.Answers.empty()) break;
       const TDigRecord& soa = m.Answers[0];
-      if (soa.Type != 6 || UpperText(soa.Name) != UpperText(QName)) throw bad("a zone transfer that does not begin with the zone's SOA record");
+      if (soa.Type != 6 || UpperText(soa.Name) != UpperText(QName))
+        throw bad("a zone transfer that does not begin with the zone's SOA record");
       firstSoa = UpperText(soa.Text);
       // The asker's copy is current: the lone SOA says so.
       if (Type == 251 && m.Answers.size() == 1 && !Newer(SoaSerial(soa), Serial)) break;

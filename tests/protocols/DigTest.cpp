@@ -707,6 +707,9 @@ TEST(DnsProgram, EveryTypeAndReverseNamesOverUdpAndTcpMatchDnspython) {
     EXPECT_NE(v4.out.find(";10.2.0.192.in-addr.arpa.\t\tIN\tPTR\n"), std::string::npos) << v4.out;
     EXPECT_NE(v4.out.find("10.2.0.192.in-addr.arpa.\t300\tIN\tPTR\thost.example.test.\n"), std::string::npos)
         << v4.out;
+    // PTR of an IPv4 address in its usual order, as the component takes it.
+    auto ptr = test::RunToolArgs(DnsRun(dns.Port(), {"192.0.2.10", "-t", "PTR", "--short", transport}));
+    EXPECT_EQ(ptr.out, "host.example.test.\n") << ptr.err;
     auto v6 = test::RunToolArgs(DnsRun(dns.Port(), {"-x", "2001:db8::1", "--short", transport}));
     EXPECT_EQ(v6.status, 0) << v6.err;
     EXPECT_EQ(v6.out, "v6.example.test.\n");

@@ -1,5 +1,7 @@
 // `ktinet dns`: TKtIDNSResolver from the command line, with its answer decoded; the dig-style
 // resolver for what the component cannot ask, printed the same way.
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -304,12 +306,16 @@ int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vec
       }
       dig.SetMaxTimeMs(static_cast<int>(left));
     }
+    // PTR of an IPv4 address in its usual order asks for its reverse name, as the component does.
+    unsigned char v4[4];
+    const std::string asked =
+        type == 12 && !args.Has("--reverse") && ::inet_pton(AF_INET, name.c_str(), v4) == 1 ? DigReverseName(name) : name;
     std::vector<TDigMessage> answers;
     try {
       if (type == 251 || type == 252)
-        answers = dig.Transfer(name, type, ixfrSerial);
+        answers = dig.Transfer(asked, type, ixfrSerial);
       else
-        answers.push_back(dig.Query(name, type));
+        answers.push_back(dig.Query(asked, type));
     } catch (const EDigError& e) {
       if (e.ErrorKind() == EDigError::Usage) throw UsageError(e.what());
       std::cerr << "ktinet dns: " << name << " " << DigTypeName(type) << ": " << e.what() << "\n";
@@ -406,8 +412,7 @@ KTINET_COMMAND(Command{
                 "the sections, one record per line. Two resolvers share the work:\n"
                 "- TKtIDNSResolver asks over TCP when every type is one of ANY, A, NS, CNAME,\n"
                 "  SOA, MB, MG, MR, NULL, WKS, PTR, HINFO, MINFO, MX, TXT, AXFR, MAILB and\n"
-                "  none of --udp, --short, -x or @SERVER is given. For PTR give the IPv4\n"
-                "  address in its usual order (192.0.2.1).\n"
+                "  none of --udp, --short, -x or @SERVER is given.\n"
                 "- Otherwise the dig-style resolver asks: over UDP with EDNS(0) (a 1232-byte\n"
                 "  buffer; again without EDNS when the server answers FORMERR or NOTIMP\n"
                 "  without it), one retry, TCP when the answer is truncated; --tcp asks over\n"
@@ -422,7 +427,8 @@ KTINET_COMMAND(Command{
                 "  -t, --type T[,T...] record types: a mnemonic (A, AAAA, MX, SRV, TXT, CAA,\n"
                 "                      HTTPS ...) or TYPEnnn; repeatable (A). IXFR=SERIAL asks\n"
                 "                      for the zone's changes since that version, over TCP\n"
-                "  -x, --reverse ADDR  reverse look-up of an IPv4 or IPv6 address (PTR)\n"
+                "  -x, --reverse ADDR  reverse look-up of an IPv4 or IPv6 address (PTR); with\n"
+                "                      -t PTR an IPv4 address as NAME does the same\n"
                 "  --udp               the dig-style resolver, UDP first\n"
                 "  --tcp               with the dig-style resolver: TCP only\n"
                 "  --short             only the data of the answer records, one a line\n"
