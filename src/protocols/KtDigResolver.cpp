@@ -1081,6 +1081,9 @@ std::vector<TDigMessage> TKtDigResolver::Transfer(const std::string& Zone, int T
 
 TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
   if (Type < 0 || Type > 65535) throw EDigError(EDigError::Usage, "record type out of range");
+  // One message would hold only the start of a transfer.
+  if (Type == 251 || Type == 252)
+    throw EDigError(EDigError::Usage, "a zone transfer (" + DigTypeName(Type) + ") is asked with Transfer");
   std::string qname = PresentName(Name);
   StartJob();
   EDigError last(EDigError::Network, "no server answered");

@@ -115,7 +115,8 @@ class TKtDigResolver {
   void SetMaxTimeMs(int Value) { FMaxTimeMs = Value; }
 
   // Asks for Name (text form) and Type; returns the first answer that matches the question
-  // and is not SERVFAIL or REFUSED (or the last such one when every server gave it). Raises
+  // and is not SERVFAIL or REFUSED (or the last such one when every server gave it). AXFR and
+  // IXFR are Transfer's (EDigError(Usage) here). Raises
   // EDigError with the cause of the last server's failure otherwise. A server that answers
   // FORMERR or NOTIMP to the EDNS query without an OPT record of its own does not speak EDNS:
   // it is asked once more without one.

@@ -934,6 +934,25 @@ TEST(DigTransfer, BrokenTransfersAreErrorsNotAnswers) {
   EXPECT_THROW(small.Transfer("example.test", 252), EDigError);
 }
 
+TEST(DigProgram, TransfersPrintEveryMessageAndAQueryNeverStandsInForOne) {
+  ScriptedDns server = TransferServer(Wires(
+      "AXFR", {{Soa(3), "example.test. 300 IN NS ns1.example.test."}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+  std::string port = std::to_string(server.Port());
+  auto run = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "AXFR", "--short"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out).size(), 4u) << run.out;
+  EXPECT_EQ(Lines(run.out).back(), "ns1.example.test. admin.example.test. 3 3600 600 86400 300");
+  auto json = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "-t", "axfr", "--json"});
+  EXPECT_EQ(json.out.rfind("[{", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.find("\"id\"", json.out.find("\"id\"", json.out.find("\"id\"") + 1) + 1), std::string::npos);
+  EXPECT_EQ(server.UdpQueries(), 0);
+  EXPECT_EQ(server.TcpQueries(), 2);
+  EXPECT_EQ(test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "IXFR"}).status, 2);
+  TKtDigResolver r = Resolver(server.Port());
+  EXPECT_THROW(r.Query("example.test", 252), EDigError);
+  EXPECT_EQ(server.TcpQueries(), 2);
+}
+
 TEST(DnsProgram, IxfrThroughTheProgramPrintsEveryMessage) {
   ScriptedDns server = TransferServer(Wires(
       "IXFR", {{Soa(3), Soa(1), "a.example.test. 60 IN A 192.0.2.1", Soa(3)}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
