@@ -19,7 +19,7 @@ class EDnsNameError : public std::runtime_error {
 // the unprintable ones as \DDD. Pos moves past the name's own bytes (a compression pointer
 // counts two). Every compression pointer must point before the place the walk came from (the
 // name's start, then the previous pointer's target), which bounds the walk by the message's
-// length; labels of types other than 0 and 3 (pointer), labels or pointers cut by the end of
+// length; the reserved label types (upper bits 01 and 10), labels or pointers cut by the end of
 // the message and names of more than 255 bytes raise EDnsNameError.
 std::string DnsReadName(const std::string& Message, std::size_t& Pos);
 
