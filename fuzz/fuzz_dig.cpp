@@ -1,12 +1,14 @@
 // The dig decoder over arbitrary bytes: it either decodes or raises EDigError(Malformed), and
 // what it decodes is safe to print (names end with their dot, record texts hold no control
 // bytes). The same bytes as a name: a name that passes the checks survives the trip through a
-// query and back unchanged.
+// query and back unchanged, and so does the serial of an IXFR query. The shared name reader
+// meets the bytes on its own too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "protocols/DnsWire.h"
 #include "protocols/KtDigResolver.h"
 
 namespace {
@@ -39,11 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ktinet::EDigError& e) {
     if (e.ErrorKind() != ktinet::EDigError::Malformed) std::abort();
   }
+  // The shared name reader alone, from the first byte: a name or EDnsNameError, never a read
+  // beyond the message, and the position left inside it.
+  try {
+    std::size_t pos = 0;
+    std::string name = ktinet::DnsReadName(bytes, pos);
+    if (pos == 0 || pos > size || name.empty() || name.back() != '.') std::abort();
+    CheckPrintable(name);
+  } catch (const ktinet::EDnsNameError&) {
+  }
   try {
     std::string wire = ktinet::DigEncodeName(bytes);
     if (wire.size() > 255) std::abort();
     ktinet::TDigMessage q = ktinet::DigDecodeMessage(ktinet::DigBuildQuery(7, bytes, 1, 1232));
     if (q.Questions.size() != 1 || ktinet::DigEncodeName(q.Questions[0].Name) != wire) std::abort();
+    // An IXFR query carries the serial through its authority section unchanged.
+    std::uint32_t serial = size >= 4 ? static_cast<std::uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3] : 0;
+    ktinet::TDigMessage ixfr = ktinet::DigDecodeMessage(ktinet::DigBuildIxfrQuery(7, bytes, serial));
+    if (ixfr.Authority.size() != 1 || ixfr.Authority[0].Text != ". . " + std::to_string(serial) + " 0 0 0 0") std::abort();
   } catch (const ktinet::EDigError& e) {
     if (e.ErrorKind() != ktinet::EDigError::Usage) std::abort();
   }

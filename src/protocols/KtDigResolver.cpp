@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,8 +15,11 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
+
+#include "protocols/DnsWire.h"
 
 namespace ktinet {
 
@@ -120,20 +124,6 @@ std::string Base32Hex(const std::string& bytes) {
   return r;
 }
 
-// A label byte as it may stand in a name's presentation form.
-void AppendLabelChar(std::string& out, unsigned char c) {
-  if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') {
-    out += '\\';
-    out += static_cast<char>(c);
-  } else if (c <= 0x20 || c >= 0x7F) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\%03u", c);
-    out += buf;
-  } else {
-    out += static_cast<char>(c);
-  }
-}
-
 // A character-string in quotes, as a zone file holds it.
 std::string Quoted(const std::string& s) {
   std::string r = "\"";
@@ -186,40 +176,13 @@ class Reader {
     FPos += n;
     return r;
   }
-  // A name, following compression pointers; each pointer must lead to an earlier place than the
-  // label that holds it, which bounds the walk by the message's length.
+  // A name, following compression pointers.
   std::string Name() {
-    std::string text;
-    size_t wire = 0;
-    size_t at = FPos;
-    size_t limit = FPos;  // pointers must point before this
-    bool jumped = false;
-    for (;;) {
-      if (at >= FMsg.size()) Bad("a name runs past the end", at);
-      unsigned len = static_cast<unsigned char>(FMsg[at]);
-      if ((len & 0xC0) == 0xC0) {
-        if (at + 1 >= FMsg.size()) Bad("a compression pointer is cut", at);
-        size_t target = (len & 0x3F) << 8 | static_cast<unsigned char>(FMsg[at + 1]);
-        if (target >= limit) Bad("a compression pointer does not point backwards", at);
-        if (!jumped) FPos = at + 2;
-        jumped = true;
-        limit = target;
-        at = target;
-        continue;
-      }
-      if ((len & 0xC0) != 0) Bad("an unknown label type", at);
-      wire += len + 1;
-      if (wire > 255) Bad("a name longer than 255 bytes", at);
-      if (len == 0) {
-        if (!jumped) FPos = at + 1;
-        break;
-      }
-      if (at + 1 + len > FMsg.size()) Bad("a label runs past the end", at);
-      for (size_t i = 0; i < len; ++i) AppendLabelChar(text, static_cast<unsigned char>(FMsg[at + 1 + i]));
-      text += '.';
-      at += 1 + len;
+    try {
+      return DnsReadName(FMsg, FPos);
+    } catch (const EDnsNameError& e) {
+      throw EDigError(EDigError::Malformed, std::string("malformed answer: ") + e.what());
     }
-    return text.empty() ? "." : text;
   }
 
  private:
@@ -664,6 +627,17 @@ std::string DigBuildQuery(int ID, const std::string& Name, int Type, int UdpSize
   return q;
 }
 
+std::string DigBuildIxfrQuery(int ID, const std::string& Zone, std::uint32_t Serial) {
+  std::string q = DigBuildQuery(ID, Zone, 251, 0);
+  q[9] = 1;  // NSCOUNT
+  std::string soa = std::string(2, '\0');  // the root as MNAME and RNAME
+  for (int shift = 24; shift >= 0; shift -= 8) soa += static_cast<char>((Serial >> shift) & 0xFF);
+  soa += std::string(16, '\0');  // refresh, retry, expire, minimum
+  q += "\xC0\x0C";               // the question's name
+  q += std::string("\x00\x06\x00\x01\x00\x00\x00\x00\x00", 9) + static_cast<char>(soa.size());
+  return q + soa;
+}
+
 TDigMessage DigDecodeMessage(const std::string& Wire) {
   Reader r(Wire);
   TDigMessage m;
@@ -766,8 +740,21 @@ Address Resolve(const std::string& server, int port) {
 }
 
 int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
+  // Rounded up: poll must not come back before the deadline has passed.
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  // poll takes an int; a wait without a limit is cut into waits of some 24 days.
+  return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
+}
+
+// The end of a wait of `ms`, or the end of the whole look-up when that comes first.
+Clock::time_point WaitEnd(int ms, long long jobDeadlineNs) {
+  Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  if (jobDeadlineNs == 0) return end;
+  return std::min(end, Clock::time_point(std::chrono::nanoseconds(jobDeadlineNs)));
+}
+
+bool PastDeadline(long long jobDeadlineNs) {
+  return jobDeadlineNs != 0 && Clock::now().time_since_epoch() >= std::chrono::nanoseconds(jobDeadlineNs);
 }
 
 // Waits for `events` on fd until the deadline; false when time ran out.
@@ -776,7 +763,8 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
     int rc = ::poll(&p, 1, MsLeft(deadline));
     if (rc > 0) return true;
-    if (rc == 0) return false;
+    if (rc == 0 && Clock::now() >= deadline) return false;
+    if (rc == 0) continue;
     if (errno != EINTR) throw EDigError(EDigError::Network, std::string("poll: ") + std::strerror(errno));
   }
 }
@@ -832,7 +820,7 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
       if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, Describe(Server, FPort, false) + ": connection refused");
       throw EDigError(EDigError::Network, Describe(Server, FPort, false) + ": " + std::strerror(errno));
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+    auto deadline = WaitEnd(FTimeoutMs, FJobDeadlineNs);
     while (WaitFor(fd.Get(), POLLIN, deadline)) {
       char buf[65536];
       ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
@@ -851,115 +839,302 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
         continue;
       }
       std::string why = Mismatch(m, id, QName, Type);
-      if (why.empty()) return m;
+      if (why.empty()) {
+        FLastWire.assign(buf, static_cast<size_t>(n));
+        return m;
+      }
       lastMismatch = why;
     }
+    if (PastDeadline(FJobDeadlineNs)) break;
   }
-  std::string msg = "no answer from " + Describe(Server, FPort, false) + " within " + std::to_string(FTimeoutMs) +
-                    " ms (" + std::to_string(FUdpTries) + " tries)";
+  std::string msg = PastDeadline(FJobDeadlineNs)
+                        ? "no answer from " + Describe(Server, FPort, false) + " within the look-up's limit of " +
+                              std::to_string(FMaxTimeMs) + " ms"
+                        : "no answer from " + Describe(Server, FPort, false) + " within " +
+                              std::to_string(FTimeoutMs) + " ms (" + std::to_string(FUdpTries) + " tries)";
   if (!lastMismatch.empty()) msg += "; discarded " + lastMismatch;
   throw EDigError(EDigError::TimedOut, msg);
 }
 
-TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string& Wire, const std::string& QName,
-                                   int Type) {
-  Address a = Resolve(Server, FPort);
-  std::string where = Describe(Server, FPort, true);
-  Fd fd(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (fd.Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
-  auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
-  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
-    if (errno != EINPROGRESS) {
-      if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-      throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
+namespace {
+
+// One TCP connection to a name server: the query goes out framed, answers come back a frame at
+// a time, each wait bounded by the per-wait time and the look-up's own deadline.
+class TcpExchange {
+ public:
+  TcpExchange(const std::string& server, int port, int connectMs, int waitMs, int maxMs, long long jobDeadlineNs)
+      : FWhere(Describe(server, port, true)), FWaitMs(waitMs), FMaxMs(maxMs), FJobDeadlineNs(jobDeadlineNs) {
+    Address a = Resolve(server, port);
+    FFd = std::make_unique<Fd>(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (FFd->Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
+    auto deadline = WaitEnd(connectMs, FJobDeadlineNs);
+    if (::connect(FFd->Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
+      if (errno != EINPROGRESS) {
+        if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+        throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
+      }
+      if (!WaitFor(FFd->Get(), POLLOUT, deadline))
+        throw EDigError(EDigError::TimedOut, "connecting to " + FWhere + " timed out");
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(FFd->Get(), SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+      if (err != 0) throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(err));
     }
-    if (!WaitFor(fd.Get(), POLLOUT, deadline))
-      throw EDigError(EDigError::TimedOut, "connecting to " + where + " timed out");
-    int err = 0;
-    socklen_t len = sizeof err;
-    getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-    if (err != 0) throw EDigError(EDigError::Network, where + ": " + std::strerror(err));
   }
-  std::string framed;
-  framed += static_cast<char>((Wire.size() >> 8) & 0xFF);
-  framed += static_cast<char>(Wire.size() & 0xFF);
-  framed += Wire;
-  size_t sent = 0;
-  deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
-  while (sent < framed.size()) {
-    if (!WaitFor(fd.Get(), POLLOUT, deadline)) throw EDigError(EDigError::TimedOut, "sending to " + where + " timed out");
-    ssize_t n = ::send(fd.Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
-    }
-    sent += static_cast<size_t>(n);
-  }
-  // The frame's length, then the message; silence longer than the time-out ends the wait.
-  std::string in;
-  size_t want = 2;
-  bool haveLength = false;
-  for (;;) {
-    while (in.size() < want) {
-      if (!WaitFor(fd.Get(), POLLIN, Clock::now() + std::chrono::milliseconds(FTimeoutMs)))
-        throw EDigError(EDigError::TimedOut, "no answer from " + where + " within " + std::to_string(FTimeoutMs) + " ms");
-      char buf[16384];
-      ssize_t n = ::recv(fd.Get(), buf, std::min(sizeof buf, want - in.size()), 0);
+
+  const std::string& Where() const { return FWhere; }
+
+  void Send(const std::string& wire) {
+    std::string framed;
+    framed += static_cast<char>((wire.size() >> 8) & 0xFF);
+    framed += static_cast<char>(wire.size() & 0xFF);
+    framed += wire;
+    size_t sent = 0;
+    auto deadline = WaitEnd(FWaitMs, FJobDeadlineNs);
+    while (sent < framed.size()) {
+      if (!WaitFor(FFd->Get(), POLLOUT, deadline))
+        throw EDigError(EDigError::TimedOut, "sending to " + FWhere + " timed out");
+      ssize_t n = ::send(FFd->Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
-        if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
-        throw EDigError(EDigError::Network, where + ": " + std::strerror(errno));
+        throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
       }
-      if (n == 0)
-        throw EDigError(EDigError::Network, where + " closed the connection " +
-                                                (in.empty() ? std::string("without answering") : "inside an answer"));
-      in.append(buf, static_cast<size_t>(n));
+      sent += static_cast<size_t>(n);
     }
-    if (haveLength) break;
-    want = 2 + ((static_cast<unsigned char>(in[0]) << 8) | static_cast<unsigned char>(in[1]));
-    haveLength = true;
   }
+
+  // The next frame: its two-byte length, then the message; silence longer than the per-wait
+  // time ends the wait. `what` names the answer in the errors ("an answer", "the zone
+  // transfer").
+  std::string NextFrame(const std::string& what, bool first) {
+    std::string in;
+    size_t want = 2;
+    bool haveLength = false;
+    for (;;) {
+      while (in.size() < want) {
+        if (!WaitFor(FFd->Get(), POLLIN, WaitEnd(FWaitMs, FJobDeadlineNs)))
+          throw EDigError(EDigError::TimedOut,
+                          PastDeadline(FJobDeadlineNs)
+                              ? "no answer from " + FWhere + " within the look-up's limit of " + std::to_string(FMaxMs) +
+                                    " ms"
+                              : "no answer from " + FWhere + " within " + std::to_string(FWaitMs) + " ms");
+        char buf[16384];
+        ssize_t n = ::recv(FFd->Get(), buf, std::min(sizeof buf, want - in.size()), 0);
+        if (n < 0) {
+          if (errno == EINTR || errno == EAGAIN) continue;
+          if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, FWhere + ": connection refused");
+          throw EDigError(EDigError::Network, FWhere + ": " + std::strerror(errno));
+        }
+        if (n == 0)
+          throw EDigError(EDigError::Network, FWhere + " closed the connection " +
+                                                  (first && in.empty() ? std::string("without answering")
+                                                                       : "inside " + what));
+        in.append(buf, static_cast<size_t>(n));
+      }
+      if (haveLength) return in;
+      want = 2 + ((static_cast<unsigned char>(in[0]) << 8) | static_cast<unsigned char>(in[1]));
+      haveLength = true;
+    }
+  }
+
+ private:
+  std::string FWhere;
+  int FWaitMs, FMaxMs;
+  long long FJobDeadlineNs;
+  std::unique_ptr<Fd> FFd;
+};
+
+}  // namespace
+
+TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string& Wire, const std::string& QName,
+                                   int Type) {
+  TcpExchange tcp(Server, FPort, FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FTimeoutMs, FMaxTimeMs,
+                  FJobDeadlineNs);
+  tcp.Send(Wire);
+  std::string in = tcp.NextFrame("an answer", true);
   TDigMessage m = DigDecodeMessage(in.substr(2));
   int id = (static_cast<unsigned char>(Wire[0]) << 8) | static_cast<unsigned char>(Wire[1]);
   std::string why = Mismatch(m, id, QName, Type);
-  if (!why.empty()) throw EDigError(EDigError::Mismatch, where + " sent " + why);
+  if (!why.empty()) throw EDigError(EDigError::Mismatch, tcp.Where() + " sent " + why);
+  FLastWire = std::move(in);
   return m;
+}
+
+void TKtDigResolver::StartJob() {
+  if (FServers.empty()) throw EDigError(EDigError::Usage, "no name server: none given and none in /etc/resolv.conf");
+  if (FPort < 1 || FPort > 65535) throw EDigError(EDigError::Usage, "port out of range");
+  FJobDeadlineNs = FMaxTimeMs > 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        (Clock::now() + std::chrono::milliseconds(FMaxTimeMs)).time_since_epoch())
+                                        .count()
+                                  : 0;
+}
+
+namespace {
+
+// The serial of an SOA record, the third field of its presentation (names escape their spaces).
+std::uint32_t SoaSerial(const TDigRecord& soa) {
+  std::istringstream fields(soa.Text);
+  std::string mname, rname;
+  unsigned long serial = 0;
+  fields >> mname >> rname >> serial;
+  return static_cast<std::uint32_t>(serial);
+}
+
+// Serial number arithmetic (RFC 1982): whether a is a later version than b.
+bool Newer(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t d = a - b;
+  return d != 0 && d < 0x80000000u;
+}
+
+}  // namespace
+
+std::vector<TDigMessage> TKtDigResolver::TransferFrom(const std::string& Server, const std::string& Zone,
+                                                      const std::string& QName, int Type, std::uint32_t Serial) {
+  TcpExchange tcp(Server, FPort, FConnectTimeoutMs > 0 ? FConnectTimeoutMs : FTimeoutMs, FTimeoutMs, FMaxTimeMs,
+                  FJobDeadlineNs);
+  int id = NewId();
+  tcp.Send(Type == 251 ? DigBuildIxfrQuery(id, Zone, Serial) : DigBuildQuery(id, Zone, Type, 0));
+  const std::string& where = tcp.Where();
+  auto bad = [&](const std::string& why) { return EDigError(EDigError::Malformed, where + " sent " + why); };
+  std::vector<TDigMessage> messages;
+  std::string wire;
+  std::string firstSoa;       // the zone's SOA as the transfer opened with it
+  std::uint32_t at = Serial;  // IXFR: the version the current difference sequence starts from
+  bool incremental = false, deleting = false, done = false;
+  size_t records = 0;
+  while (!done) {
+    std::string frame = tcp.NextFrame("the zone transfer", messages.empty());
+    if (FMaxTransferBytes > 0 && static_cast<long long>(wire.size() + frame.size()) > FMaxTransferBytes)
+      throw bad("a zone transfer larger than " + std::to_string(FMaxTransferBytes) + " bytes");
+    TDigMessage m = DigDecodeMessage(frame.substr(2));
+    // Later messages may leave the question out; what they carry must still be ours.
+    std::string why = messages.empty() || !m.Questions.empty() ? Mismatch(m, id, QName, Type)
+                      : m.ID != id                             ? "an answer with another ID"
+                      : !m.QR()                                ? "a message that is not a response"
+                                                               : "";
+    if (!why.empty()) throw EDigError(EDigError::Mismatch, where + " sent " + why);
+    wire += frame;
+    messages.push_back(m);
+    if (messages.size() == 1) {
+      // A refusal, or nothing to transfer: the answer stands as it is.
+      if (m.RCode() != 0 || m.Answers.empty()) break;
+      const TDigRecord& soa = m.Answers[0];
+      if (soa.Type != 6 || UpperText(soa.Name) != UpperText(QName))
+        throw bad("a zone transfer that does not begin with the zone's SOA record");
+      firstSoa = UpperText(soa.Text);
+      // The asker's copy is current: the lone SOA says so.
+      if (Type == 251 && m.Answers.size() == 1 && !Newer(SoaSerial(soa), Serial)) break;
+    } else if (m.RCode() != 0) {
+      throw bad("an end to the zone transfer: " + DigRCodeName(m.RCode()));
+    }
+    for (size_t i = messages.size() == 1 ? 1 : 0; i < m.Answers.size(); ++i, ++records) {
+      const TDigRecord& rr = m.Answers[i];
+      if (done) throw bad("records after the SOA record that closes the zone transfer");
+      if (rr.Type != 6 || UpperText(rr.Name) != UpperText(QName)) continue;
+      // An IXFR whose second record is an SOA sends differences: the old version's SOA opens
+      // the deletions, the new one's the additions, and the current SOA at a deletion's place
+      // closes. Otherwise the whole zone comes, between two copies of its SOA.
+      if (Type == 251 && records == 0) incremental = true;
+      bool same = UpperText(rr.Text) == firstSoa;
+      if (!incremental) {
+        if (!same) throw bad("a second, different SOA record inside the zone transfer");
+        done = true;
+        continue;
+      }
+      deleting = !deleting;
+      if (same && deleting) {
+        done = true;
+      } else if (deleting) {
+        if (SoaSerial(rr) != at)
+          throw bad("a difference from version " + std::to_string(SoaSerial(rr)) + " where " + std::to_string(at) +
+                    " was due");
+      } else {
+        at = SoaSerial(rr);
+      }
+    }
+  }
+  FAnswerWire = std::move(wire);
+  return messages;
+}
+
+std::vector<TDigMessage> TKtDigResolver::Transfer(const std::string& Zone, int Type, std::uint32_t Serial) {
+  if (Type != 251 && Type != 252) throw EDigError(EDigError::Usage, "a zone transfer is of type AXFR or IXFR");
+  std::string qname = PresentName(Zone);
+  StartJob();
+  EDigError last(EDigError::Network, "no server answered");
+  for (const std::string& server : FServers) {
+    try {
+      std::vector<TDigMessage> messages = TransferFrom(server, Zone, qname, Type, Serial);
+      FAnsweredBy = server;
+      FAnsweredOverTcp = true;
+      FAnsweredWithEdns = false;
+      return messages;
+    } catch (const EDigError& e) {
+      if (e.ErrorKind() == EDigError::Usage) throw;
+      last = e;
+      if (PastDeadline(FJobDeadlineNs)) break;
+    }
+  }
+  throw last;
 }
 
 TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
   if (Type < 0 || Type > 65535) throw EDigError(EDigError::Usage, "record type out of range");
+  // One message would hold only the start of a transfer.
+  if (Type == 251 || Type == 252)
+    throw EDigError(EDigError::Usage, "a zone transfer (" + DigTypeName(Type) + ") is asked with Transfer");
   std::string qname = PresentName(Name);
-  if (FServers.empty()) throw EDigError(EDigError::Usage, "no name server: none given and none in /etc/resolv.conf");
-  if (FPort < 1 || FPort > 65535) throw EDigError(EDigError::Usage, "port out of range");
+  StartJob();
   EDigError last(EDigError::Network, "no server answered");
   bool haveAnswer = false;
   TDigMessage fallback;
+  std::string fallbackWire;
+  bool fallbackEdns = false;
   for (const std::string& server : FServers) {
+    if (haveAnswer && PastDeadline(FJobDeadlineNs)) break;
     try {
       TDigMessage m;
-      bool tcp = FForceTcp;
-      if (!tcp) {
-        m = AskUdp(server, DigBuildQuery(NewId(), Name, Type, 1232), qname, Type);
-        tcp = m.TC();
+      bool tcp = false;
+      int udpSize = 1232;
+      for (;;) {
+        tcp = FForceTcp;
+        if (!tcp) {
+          m = AskUdp(server, DigBuildQuery(NewId(), Name, Type, udpSize), qname, Type);
+          tcp = m.TC();
+        }
+        if (tcp) m = AskTcp(server, DigBuildQuery(NewId(), Name, Type, udpSize), qname, Type);
+        // A server from before EDNS takes the OPT record for a malformed query; one that speaks
+        // EDNS puts an OPT record in its answer, and its refusal stands.
+        int code = m.RCode();
+        if (udpSize == 0 || (code != 1 && code != 4) || m.Opt() != nullptr) break;
+        udpSize = 0;
       }
-      if (tcp) m = AskTcp(server, DigBuildQuery(NewId(), Name, Type, 1232), qname, Type);
       FAnsweredBy = server;
       FAnsweredOverTcp = tcp;
+      FAnsweredWithEdns = udpSize != 0;
       int rcode = m.RCode();
       // A failing or refusing server is not the last word while another can be asked.
       if (rcode == 2 || rcode == 5) {
         fallback = m;
+        fallbackWire = FLastWire;
+        fallbackEdns = FAnsweredWithEdns;
         haveAnswer = true;
         continue;
       }
+      FAnswerWire = std::move(FLastWire);
       return m;
     } catch (const EDigError& e) {
       if (e.ErrorKind() == EDigError::Usage) throw;
       last = e;
+      if (PastDeadline(FJobDeadlineNs)) break;
     }
   }
-  if (haveAnswer) return fallback;
+  if (haveAnswer) {
+    FAnswerWire = std::move(fallbackWire);
+    FAnsweredWithEdns = fallbackEdns;
+    return fallback;
+  }
   throw last;
 }
 

@@ -74,6 +74,9 @@ std::string DigReverseName(const std::string& Address);
 // A query message: recursion desired, one question of class IN, and an OPT record advertising
 // UdpSize when UdpSize is not 0.
 std::string DigBuildQuery(int ID, const std::string& Name, int Type, int UdpSize);
+// An IXFR query (RFC 1995): one question, and in the authority section the zone's SOA record
+// with the serial of the copy the asker holds (servers read nothing else of it).
+std::string DigBuildIxfrQuery(int ID, const std::string& Zone, std::uint32_t Serial);
 // Decodes one message (no TCP length frame). Raises EDigError(Malformed) when it is truncated,
 // holds a bad name or compression pointer, record data that does not fit its type, or bytes
 // after the last record.
@@ -103,18 +106,50 @@ class TKtDigResolver {
   // UDP tries per server (the first and its retries).
   int UdpTries() const { return FUdpTries; }
   void SetUdpTries(int Value) { FUdpTries = Value; }
+  // A TCP connect ends after this many milliseconds; 0 means TimeoutMs.
+  int ConnectTimeoutMs() const { return FConnectTimeoutMs; }
+  void SetConnectTimeoutMs(int Value) { FConnectTimeoutMs = Value; }
+  // The whole of one Query, every server and retry included, ends after this many
+  // milliseconds; 0 sets no such limit.
+  int MaxTimeMs() const { return FMaxTimeMs; }
+  void SetMaxTimeMs(int Value) { FMaxTimeMs = Value; }
 
   // Asks for Name (text form) and Type; returns the first answer that matches the question
-  // and is not SERVFAIL or REFUSED (or the last such one when every server gave it). Raises
-  // EDigError with the cause of the last server's failure otherwise.
+  // and is not SERVFAIL or REFUSED (or the last such one when every server gave it). AXFR and
+  // IXFR are Transfer's (EDigError(Usage) here). Raises
+  // EDigError with the cause of the last server's failure otherwise. A server that answers
+  // FORMERR or NOTIMP to the EDNS query without an OPT record of its own does not speak EDNS:
+  // it is asked once more without one.
   TDigMessage Query(const std::string& Name, int Type);
 
-  // The server that gave the answer of the last Query, and whether it came over TCP.
+  // A zone transfer over TCP, from the first server that gives one: AXFR (Type 252) for the
+  // whole zone, or IXFR (251) for the changes since the version Serial. The messages come back
+  // in the order they came, up to the one that closes the transfer: for AXFR the zone's SOA
+  // record again; for IXFR the zone's current SOA after the last difference sequence (or alone,
+  // when Serial is not older than it). An error answer in the first message is the answer.
+  // Raises EDigError(Malformed) for a transfer that does not begin with the zone's SOA, an
+  // inner SOA out of sequence, records after the close, an error answer after the first
+  // message or more than MaxTransferBytes; EDigError(Network) when the server closes before
+  // the end.
+  std::vector<TDigMessage> Transfer(const std::string& Zone, int Type, std::uint32_t Serial = 0);
+  // The most a Transfer takes in, frames included; 0 sets no limit.
+  long long MaxTransferBytes() const { return FMaxTransferBytes; }
+  void SetMaxTransferBytes(long long Value) { FMaxTransferBytes = Value; }
+
+  // The server that gave the answer of the last Query or Transfer, and whether it came over TCP.
   const std::string& AnsweredBy() const { return FAnsweredBy; }
   bool AnsweredOverTcp() const { return FAnsweredOverTcp; }
+  // The answer of the last Query as it came: the datagram, or over TCP the message with its
+  // two-byte length frame; for a Transfer every message with its frame.
+  const std::string& AnswerWire() const { return FAnswerWire; }
+  // Whether the last Query's answer came to a query with an OPT record.
+  bool AnsweredWithEdns() const { return FAnsweredWithEdns; }
 
  private:
   TDigMessage AskUdp(const std::string& Server, const std::string& Wire, const std::string& QName, int Type);
+  void StartJob();
+  std::vector<TDigMessage> TransferFrom(const std::string& Server, const std::string& Zone, const std::string& QName,
+                                        int Type, std::uint32_t Serial);
   TDigMessage AskTcp(const std::string& Server, const std::string& Wire, const std::string& QName, int Type);
 
   std::vector<std::string> FServers;
@@ -122,8 +157,15 @@ class TKtDigResolver {
   int FTimeoutMs = 5000;
   bool FForceTcp = false;
   int FUdpTries = 2;
+  int FConnectTimeoutMs = 0;
+  int FMaxTimeMs = 0;
+  long long FMaxTransferBytes = 256LL * 1024 * 1024;
   std::string FAnsweredBy;
   bool FAnsweredOverTcp = false;
+  bool FAnsweredWithEdns = false;
+  std::string FAnswerWire;
+  std::string FLastWire;  // the bytes of the answer AskUdp or AskTcp returned last
+  long long FJobDeadlineNs = 0;  // steady-clock nanoseconds; 0 when MaxTimeMs sets no limit
 };
 
 }  // namespace ktinet

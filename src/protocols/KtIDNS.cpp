@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/KtInCnst.h"
+#include "protocols/DnsWire.h"
 #include "rtl/SysUtils.h"
 
 namespace ktinet {
@@ -111,62 +112,13 @@ class TReader {
   }
 };
 
-// A label's bytes in presentation form: the characters that mean something in a zone file are
-// escaped with a backslash, unprintable bytes as \DDD.
-void AppendLabel(String& out, const std::string& msg, size_t at, size_t len) {
-  static const std::string kSpecial = "\"().;\\@$";
-  for (size_t i = at; i < at + len; ++i) {
-    auto c = static_cast<unsigned char>(msg[i]);
-    if (kSpecial.find(static_cast<char>(c)) != std::string::npos) {
-      out += u'\\';
-      out += static_cast<Char>(c);
-    } else if (c > 0x20 && c < 0x7F) {
-      out += static_cast<Char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\%03u", c);
-      out += UTF8ToString(buf);
-    }
-  }
-}
-
 // A name at r.Pos, following compression pointers; r.Pos ends after the name's bytes in place.
 String ReadName(TReader& r) {
-  const std::string& msg = r.Msg;
-  size_t p = r.Pos;
-  bool jumped = false;
-  int jumps = 0;
-  size_t wireLength = 1;
-  String out;
-  for (;;) {
-    if (p >= msg.size()) Malformed("name runs past the end of the message" + At(p));
-    unsigned len = static_cast<unsigned char>(msg[p]);
-    if (len == 0) {
-      ++p;
-      break;
-    }
-    if ((len & 0xC0) == 0xC0) {
-      if (p + 1 >= msg.size()) Malformed("compression pointer runs past the end of the message" + At(p));
-      size_t target = ((len & 0x3F) << 8) | static_cast<unsigned char>(msg[p + 1]);
-      // Pointers may only lead backwards, to where a name was already written: a pointer
-      // forwards or to itself could loop for ever.
-      if (target >= p) Malformed("compression pointer" + At(p) + " does not point backwards");
-      if (++jumps > 126) Malformed("too many compression pointers" + At(p));
-      if (!jumped) r.Pos = p + 2;
-      jumped = true;
-      p = target;
-      continue;
-    }
-    if (len & 0xC0) Malformed("unknown label type" + At(p));
-    if (p + 1 + len > msg.size()) Malformed("label runs past the end of the message" + At(p));
-    wireLength += len + 1;
-    if (wireLength > 255) Malformed("name longer than 255 bytes" + At(r.Pos));
-    AppendLabel(out, msg, p + 1, len);
-    out += u'.';
-    p += 1 + len;
+  try {
+    return UTF8ToString(DnsReadName(r.Msg, r.Pos));
+  } catch (const EDnsNameError& e) {
+    Malformed(e.what());
   }
-  if (!jumped) r.Pos = p;
-  return out.empty() ? String(u".") : out;
 }
 
 // A <character-string>: quoted, with " and \ escaped and unprintable bytes as \DDD.

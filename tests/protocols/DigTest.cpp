@@ -38,6 +38,9 @@ r.id = 0
 if 'tc' in flags: r.flags |= dns.flags.TC
 if 'nxdomain' in flags: r.set_rcode(3)
 if 'servfail' in flags: r.set_rcode(2)
+if 'formerr' in flags: r.set_rcode(1)
+if 'notimp' in flags: r.set_rcode(4)
+if 'edns' in flags: r.use_edns(0)
 for line in sys.argv[4:]:
     name, ttl, cls, typ, data = line.split(None, 4)
     r.answer.append(dns.rrset.from_text(name, int(ttl), cls, typ, data))
@@ -617,6 +620,356 @@ TEST(DigProgram, FailuresAndBadUsageExitWithTheirCause) {
     auto run = test::RunToolArgs(bad);
     EXPECT_EQ(run.status, 2) << bad.back() << ": " << run.err;
   }
+}
+
+// ---- `ktinet dns`: the component for what it can ask, the dig-style resolver for the rest ----
+
+// The OPT record's presence in a query as sent.
+bool HasOpt(const std::string& query) { return DigDecodeMessage(query).Opt() != nullptr; }
+
+TEST(DigTransport, AServerWithoutEdnsIsAskedAgainWithout) {
+  Built real = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  for (const char* refusal : {"formerr", "notimp"}) {
+    SCOPED_TRACE(refusal);
+    Built refused = BuildAnswer("www.example.test.", "A", {}, refusal);
+    std::vector<bool> withOpt;
+    std::mutex lock;
+    ScriptedDns server([&](const std::string& q, bool) {
+      std::lock_guard<std::mutex> l(lock);
+      withOpt.push_back(HasOpt(q));
+      return std::vector<std::string>{Answering(withOpt.back() ? refused.wire : real.wire, q)};
+    });
+    TKtDigResolver r = Resolver(server.Port());
+    TDigMessage m = r.Query("www.example.test", 1);
+    EXPECT_EQ(Texts(m), std::vector<std::string>{"192.0.2.1"});
+    EXPECT_EQ(m.RCode(), 0);
+    EXPECT_FALSE(r.AnsweredWithEdns());
+    EXPECT_EQ(withOpt, (std::vector<bool>{true, false}));
+    // Over TCP the same.
+    r.SetForceTcp(true);
+    EXPECT_EQ(Texts(r.Query("www.example.test", 1)), std::vector<std::string>{"192.0.2.1"});
+    EXPECT_EQ(server.TcpQueries(), 2);
+  }
+
+  // A server that speaks EDNS (its answer has an OPT record) meant its FORMERR: no second try.
+  Built ednsRefusal = BuildAnswer("www.example.test.", "A", {}, "formerr,edns");
+  ScriptedDns speaksEdns([&](const std::string& q, bool) {
+    return std::vector<std::string>{Answering(ednsRefusal.wire, q)};
+  });
+  TKtDigResolver r = Resolver(speaksEdns.Port());
+  EXPECT_EQ(DigRCodeName(r.Query("www.example.test", 1).RCode()), "FORMERR");
+  EXPECT_EQ(speaksEdns.UdpQueries(), 1);
+  EXPECT_TRUE(r.AnsweredWithEdns());
+}
+
+std::vector<std::string> DnsRun(int port, std::vector<std::string> args) {
+  args.insert(args.begin(), {"dns", "--server", "127.0.0.1", "--port", std::to_string(port)});
+  return args;
+}
+
+// The text output with the message IDs blanked, which differ between runs.
+std::string WithoutIds(std::string text) {
+  for (size_t at = text.find(", id: "); at != std::string::npos; at = text.find(", id: ", at + 1)) {
+    size_t end = text.find('\n', at);
+    text.replace(at + 6, end - at - 6, "N");
+  }
+  return text;
+}
+
+TEST(DnsProgram, EveryTypeAndReverseNamesOverUdpAndTcpMatchDnspython) {
+  test::DnsmasqServer dns(Zone());
+  struct Case {
+    std::string name, type;
+  };
+  const std::vector<Case> cases = {{"example.test", "A"},    {"example.test", "AAAA"},
+                                   {"_sip._tcp.example.test", "SRV"}, {"example.test", "TXT"},
+                                   {"example.test", "CAA"},  {"example.test", "TYPE999"}};
+  for (bool tcp : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + " " + c.type + (tcp ? " tcp" : " udp"));
+      auto run = test::RunToolArgs(DnsRun(dns.Port(), {c.name, "-t", c.type, "--short", tcp ? "--tcp" : "--udp"}));
+      EXPECT_EQ(run.status, 0) << run.err;
+      std::vector<std::string> theirs = DnspythonShort(dns.Port(), c.name, c.type, tcp);
+      ASSERT_FALSE(theirs.empty());
+      std::vector<std::string> ours = Lines(run.out);
+      ASSERT_EQ(ours.size(), theirs.size()) << run.out;
+      for (size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(Lower(ours[i]), Lower(theirs[i]));
+      // The full layout carries the records the same way, and JSON names the transport.
+      auto json = test::RunToolArgs(DnsRun(dns.Port(), {c.name, "-t", c.type, "--json", tcp ? "--tcp" : "--udp"}));
+      EXPECT_EQ(json.status, 0) << json.err;
+      EXPECT_NE(json.out.find(std::string("\"transport\": \"") + (tcp ? "tcp" : "udp") + "\""), std::string::npos)
+          << json.out;
+      EXPECT_NE(json.out.find("\"type\": \"" + c.type + "\", \"data\": "), std::string::npos) << json.out;
+    }
+    const char* transport = tcp ? "--tcp" : "--udp";
+    auto v4 = test::RunToolArgs(DnsRun(dns.Port(), {"-x", "192.0.2.10", transport}));
+    EXPECT_EQ(v4.status, 0) << v4.err;
+    EXPECT_NE(v4.out.find(";10.2.0.192.in-addr.arpa.\t\tIN\tPTR\n"), std::string::npos) << v4.out;
+    EXPECT_NE(v4.out.find("10.2.0.192.in-addr.arpa.\t300\tIN\tPTR\thost.example.test.\n"), std::string::npos)
+        << v4.out;
+    // PTR of an IPv4 address in its usual order, as the component takes it.
+    auto ptr = test::RunToolArgs(DnsRun(dns.Port(), {"192.0.2.10", "-t", "PTR", "--short", transport}));
+    EXPECT_EQ(ptr.out, "host.example.test.\n") << ptr.err;
+    auto v6 = test::RunToolArgs(DnsRun(dns.Port(), {"-x", "2001:db8::1", "--short", transport}));
+    EXPECT_EQ(v6.status, 0) << v6.err;
+    EXPECT_EQ(v6.out, "v6.example.test.\n");
+    EXPECT_EQ(Lines(v6.out),
+              DnspythonShort(dns.Port(), "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa",
+                             "PTR", tcp));
+  }
+
+  // The same question through either resolver prints the same, but for the ID.
+  auto component = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "A,MX"}));
+  auto digStyle = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "A,MX", "--udp"}));
+  EXPECT_EQ(component.status, 0) << component.err;
+  EXPECT_EQ(digStyle.status, 0) << digStyle.err;
+  EXPECT_NE(component.out.find("ADDITIONAL: 0"), std::string::npos) << component.out;
+  EXPECT_EQ(WithoutIds(component.out), WithoutIds(digStyle.out));
+  // Several types, one of them beyond the component, answered in the order asked.
+  auto mixed = test::RunToolArgs(DnsRun(dns.Port(), {"example.test", "-t", "AAAA", "-t", "MX,A", "--short"}));
+  EXPECT_EQ(mixed.out, "2001:db8::10\n10 mail.example.test.\n192.0.2.10\n") << mixed.err;
+}
+
+TEST(DnsProgram, TheComponentKeepsItsTypesAndTheRestGoesOverUdpFirst) {
+  Built a = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
+  Built aaaa = BuildAnswer("www.example.test.", "AAAA", {"www.example.test. 60 IN AAAA 2001:db8::1"});
+  ScriptedDns server([&](const std::string& q, bool) {
+    TDigMessage asked = DigDecodeMessage(q);
+    return std::vector<std::string>{Answering(asked.Questions.at(0).Type == 28 ? aaaa.wire : a.wire, q)};
+  });
+  // The component's own type: one TCP query, its ID from the component's series.
+  auto run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "--raw"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(server.UdpQueries(), 0);
+  EXPECT_EQ(server.TcpQueries(), 1);
+  EXPECT_EQ(DigDecodeMessage(server.LastQuery()).ID, 0x1200);
+  EXPECT_EQ(run.out.rfind("0000  00 ", 0), 0u) << run.out;  // the length frame
+
+  // Another type, --udp, @SERVER: UDP with EDNS; --raw shows the datagram, which begins with
+  // the query's ID.
+  run = test::RunToolArgs({"dns", "@127.0.0.1", "--port", std::to_string(server.Port()), "www.example.test", "-t",
+                           "aaaa", "--raw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(server.UdpQueries(), 1);
+  EXPECT_EQ(server.TcpQueries(), 1);
+  EXPECT_TRUE(HasOpt(server.LastQuery()));
+  char id[16];
+  std::snprintf(id, sizeof id, "0000  %02x %02x ", static_cast<unsigned char>(server.LastQuery()[0]),
+                static_cast<unsigned char>(server.LastQuery()[1]));
+  EXPECT_EQ(run.out.rfind(id, 0), 0u) << run.out;
+  run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "--udp", "--short"}));
+  EXPECT_EQ(run.out, "192.0.2.1\n") << run.err;
+  EXPECT_EQ(server.UdpQueries(), 2);
+  // --tcp on the dig-style path: TCP only, with EDNS.
+  run = test::RunToolArgs(DnsRun(server.Port(), {"www.example.test", "-t", "AAAA", "--tcp", "--short"}));
+  EXPECT_EQ(run.out, "2001:db8::1\n") << run.err;
+  EXPECT_EQ(server.UdpQueries(), 2);
+  EXPECT_EQ(server.TcpQueries(), 2);
+  EXPECT_TRUE(HasOpt(server.LastQuery()));
+}
+
+TEST(DnsProgram, DeadlinesFailuresAndBadUsageOnTheDigStylePath) {
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  // --max-time ends the whole job, the retry included, before a --timeout would.
+  auto late = test::RunToolArgs(
+      DnsRun(silent.Port(), {"example.test", "-t", "AAAA", "--timeout", "30", "--max-time", "0.3"}), 20);
+  EXPECT_EQ(late.status, 1);
+  EXPECT_NE(late.err.find("ktinet dns: example.test AAAA: no answer from 127.0.0.1"), std::string::npos) << late.err;
+  EXPECT_NE(late.err.find("limit of"), std::string::npos) << late.err;
+  EXPECT_EQ(silent.UdpQueries(), 1);
+
+  Built nx = BuildAnswer("gone.example.test.", "AAAA", {}, "nxdomain");
+  Built fail = BuildAnswer("bad.example.test.", "AAAA", {}, "servfail");
+  ScriptedDns server([&](const std::string& q, bool) {
+    bool gone = DigDecodeMessage(q).Questions.at(0).Name == "gone.example.test.";
+    return std::vector<std::string>{Answering(gone ? nx.wire : fail.wire, q)};
+  });
+  // NXDOMAIN is an answer; SERVFAIL is not.
+  auto gone = test::RunToolArgs(DnsRun(server.Port(), {"gone.example.test", "-t", "AAAA"}));
+  EXPECT_EQ(gone.status, 0) << gone.err;
+  EXPECT_NE(gone.out.find("status: NXDOMAIN"), std::string::npos) << gone.out;
+  auto bad = test::RunToolArgs(DnsRun(server.Port(), {"bad.example.test", "-t", "AAAA"}));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("the server answered SERVFAIL for AAAA"), std::string::npos) << bad.err;
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           DnsRun(server.Port(), {"example.test", "-x", "192.0.2.1"}),
+           DnsRun(server.Port(), {"-x", "not-an-address"}),
+           DnsRun(server.Port(), {"example.test", "--udp", "--tcp"}),
+           DnsRun(server.Port(), {"example.test", "-t", "AXFR", "--udp"}),
+           DnsRun(server.Port(), {"example.test", "-t", "AAAA", "--proxy", "127.0.0.1:3128"}),
+           DnsRun(server.Port(), {"example.test", "-t", "NOSUCHTYPE"}),
+           DnsRun(server.Port(), {"a..b", "-t", "AAAA"}),
+           DnsRun(server.Port(), {"--udp"})}) {
+    auto run = test::RunToolArgs(args);
+    EXPECT_EQ(run.status, 2) << args[5] << ": " << run.err;
+  }
+  EXPECT_EQ(server.UdpQueries(), 2);
+}
+
+}  // namespace
+}  // namespace ktinet
+
+namespace ktinet {
+namespace {
+
+// ---- Zone transfers over TCP -----------------------------------------------------------------
+
+std::string Soa(unsigned serial) {
+  return "example.test. 300 IN SOA ns1.example.test. admin.example.test. " + std::to_string(serial) +
+         " 3600 600 86400 300";
+}
+
+std::vector<std::string> Wires(const std::string& type, const std::vector<std::vector<std::string>>& messages) {
+  std::vector<std::string> wires;
+  for (const auto& lines : messages) wires.push_back(BuildAnswer("example.test.", type, lines).wire);
+  return wires;
+}
+
+// A server that answers every TCP query with these messages, each with the query's ID.
+ScriptedDns TransferServer(const std::vector<std::string>& wires) {
+  return ScriptedDns([wires](const std::string& q, bool) {
+    std::vector<std::string> out;
+    for (const auto& w : wires) out.push_back(Answering(w, q));
+    return out;
+  });
+}
+
+size_t RecordCount(const std::vector<TDigMessage>& messages) {
+  size_t n = 0;
+  for (const auto& m : messages) n += m.Answers.size();
+  return n;
+}
+
+TEST(DigTransfer, IncrementalTransferEndsAtTheClosingSoaNotAtTheNewVersionsOwn) {
+  // From version 1 to 3 in two difference sequences over three messages; version 3's SOA
+  // stands at the head of the last additions before the one that closes. A fourth message
+  // follows that belongs to nothing.
+  std::vector<std::string> wires =
+      Wires("IXFR", {{Soa(3), Soa(1), "a.example.test. 60 IN A 192.0.2.1", Soa(2)},
+                     {"a.example.test. 60 IN A 192.0.2.2", Soa(2), "a.example.test. 60 IN A 192.0.2.2", Soa(3)},
+                     {"a.example.test. 60 IN A 192.0.2.3", Soa(3)},
+                     {"stray.example.test. 60 IN A 203.0.113.1"}});
+  ScriptedDns server(
+      [&](const std::string& q, bool) {
+        std::vector<std::string> out;
+        for (const auto& w : wires) out.push_back(Answering(w, q));
+        return out;
+      });
+  TKtDigResolver r = Resolver(server.Port());
+  std::vector<TDigMessage> got = r.Transfer("example.test", 251, 1);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got.back().Answers.back().Text, "ns1.example.test. admin.example.test. 3 3600 600 86400 300");
+  EXPECT_TRUE(r.AnsweredOverTcp());
+  EXPECT_EQ(server.UdpQueries(), 0);
+  // The query named the version held, in an SOA record of its authority section.
+  TDigMessage sent = DigDecodeMessage(server.LastQuery());
+  ASSERT_EQ(sent.Questions.size(), 1u);
+  EXPECT_EQ(DigTypeName(sent.Questions[0].Type), "IXFR");
+  ASSERT_EQ(sent.Authority.size(), 1u);
+  EXPECT_EQ(sent.Authority[0].Text, ". . 1 0 0 0 0");
+  // The bytes as they came: three frames.
+  size_t frames = 0;
+  for (size_t at = 0; at + 2 <= r.AnswerWire().size(); ++frames)
+    at += 2 + (static_cast<unsigned char>(r.AnswerWire()[at]) << 8 | static_cast<unsigned char>(r.AnswerWire()[at + 1]));
+  EXPECT_EQ(frames, 3u);
+
+  // Nothing newer: the lone SOA is the whole answer.
+  ScriptedDns current = TransferServer(Wires("IXFR", {{Soa(3)}}));
+  TKtDigResolver c = Resolver(current.Port());
+  EXPECT_EQ(RecordCount(c.Transfer("example.test", 251, 3)), 1u);
+
+  // A server that sends the whole zone for an IXFR; and AXFR itself, over two messages.
+  for (const char* type : {"IXFR", "AXFR"}) {
+    SCOPED_TRACE(type);
+    ScriptedDns whole = TransferServer(
+        Wires(type, {{Soa(3), "example.test. 300 IN NS ns1.example.test."}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+    TKtDigResolver w = Resolver(whole.Port());
+    std::vector<TDigMessage> all = w.Transfer("example.test", DigTypeFromText(type), 1);
+    EXPECT_EQ(all.size(), 2u);
+    EXPECT_EQ(RecordCount(all), 4u);
+  }
+}
+
+TEST(DigTransfer, BrokenTransfersAreErrorsNotAnswers) {
+  auto failure = [](const std::vector<std::string>& wires, int type) -> std::string {
+    ScriptedDns server = TransferServer(wires);
+    TKtDigResolver r = Resolver(server.Port(), 1000);
+    try {
+      r.Transfer("example.test", type, 1);
+    } catch (const EDigError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  // The server closes before the closing SOA.
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), "a.example.test. 60 IN A 192.0.2.3"}}), 252)
+                .find("closed the connection inside the zone transfer"),
+            std::string::npos);
+  // No SOA first; another SOA inside an AXFR; records after the close.
+  EXPECT_NE(failure(Wires("AXFR", {{"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}), 252).find("does not begin"),
+            std::string::npos);
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), Soa(4)}}), 252).find("different SOA"), std::string::npos);
+  EXPECT_NE(failure(Wires("AXFR", {{Soa(3), Soa(3), "a.example.test. 60 IN A 192.0.2.3"}}), 252)
+                .find("records after the SOA record that closes"),
+            std::string::npos);
+  // A difference that starts from a version the asker does not hold.
+  EXPECT_NE(failure(Wires("IXFR", {{Soa(3), Soa(2), Soa(3), Soa(3)}}), 251).find("from version 2 where 1 was due"),
+            std::string::npos);
+  // An error after the first message breaks the transfer off.
+  std::vector<std::string> cut = Wires("AXFR", {{Soa(3)}});
+  cut.push_back(BuildAnswer("example.test.", "AXFR", {}, "servfail").wire);
+  EXPECT_NE(failure(cut, 252).find("SERVFAIL"), std::string::npos);
+  // A refusal as the first message is the answer.
+  ScriptedDns refusing = TransferServer({BuildAnswer("example.test.", "AXFR", {}, "servfail").wire});
+  TKtDigResolver r = Resolver(refusing.Port());
+  std::vector<TDigMessage> refused = r.Transfer("example.test", 252);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(DigRCodeName(refused[0].RCode()), "SERVFAIL");
+  // A limit on the size.
+  ScriptedDns big = TransferServer(Wires("AXFR", {{Soa(3), "a.example.test. 60 IN TXT \"" + std::string(200, 'x') + "\""},
+                                                  {Soa(3)}}));
+  TKtDigResolver small = Resolver(big.Port());
+  small.SetMaxTransferBytes(200);
+  EXPECT_THROW(small.Transfer("example.test", 252), EDigError);
+}
+
+TEST(DigProgram, TransfersPrintEveryMessageAndAQueryNeverStandsInForOne) {
+  ScriptedDns server = TransferServer(Wires(
+      "AXFR", {{Soa(3), "example.test. 300 IN NS ns1.example.test."}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+  std::string port = std::to_string(server.Port());
+  auto run = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "AXFR", "--short"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out).size(), 4u) << run.out;
+  EXPECT_EQ(Lines(run.out).back(), "ns1.example.test. admin.example.test. 3 3600 600 86400 300");
+  auto json = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "-t", "axfr", "--json"});
+  EXPECT_EQ(json.out.rfind("[{", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.find("\"id\"", json.out.find("\"id\"", json.out.find("\"id\"") + 1) + 1), std::string::npos);
+  EXPECT_EQ(server.UdpQueries(), 0);
+  EXPECT_EQ(server.TcpQueries(), 2);
+  EXPECT_EQ(test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "IXFR"}).status, 2);
+  TKtDigResolver r = Resolver(server.Port());
+  EXPECT_THROW(r.Query("example.test", 252), EDigError);
+  EXPECT_EQ(server.TcpQueries(), 2);
+}
+
+TEST(DnsProgram, IxfrThroughTheProgramPrintsEveryMessage) {
+  ScriptedDns server = TransferServer(Wires(
+      "IXFR", {{Soa(3), Soa(1), "a.example.test. 60 IN A 192.0.2.1", Soa(3)}, {"a.example.test. 60 IN A 192.0.2.3", Soa(3)}}));
+  auto run = test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "ixfr=1"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(";example.test.\t\tIN\tIXFR\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("a.example.test.\t60\tIN\tA\t192.0.2.3\n"), std::string::npos) << run.out;
+  size_t headers = 0;
+  for (size_t at = run.out.find(";; ->>HEADER<<-"); at != std::string::npos; at = run.out.find(";; ->>HEADER<<-", at + 1))
+    ++headers;
+  EXPECT_EQ(headers, 2u);
+  auto json = test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "IXFR=1", "--json"}));
+  EXPECT_NE(json.out.find("\"transport\": \"tcp\""), std::string::npos) << json.out;
+  EXPECT_EQ(server.UdpQueries(), 0);
+  for (const char* bad : {"IXFR", "IXFR=x", "IXFR=4294967296"})
+    EXPECT_EQ(test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", bad})).status, 2) << bad;
+  EXPECT_EQ(test::RunToolArgs(DnsRun(server.Port(), {"example.test", "-t", "IXFR=1", "--udp"})).status, 2);
 }
 
 }  // namespace

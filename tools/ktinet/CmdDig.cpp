@@ -1,5 +1,6 @@
 // `ktinet dig`: look a name up the way dig does (UDP with a retry, EDNS(0), TCP on truncation).
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 
@@ -111,7 +112,20 @@ int RunDig(const Args& args) {
       throw UsageError("the record type is given twice");
     typeText = *t;
   }
+  std::uint32_t serial = 0;
   int type = DigTypeFromText(typeText);
+  if (type == 251) throw UsageError("IXFR wants the serial of the copy held: IXFR=2026120701");
+  if (typeText.size() > 5 && DigTypeFromText(typeText.substr(0, 4)) == 251 && typeText[4] == '=') {
+    std::string digits = typeText.substr(5);
+    unsigned long long v = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9' || digits.size() > 10) throw UsageError("IXFR= wants a serial from 0 to 4294967295");
+      v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v > 0xFFFFFFFFull) throw UsageError("IXFR= wants a serial from 0 to 4294967295");
+    serial = static_cast<std::uint32_t>(v);
+    type = 251;
+  }
   if (type < 0) throw UsageError("unknown record type '" + typeText + "' (a mnemonic such as AAAA, or TYPEnnn)");
 
   TKtDigResolver dig;
@@ -121,21 +135,32 @@ int RunDig(const Args& args) {
   dig.SetForceTcp(args.Has("--tcp"));
   dig.SetTimeoutMs(ParseTimeoutMs(args));
 
-  TDigMessage m;
+  std::vector<TDigMessage> answers;
   try {
-    m = dig.Query(name, type);
+    if (type == 251 || type == 252)
+      answers = dig.Transfer(name, type, serial);
+    else
+      answers.push_back(dig.Query(name, type));
   } catch (const EDigError& e) {
     if (e.ErrorKind() == EDigError::Usage) throw UsageError(e.what());
     std::cerr << "ktinet dig: " << name << " " << DigTypeName(type) << ": " << e.what() << "\n";
     return kExitFailed;
   }
-  if (args.Has("--json")) {
-    PrintJson(m, dig, port);
-  } else if (args.Has("--short")) {
-    for (const auto& rr : m.Answers) std::cout << rr.Text << "\n";
-  } else {
-    PrintFull(m, dig, port);
+  // A transfer's messages print one after another; as JSON they make an array.
+  const bool many = type == 251 || type == 252;
+  if (many && args.Has("--json")) std::cout << "[";
+  for (size_t i = 0; i < answers.size(); ++i) {
+    if (args.Has("--json")) {
+      if (i) std::cout << ",";
+      PrintJson(answers[i], dig, port);
+    } else if (args.Has("--short")) {
+      for (const auto& rr : answers[i].Answers) std::cout << rr.Text << "\n";
+    } else {
+      PrintFull(answers[i], dig, port);
+    }
   }
+  if (many && args.Has("--json")) std::cout << "]\n";
+  const TDigMessage& m = answers.front();
   if (m.RCode() != 0) {
     std::cerr << "ktinet dig: " << name << " " << DigTypeName(type) << ": " << dig.AnsweredBy()
               << " answered " << DigRCodeName(m.RCode()) << "\n";
@@ -159,7 +184,10 @@ KTINET_COMMAND(Command{
     "  @SERVER, --server S  name server (address or host name; repeatable)\n"
     "  --port P             server port (53)\n"
     "  -t, --type T         record type: a mnemonic (A, AAAA, MX, SRV, CAA, HTTPS ...)\n"
-    "                       or TYPEnnn; also as the argument after NAME (A)\n"
+    "                       or TYPEnnn; also as the argument after NAME (A). AXFR and\n"
+    "                       IXFR=SERIAL (the changes since that version) transfer the\n"
+    "                       zone over TCP, read to the SOA record that closes it; with\n"
+    "                       --json its messages make an array\n"
     "  -x, --reverse ADDR   reverse look-up of an IPv4 or IPv6 address (PTR)\n"
     "  --tcp                TCP only\n"
     "  --short              only the data of the answer records, like +short\n"
