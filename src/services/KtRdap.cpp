@@ -402,6 +402,11 @@ bool ParseRdapQuery(const String& Text, TKtRdapQuery& Query, String& ErrorText) 
     Query.Text = IntToStr(static_cast<long long>(Query.Autnum));
     return true;
   }
+  if (text.size() > 2 && (text[0] == u'A' || text[0] == u'a') && (text[1] == u'S' || text[1] == u's') &&
+      AllDigits(text.substr(2))) {
+    ErrorText = text + u": AS numbers go from 0 to 4294967295";
+    return false;
+  }
   const bool v6 = text.find(u':') != String::npos;
   const bool v4 = !v6 && std::all_of(text.begin(), text.end(), [](Char c) {
     return (c >= u'0' && c <= u'9') || c == u'.' || c == u'/';
@@ -436,7 +441,7 @@ bool ParseRdapQuery(const String& Text, TKtRdapQuery& Query, String& ErrorText) 
   while (ok) {
     const size_t dot = name.find(u'.', start);
     const String label = name.substr(start, dot == String::npos ? String::npos : dot - start);
-    ok = !label.empty() && label.size() <= 63 && std::all_of(label.begin(), label.end(), [](Char c) {
+    ok = !label.empty() && label.size() <= 63 && label.front() != u'-' && label.back() != u'-' && std::all_of(label.begin(), label.end(), [](Char c) {
       return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_';
     });
     if (dot == String::npos) break;
