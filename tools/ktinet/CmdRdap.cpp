@@ -61,7 +61,8 @@ class Printer {
  public:
   void Line(const std::string& indent, const std::string& label, const std::string& value) {
     if (value.empty()) return;
-    std::string head = indent + label + ":";
+    // An empty label continues the item above.
+    std::string head = indent + label + (label.empty() ? "" : ":");
     if (head.size() < kColumn) head.resize(kColumn, ' ');
     else head += ' ';
     FOut += head + value + "\n";
