@@ -754,10 +754,16 @@ void TKtRdapClient::DoLookup() {
   FRaw = answer.Body;
   if (answer.Status != 200) {
     ParseRdapError(answer.Body, answer.Status, FError);
-    String text = query.Text + (answer.Status == 404 ? String(u": not found (HTTP 404") : u": the registry answered HTTP " + IntToStr(answer.Status));
-    if (answer.Status != 404 && !answer.StatusText.empty()) text += u" " + answer.StatusText;
-    if (!FError.Title.empty()) text += (answer.Status == 404 ? u": " : u": ") + FError.Title;
-    if (answer.Status == 404) text += u")";
+    // "example.com: not found (HTTP 404: Not Found)", "example.com: the registry answered HTTP 503
+    // Service Unavailable: <the error object's title>"
+    String text;
+    if (answer.Status == 404) {
+      text = query.Text + u": not found (HTTP 404" + (FError.Title.empty() ? String() : u": " + FError.Title) + u")";
+    } else {
+      text = query.Text + u": the registry answered HTTP " + IntToStr(answer.Status);
+      if (!answer.StatusText.empty()) text += u" " + answer.StatusText;
+      if (!FError.Title.empty()) text += u": " + FError.Title;
+    }
     Failed(text);
     return;
   }
