@@ -51,7 +51,10 @@ TEST_F(RdapToolTest, ReadableRecordsOfEveryClass) {
                            "Registrant:       Joe User\n", "  Organization:   Example Inc.\n",
                            "  Handle:         XXXX\n", "  E-mail:         joe.user@example.com\n",
                            "  Last changed:   2024-08-14T05:01:34Z\n", "Port 43:          whois.verisign-grs.com\n",
-                           "Notice:           Terms of Use\n", "                  Service subject to Terms of Use.\n"})
+                           "Notice:           Terms of Use\n", "                  Service subject to Terms of Use.\n",
+                           // Long texts wrap at 80 columns.
+                           "                  For more information on domain status codes, please visit\n"
+                           "                  https://icann.org/epp\n"})
     EXPECT_NE(d.out.find(line), std::string::npos) << line << "\n" << d.out;
 
   ToolOutcome ip = Rdap({"192.0.2.0/24"});

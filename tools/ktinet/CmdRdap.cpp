@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -65,7 +66,27 @@ class Printer {
     std::string head = indent + label + (label.empty() ? "" : ":");
     if (head.size() < kColumn) head.resize(kColumn, ' ');
     else head += ' ';
-    FOut += head + value + "\n";
+    // Long texts (a registry's notices) wrap at word breaks to fit 80 columns; a word longer than
+    // a line (a URL) stays whole.
+    const std::string more(std::min<size_t>(head.size(), 40), ' ');
+    std::string line = head;
+    bool lineHasWord = false;
+    size_t at = 0;
+    while (at < value.size()) {
+      size_t end = value.find(' ', at);
+      if (end == std::string::npos) end = value.size();
+      const std::string word = value.substr(at, end - at);
+      at = end + 1;
+      if (word.empty()) continue;
+      if (lineHasWord && line.size() + 1 + word.size() > kWidth) {
+        FOut += line + "\n";
+        line = more;
+        lineHasWord = false;
+      }
+      line += (lineHasWord ? " " : "") + word;
+      lineHasWord = true;
+    }
+    FOut += line + "\n";
   }
   void Events(const std::string& indent, const std::vector<TKtRdapEvent>& events) {
     for (const auto& e : events)
@@ -99,6 +120,7 @@ class Printer {
 
  private:
   static constexpr size_t kColumn = 18;
+  static constexpr size_t kWidth = 80;
   std::string FOut;
 };
 
