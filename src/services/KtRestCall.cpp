@@ -109,6 +109,7 @@ bool TKtRestComponent::RestCall(const TKtRestRequest& Request, TKtRestAnswer& An
   if (connection) {
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES;
     if (secure) flags |= INTERNET_FLAG_SECURE;
+    if (!Request.FollowRedirects) flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (secure && FIgnoreCertificateErrors)
       flags |= INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
     request = HttpOpenRequestW(connection, Request.Method.c_str(), path.c_str(), nullptr, nullptr, nullptr, flags, 0);

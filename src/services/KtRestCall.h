@@ -19,6 +19,9 @@ struct TKtRestRequest {
   String Url;
   std::vector<std::pair<String, String>> Headers;
   std::string Body;  // sent as it is (UTF-8 JSON, or a form)
+  // GET and HEAD follow redirects by themselves; a component that must judge each target (the
+  // scheme it may go to, how many hops) turns this off and reads Status and Location.
+  bool FollowRedirects = true;
 };
 
 // The answer to one request, whatever its status.
@@ -57,7 +60,7 @@ class TKtRestComponent : public TKtCustomWebComponent {
   // came back whole; false (with LastErrorText naming the cause and the status isFailed) when the
   // host could not be reached, the certificate was refused, the deadline passed, the answer was
   // cut short or larger than MaxSize, or the run was cancelled. GET and HEAD follow redirects
-  // (at most 5); other methods report them as they are.
+  // (at most 5) unless Request.FollowRedirects is off; other methods report them as they are.
   bool RestCall(const TKtRestRequest& Request, TKtRestAnswer& Answer);
 
  private:

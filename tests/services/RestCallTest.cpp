@@ -61,6 +61,12 @@ TEST_F(RestCallTest, AnswersOfEveryStatusComeBackWhole) {
   ASSERT_TRUE(c.Call(r, a));
   EXPECT_EQ(a.Status, 200);
   EXPECT_EQ(a.Body, "{\"a\":1}");
+
+  // Unless the caller judges each hop itself.
+  r.FollowRedirects = false;
+  ASSERT_TRUE(c.Call(r, a));
+  EXPECT_EQ(a.Status, 302);
+  EXPECT_NE(a.Location.find(u"/doc.json"), String::npos) << UTF8Encode(a.Location);
 }
 
 TEST(RestCall, PostCarriesItsBodyAndHeaders) {

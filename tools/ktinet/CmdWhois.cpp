@@ -6,6 +6,7 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "Output.h"
+#include "Rdap.h"
 #include "SocketOptions.h"
 #include "protocols/KtWhoIs.h"
 #include "vcl/UiBackend.h"
@@ -19,6 +20,16 @@ int RunWhois(const Args& args) {
   if (args.Has("--no-auto-select") && !args.Has("--host"))
     throw UsageError("--no-auto-select needs --host: no server would be chosen");
   ChooseBackendFromEnvironment();
+  if (args.Has("--rdap")) {
+    bool noService = false;
+    const int status = RunRdapLookup(args, args.Positional()[0], "whois", &noService);
+    if (!noService) return status;
+    std::cerr << "ktinet whois: no RDAP service is known for " << EscapeControls(args.Positional()[0])
+              << "; asking its WHOIS server on port 43\n";
+  } else {
+    for (const char* rdapOnly : {"--server", "--bootstrap", "--json", "--raw", "--cacert", "--insecure"})
+      if (args.Has(rdapOnly)) throw UsageError(std::string(rdapOnly) + " goes with --rdap");
+  }
   TKtWhoIs whois(nullptr);
   whois.SetAutoSelectServer(!args.Has("--no-auto-select"));
   whois.SetFollowReferrals(args.Has("--follow"));
@@ -47,6 +58,11 @@ std::vector<Args::OptionSpec> WhoisOptions() {
   specs.push_back({"--port", "", true});
   specs.push_back({"--no-auto-select", "", false});
   specs.push_back({"--follow", "", false});
+  specs.push_back({"--rdap", "", false});
+  for (const auto& spec : RdapLookupOptions())
+    if (spec.name.rfind("--", 0) == 0 && spec.name.find("timeout") == std::string::npos &&
+        spec.name != "--max-time")
+      specs.push_back(spec);
   return specs;
 }
 
@@ -109,8 +125,12 @@ KTINET_COMMAND(Command{
                 "  --port P            server port (43)\n"
                 "  --no-auto-select    do not choose a server from the table (needs --host)\n"
                 "  --follow            follow referrals to the registrar's server, at most 3 hops,\n"
-                "                      and only to the WHOIS port 43\n") +
-        kSocketOptionsHelp,
+                "                      and only to the WHOIS port 43\n"
+                "  --rdap              ask over RDAP as `ktinet rdap` does; when the bootstrap files\n"
+                "                      know no RDAP service for the name, say so on stderr and ask\n"
+                "                      the WHOIS server on port 43 instead\n\n"
+                "RDAP OPTIONS (with --rdap):\n") +
+        kRdapLookupOptionsHelp + kTlsOptionsHelp + "\n" + kSocketOptionsHelp,
     WhoisOptions(), RunWhois});
 
 KTINET_DEMO_STEP(DemoStep{20, "TKtWhoIs", DemoWhois});
