@@ -1,8 +1,12 @@
 #include "CmdTrackRest.h"
 
+#include <cctype>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
+#include "Demo.h"
+#include "DemoServers.h"
 #include "Json.h"
 #include "Output.h"
 #include "Secrets.h"
@@ -115,7 +119,92 @@ void PrintJson(const std::string& carrier, const TKtRestTracker& t) {
             << "\n";
 }
 
+// ---- demo -------------------------------------------------------------------------------------
+
+const char kDemoUpsAnswer[] =
+    "{\"trackResponse\":{\"shipment\":[{\"inquiryNumber\":\"1Z5338FF0107231059\",\"package\":[{\"trackingNumber\":"
+    "\"1Z5338FF0107231059\",\"currentStatus\":{\"description\":\"Delivered\",\"code\":\"011\"},\"activity\":["
+    "{\"status\":{\"type\":\"D\",\"description\":\"DELIVERED\"},\"date\":\"20261203\",\"time\":\"101500\"},"
+    "{\"status\":{\"type\":\"P\",\"description\":\"Pickup Scan\"},\"date\":\"20261201\",\"time\":\"170000\"}]}]}]}}";
+
+const char kDemoFedExAnswer[] =
+    "{\"output\":{\"completeTrackResults\":[{\"trackingNumber\":\"123456789012\",\"trackResults\":[{"
+    "\"latestStatusDetail\":{\"code\":\"DL\",\"description\":\"Delivered\"},\"scanEvents\":["
+    "{\"date\":\"2026-12-03T12:01:00-07:00\",\"eventType\":\"DL\",\"eventDescription\":\"Delivered\"},"
+    "{\"date\":\"2026-11-30T18:22:00-06:00\",\"eventType\":\"PU\",\"eventDescription\":\"Picked up\"}]}]}]}}";
+
+// A stand-in for a carrier: the token for the demo's credentials at `tokenPath`, then `answer`
+// for a request to `trackPrefix...` that carries that token; 401 or 404 otherwise.
+DemoHandler CarrierHandler(std::string tokenPath, std::string trackPrefix, std::string answer) {
+  return [tokenPath, trackPrefix, answer](DemoConnection& conn) {
+    const std::string head = conn.ReceiveUntil("\r\n\r\n");
+    std::string lower;
+    for (char c : head) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t length = 0;
+    if (size_t at = lower.find("\r\ncontent-length:"); at != std::string::npos)
+      length = std::strtoul(head.c_str() + at + 17, nullptr, 10);
+    std::string body;
+    while (body.size() < length && body.size() < 65536) {
+      std::string more = conn.Receive(5000, length - body.size());
+      if (more.empty()) break;
+      body += more;
+    }
+    int status = 404;
+    std::string content = "{\"errors\":[{\"code\":\"NOT.FOUND\",\"message\":\"no such resource\"}]}";
+    if (head.rfind("POST " + tokenPath + " ", 0) == 0 && body.find("grant_type=client_credentials") == 0) {
+      status = 200;
+      content = "{\"access_token\":\"demo-token\",\"token_type\":\"Bearer\",\"expires_in\":3599}";
+    } else if (head.find(" " + trackPrefix) != std::string::npos) {
+      const bool authorized = lower.find("\r\nauthorization: bearer demo-token\r\n") != std::string::npos;
+      status = authorized ? 200 : 401;
+      content = authorized ? answer : "{\"errors\":[{\"code\":\"NOT.AUTHORIZED.ERROR\",\"message\":\"no token\"}]}";
+    }
+    conn.Send("HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Refused") +
+              "\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
+              std::to_string(content.size()) + "\r\n\r\n" + content);
+  };
+}
+
+template <class T>
+DemoOutcome DemoRestTracker(const char* tokenPath, const char* trackPrefix, const char* answer, const char16_t* number) {
+  DemoServer site(CarrierHandler(tokenPath, trackPrefix, answer));
+  TBackendScope quiet(std::make_unique<HeadlessBackend>(nullptr));
+  T tracker(nullptr);
+  tracker.SetBaseUrl(UTF8ToString("http://" + std::string(DemoServer::Host()) + ":" + std::to_string(site.Port())));
+  tracker.SetClientId(u"demo-client");
+  tracker.SetClientSecret(u"demo-secret");
+  tracker.SetConnectTimeout(5000);
+  tracker.SetReadTimeout(5000);
+  tracker.SetTrackingNumber(number);
+  DemoOutcome out;
+  out.did = "OAuth token and tracking of " + UTF8Encode(number) + " at a JSON stand-in on 127.0.0.1:" +
+            std::to_string(site.Port());
+  if (!tracker.Execute()) {
+    out.result = "failed: " + UTF8Encode(tracker.ServiceError().empty() ? tracker.LastErrorText() : tracker.ServiceError());
+  } else if (tracker.Activities()->Count() == 0) {
+    out.result = "no activities in the answer";
+  } else {
+    out.ok = true;
+    out.result = UTF8Encode(tracker.StatusDescription()) + ", " + std::to_string(tracker.Activities()->Count()) +
+                 " activities, latest " + When(tracker.Activities()->Items(0)->DateTime());
+  }
+  return out;
+}
+
+DemoOutcome DemoUpsRest() {
+  return DemoRestTracker<TKtUPSRestTracker>("/security/v1/oauth/token", "/api/track/v1/details/1Z5338FF0107231059?",
+                                            kDemoUpsAnswer, u"1Z5338FF0107231059");
+}
+
+DemoOutcome DemoFedExRest() {
+  return DemoRestTracker<TKtFedExRestTracker>("/oauth/token", "/track/v1/trackingnumbers ", kDemoFedExAnswer,
+                                              u"123456789012");
+}
+
 }  // namespace
+
+KTINET_DEMO_STEP(DemoStep{83, "TKtUPSRestTracker", DemoUpsRest});
+KTINET_DEMO_STEP(DemoStep{84, "TKtFedExRestTracker", DemoFedExRest});
 
 std::vector<Args::OptionSpec> RestTrackOptions() {
   std::vector<Args::OptionSpec> specs = {
