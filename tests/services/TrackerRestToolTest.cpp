@@ -119,7 +119,7 @@ TEST_F(TrackRestTool, SecretsAndUsage) {
   }
   Outcome help = test::RunTool("track --help");
   EXPECT_NE(help.out.find("--client-secret-file F"), std::string::npos);
-  EXPECT_NE(help.out.find("other users can see it in ps"), std::string::npos);
+  EXPECT_NE(help.out.find("--client-secret S     the client secret as an argument (other users can see"), std::string::npos);
   EXPECT_NE(help.out.find("wwwcie.ups.com"), std::string::npos);
 }
 

@@ -214,19 +214,24 @@ std::vector<Args::OptionSpec> RestTrackOptions() {
 }
 
 std::string RestTrackHelp() {
-  return std::string(
-             "\nWith --api rest, the carriers' JSON tracking services (UPS Tracking API, FedEx Track API)\n"
-             "with OAuth 2.0 client credentials (TKtUPSRestTracker, TKtFedExRestTracker): the package's\n"
-             "status, delivery, shipment and one line per activity. Exits 1 with the service's own\n"
-             "code and message on stderr when it refuses (a 429 names its Retry-After).\n"
-             "  --api rest          use the JSON services (the options above for --host, --port, --http,\n"
-             "                      --license, --key, --password, --account and --meter do not apply)\n"
-             "  --client-id ID      the application's client id\n") +
-         SecretHelp("--client-secret", "", "the application's client secret", "KTINET_CLIENT_SECRET") +
-         "  --env E             production (onlinetools.ups.com, apis.fedex.com; the default) or test\n"
-         "                      (wwwcie.ups.com, apis-sandbox.fedex.com)\n"
-         "  --base-url URL      https://host[:port] instead of the environment's host\n"
-         "  --locale L          the language of the descriptions (en_US)\n";
+  return "\nWith --api rest, the carriers' JSON tracking services (UPS Tracking API, FedEx\n"
+         "Track API) with OAuth 2.0 client credentials (TKtUPSRestTracker,\n"
+         "TKtFedExRestTracker): the package's status, delivery, shipment and one line per\n"
+         "activity. Exits 1 with the service's own code and message on stderr when it\n"
+         "refuses (a 429 also names its Retry-After); --json prints the same as JSON.\n"
+         "  --api rest            the JSON services; --host, --port, --http, --license,\n"
+         "                        --key, --password, --account and --meter do not apply\n"
+         "  --client-id ID        the application's client id (required)\n"
+         "  --client-secret-file F\n"
+         "                        the client secret, from the first line of file F\n"
+         "  $KTINET_CLIENT_SECRET the client secret, from the environment\n"
+         "  --client-secret S     the client secret as an argument (other users can see it\n"
+         "                        in ps: prefer the two forms above)\n"
+         "  --env E               production (the default: onlinetools.ups.com,\n"
+         "                        apis.fedex.com) or test (wwwcie.ups.com,\n"
+         "                        apis-sandbox.fedex.com)\n"
+         "  --base-url URL        https://host[:port] in place of the environment's host\n"
+         "  --locale L            the language of the descriptions (default en_US)\n";
 }
 
 bool WantsRestTrack(const Args& args) {
