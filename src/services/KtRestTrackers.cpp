@@ -257,6 +257,11 @@ void TKtRestTracker::InternalExecute() {
     Failed(u"the base URL " + base + u" is not https://host[:port]");
     return;
   }
+  // The client secret and the token travel in every exchange: in clear only to this machine.
+  if (!secure && !(host == u"localhost" || host == u"::1" || host.rfind(u"127.", 0) == 0)) {
+    Failed(u"the base URL " + base + u" would send the credentials unencrypted: use https://");
+    return;
+  }
   FToken.Configure(base + TokenPath(), FClientId, FClientSecret, ClientAuth());
   TKtRestAnswer answer;
   if (!AuthorizedCall(TrackRequest(base), answer, base)) return;

@@ -39,7 +39,8 @@ class TKtRestTracker : public TKtRestComponent, public TKtShipmentDetails {
   void SetClientSecret(const String& Value) { FClientSecret = Value; }
   TKtRestEnvironment Environment() const { return FEnvironment; }
   void SetEnvironment(TKtRestEnvironment Value) { FEnvironment = Value; }
-  // "https://host[:port]" that replaces the environment's host (empty: the environment decides).
+  // "https://host[:port]" that replaces the environment's host (empty: the environment decides);
+  // plain "http://" is taken for this machine's own addresses only.
   const String& BaseUrl() const { return FBaseUrl; }
   void SetBaseUrl(const String& Value) { FBaseUrl = Value; }
   // The language and country of the descriptions, e.g. "en_US".

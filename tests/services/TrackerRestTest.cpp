@@ -301,11 +301,16 @@ TEST(RestTrackerSettings, HostsOfTheEnvironments) {
   fedex.SetClientId(u"a");
   fedex.SetClientSecret(u"b");
   fedex.SetTrackingNumber(u"1");
-  for (const char16_t* bad : {u"https://127.0.0.1:1/x", u"https://u:p@127.0.0.1:1", u"ftp://127.0.0.1"}) {
+  for (const char16_t* bad : {u"https://127.0.0.1:1/x", u"https://u:p@127.0.0.1:1", u"ftp://127.0.0.1",
+                              u"http://192.0.2.1:1", u"http://carrier.example"}) {
     fedex.SetBaseUrl(bad);
     EXPECT_FALSE(fedex.Execute());
     EXPECT_NE(fedex.LastErrorText().find(u"base URL"), String::npos) << UTF8Encode(bad);
   }
+  // Plain HTTP to this machine is taken (the demo's stand-ins): it fails only at connecting.
+  fedex.SetBaseUrl(u"http://127.0.0.1:1");
+  EXPECT_FALSE(fedex.Execute());
+  EXPECT_EQ(fedex.LastErrorText().find(u"base URL"), String::npos) << UTF8Encode(fedex.LastErrorText());
 }
 
 TEST(RestTrackerAnswers, MalformedAndHostileDocumentsFailCleanly) {
