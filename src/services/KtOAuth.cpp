@@ -1,5 +1,6 @@
 #include "services/KtOAuth.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <nlohmann/json.hpp>

@@ -209,26 +209,25 @@ void TKtRestTracker::Refused(const TKtRestAnswer& Answer, const String& Words) {
   Failed(FServiceError);
 }
 
-bool TKtRestTracker::TakeToken(const String& Base) {
+bool TKtRestTracker::TakeToken() {
   TKtRestAnswer answer;
   if (!RestCall(FToken.Request(), answer)) return false;
   String error;
   if (FToken.Accept(answer, TKtOAuthToken::SteadyNowMs(), error)) return true;
   FLastJSONResponse = UTF8ToString(answer.Body);
   Refused(answer, u"the credentials were refused: " + error);
-  (void)Base;
   return false;
 }
 
-bool TKtRestTracker::AuthorizedCall(TKtRestRequest Request, TKtRestAnswer& Answer, const String& Base) {
-  if (!FToken.Valid(TKtOAuthToken::SteadyNowMs()) && !TakeToken(Base)) return false;
+bool TKtRestTracker::AuthorizedCall(TKtRestRequest Request, TKtRestAnswer& Answer) {
+  if (!FToken.Valid(TKtOAuthToken::SteadyNowMs()) && !TakeToken()) return false;
   Request.Headers.emplace_back(u"Authorization", u"Bearer " + FToken.AccessToken());
   if (!RestCall(Request, Answer)) return false;
   // A token the service no longer takes (revoked, or its clock runs ahead of ours) is replaced
   // once; a second 401 is the service's answer.
   if (Answer.Status != 401) return true;
   FToken.Forget();
-  if (!TakeToken(Base)) return false;
+  if (!TakeToken()) return false;
   Request.Headers.back().second = u"Bearer " + FToken.AccessToken();
   return RestCall(Request, Answer);
 }
@@ -264,7 +263,7 @@ void TKtRestTracker::InternalExecute() {
   }
   FToken.Configure(base + TokenPath(), FClientId, FClientSecret, ClientAuth());
   TKtRestAnswer answer;
-  if (!AuthorizedCall(TrackRequest(base), answer, base)) return;
+  if (!AuthorizedCall(TrackRequest(base), answer)) return;
   FHttpStatus = static_cast<DWORD>(answer.Status);
   if (answer.Status < 200 || answer.Status > 299) {
     FLastJSONResponse = UTF8ToString(answer.Body);

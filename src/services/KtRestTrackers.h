@@ -95,8 +95,8 @@ class TKtRestTracker : public TKtRestComponent, public TKtShipmentDetails {
   // Sends the request with the bearer token, taking a token first when none is valid, and once
   // more with a fresh token when the service answers 401. False when no answer came or the
   // credentials were refused (ServiceError says so).
-  bool AuthorizedCall(TKtRestRequest Request, TKtRestAnswer& Answer, const String& Base);
-  bool TakeToken(const String& Base);
+  bool AuthorizedCall(TKtRestRequest Request, TKtRestAnswer& Answer);
+  bool TakeToken();
   void Refused(const TKtRestAnswer& Answer, const String& Words);
 
   String FTrackingNumber;
