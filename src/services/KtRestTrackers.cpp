@@ -1,5 +1,11 @@
 #include "services/KtRestTrackers.h"
 
+// Named here, not only through the header above, so that this unit is built with each form of
+// the trackers: the address class of the package for host version 10 has no State, and the
+// results must be laid out as the form this unit is linked with.
+#include "services/KtIActivity.h"
+#include "services/KtIActivityAddress.h"
+
 #include <random>
 
 #include <nlohmann/json.hpp>
