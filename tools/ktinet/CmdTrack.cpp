@@ -20,6 +20,7 @@
 #endif
 
 #include "Cli.h"
+#include "CmdTrackRest.h"
 #include "Json.h"
 #include "Secrets.h"
 #include "SocketOptions.h"
@@ -194,6 +195,7 @@ int RunFedEx(const Args& args, const String& number) {
 }
 
 int RunTrack(const Args& args) {
+  if (WantsRestTrack(args)) return RunRestTrack(args);
   args.ExpectPositional(2, 2);
   const std::string carrier = args.Positional()[0];
   const String number = UTF8ToString(args.Positional()[1]);
@@ -249,6 +251,7 @@ void ApplyConnection(const Args& args, TKtInetCustomTracker& t) {
 }
 
 int RunTrack(const Args& args) {
+  if (WantsRestTrack(args)) return RunRestTrack(args);
   args.ExpectPositional(2, 2);
   const std::string carrier = args.Positional()[0];
   const String number = UTF8ToString(args.Positional()[1]);
@@ -574,12 +577,14 @@ std::vector<Args::OptionSpec> TrackOptions() {
   auto specs = SocketOptions();
   for (const char* name : {"--host", "--port", "--cacert", "--license"}) specs.push_back({name, "", true});
   for (const char* name : {"--insecure", "--json"}) specs.push_back({name, "", false});
+  AppendOptions(specs, RestTrackOptions());
   return specs;
 }
 
 KTINET_COMMAND(Command{
     "track", "track a UPS or FedEx parcel (TKtUPSTracker, TKtFedExTracker)",
-    std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n\n"
+    std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n"
+                "       ktinet track --api rest ups|fedex NUMBER --client-id ID [OPTIONS]\n\n"
                 "ups:   posts the UPS tracking request, always over HTTPS, and prints the shipment and one\n"
                 "       line per activity (date, status, location). Certificates are verified against the\n"
                 "       system's authorities and the host name.\n"
@@ -596,7 +601,7 @@ KTINET_COMMAND(Command{
                 "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
                 "                      \"error\"} when the call failed)\n"
                 "FedEx only:\n") +
-        kSocketOptionsHelp,
+        kSocketOptionsHelp + RestTrackHelp(),
     TrackOptions(), RunTrack});
 
 #else
@@ -609,12 +614,14 @@ std::vector<Args::OptionSpec> TrackOptions() {
     AppendOptions(specs, SecretOptions(secret));
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
+  AppendOptions(specs, RestTrackOptions());
   return specs;
 }
 
 KTINET_COMMAND(Command{
     "track", "track a UPS or FedEx parcel (TKtUPSTracker, TKtFedExTracker)",
-    std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n\n"
+    std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n"
+    "       ktinet track --api rest ups|fedex NUMBER --client-id ID [OPTIONS]\n\n"
     "Posts the carrier's tracking request over HTTPS and prints the shipment and one line per\n"
     "activity (date, status, location). Certificates are verified against the system's\n"
     "authorities and the host name. Exits 1 when the call fails or the service answers with an\n"
@@ -630,7 +637,7 @@ KTINET_COMMAND(Command{
         SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") +
         SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY") +
         SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD") +
-        kTlsOptionsHelp + kDeadlineOptionsHelp,
+        kTlsOptionsHelp + kDeadlineOptionsHelp + RestTrackHelp(),
     TrackOptions(), RunTrack});
 
 #endif  // KTINET_LEGACY_TRACKERS
