@@ -623,7 +623,7 @@ class Parser {
 
   void Decode(std::size_t s, std::size_t e, String& out, bool applyRule);
   // Decodes T[s, e) by the encoding rule straight into `text`'s record.
-  void DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena);
+  [[gnu::always_inline]] inline void DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena);
   // A fresh record of n > 0 characters for a text of an arena item, to be filled by the caller.
   [[gnu::always_inline]] static char16_t* NewRecord(Text& text, std::size_t n, Arena* arena) {
     if ((text.FBits & 1) || !arena || n > 0xFFFFFF) return text.Make(n, arena);
@@ -649,20 +649,33 @@ class Parser {
   void ApplyRule(String& text);
   template <class Ch>
   [[gnu::always_inline]] void AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
-    // Most names are the one that followed the previous name last time.
-    if (const std::uint32_t previous = FLastName; previous && n > 0) {
-      if (const std::uint32_t guess = FEntries[previous - 1].next) {
+    // Most names are one of the two that followed the previous name lately.
+    if (const std::uint32_t previous = FLastName; previous && n > 0 && arena == FEngine.FArena.get()) {
+      for (const std::uint32_t guess : FEntries[previous - 1].next) {
+        if (!guess) break;
         const NameEntry& entry = FEntries[guess - 1];
-        if (entry.keyBytes == n * sizeof(Ch) && entry.width == sizeof(Ch) && arena == FEngine.FArena.get() &&
+        if (entry.keyBytes == n * sizeof(Ch) && entry.width == sizeof(Ch) &&
             SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(chars),
                       entry.keyBytes)) {
           name.ShareRecord(entry.record);
-          FLastName = guess;
+          Followed(previous, guess);
           return;
         }
       }
     }
     LookUpName(name, chars, n, arena);
+  }
+  // Notes that entry `now` came after entry `previous` (indices + 1; `previous` may be 0), the
+  // latest follower first.
+  void Followed(std::uint32_t previous, std::uint32_t now) {
+    if (previous) {
+      std::uint32_t* next = FEntries[previous - 1].next;
+      if (next[0] != now) {
+        next[1] = next[0];
+        next[0] = now;
+      }
+    }
+    FLastName = now;
   }
   template <class Ch>
   void LookUpName(Text& name, const Ch* chars, std::size_t n, Arena* arena);
@@ -721,7 +734,7 @@ class Parser {
     std::uint32_t keyBytes = 0;
     std::uint32_t width = 0;  // bytes per character of the key
     std::uintptr_t record = 0;
-    std::uint32_t next = 0;  // the entry (index + 1) that followed this one last, 0 for none
+    std::uint32_t next[2] = {0, 0};  // the entries (index + 1) that followed this one lately, 0 for none
   };
   struct NameSlot {
     std::uint64_t hash = 0;
@@ -793,8 +806,7 @@ void Parser<CharT>::LookUpName(Text& name, const Ch* chars, std::size_t n, Arena
     if (entry.keyBytes == keyBytes && entry.width == sizeof(Ch) &&
         SameBytes(static_cast<const unsigned char*>(entry.key), key, keyBytes)) {
       name.ShareRecord(entry.record);
-      if (previous) FEntries[previous - 1].next = slot.entry;
-      FLastName = slot.entry;
+      Followed(previous, slot.entry);
       return;
     }
   }
@@ -819,13 +831,12 @@ void Parser<CharT>::LookUpName(Text& name, const Ch* chars, std::size_t n, Arena
     FNames.swap(bigger);
   }
   FEntries.push_back(NameEntry{stored, static_cast<std::uint32_t>(keyBytes), static_cast<std::uint32_t>(sizeof(Ch)),
-                               name.Record(), 0});
+                               name.Record(), {0, 0}});
   const auto added = static_cast<std::uint32_t>(FEntries.size());
   std::size_t at = hash & (FNames.size() - 1);
   while (FNames[at].entry != 0) at = (at + 1) & (FNames.size() - 1);
   FNames[at] = NameSlot{hash, added};
-  if (previous) FEntries[previous - 1].next = added;
-  FLastName = added;
+  Followed(previous, added);
 }
 
 template <class CharT>
@@ -1034,9 +1045,8 @@ void Parser<CharT>::Run() {
     const std::size_t ne = i;
     const bool comment = ne - ns >= 3 && T[ns] == '!' && T[ns + 1] == '-' && T[ns + 2] == '-';
     bool direct = false;
-    FA.clear();
-    FV.clear();
     if (comment) {
+      FA.clear();
       FName.assign(u"Comment");
       std::size_t j = i;
       bool found = false;
