@@ -80,7 +80,7 @@ EOF
 
 # Max RSS in MiB; a search that finds nothing exits 1, which is expected here.
 peak() {
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null || true
+  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1 || true
   echo $(($(tail -n 1 "$work/rss") / 1024))
 }
 printf '%-8s %10s %22s %26s %20s %8s\n' doc "size MB" "ktinet xml (print) MiB" "ktinet xml --find MiB" "pugixml load MiB" ratio
