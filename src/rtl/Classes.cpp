@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
 #include <typeinfo>
 #include <utility>
 
@@ -237,10 +240,6 @@ String TPersistent::GetNamePath() const {
 
 // ---- TComponent ----------------------------------------------------------------------------
 
-TComponent::TComponent(TComponent* AOwner) {
-  if (AOwner) AOwner->InsertComponent(this);
-}
-
 TComponent::~TComponent() {
   Destroying();
   // Every link is dropped in both directions before the receiver hears of it, so a receiver
@@ -407,23 +406,68 @@ void TComponent::Remove(TComponent* c) {
 
 // ---- TList ---------------------------------------------------------------------------------
 
-void TList::Check(int index) const {
-  if (index < 0 || index >= Count()) throw EListError(ListIndexError(index));
+TList::TList(const TList& other) : TObject(other) { *this = other; }
+
+TList& TList::operator=(const TList& other) {
+  if (this == &other) return *this;
+  FCount = 0;
+  if (FCapacity < other.FCount) Grow(other.FCount);
+  if (other.FCount > 0) std::memcpy(FData, other.FData, static_cast<size_t>(other.FCount) * sizeof(void*));
+  FCount = other.FCount;
+  return *this;
 }
 
-int TList::Add(void* item) {
-  FItems.push_back(item);
-  return Count() - 1;
+TList::~TList() {
+  if (FData) TList::FreeStore(FData, FCapacity);
+}
+
+void** TList::NewStore(int capacity) {
+  void* p = std::malloc(static_cast<size_t>(capacity) * sizeof(void*));
+  if (!p) throw std::bad_alloc();
+  return static_cast<void**>(p);
+}
+
+void TList::FreeStore(void** store, int capacity) noexcept {
+  (void)capacity;
+  std::free(store);
+}
+
+void TList::DropStore() noexcept {
+  if (FData) FreeStore(FData, FCapacity);
+  FData = nullptr;
+  FCount = FCapacity = 0;
+}
+
+void TList::Grow(int capacity) {
+  void** moved = NewStore(capacity);
+  if (FCount > 0) std::memcpy(moved, FData, static_cast<size_t>(FCount) * sizeof(void*));
+  if (FData) FreeStore(FData, FCapacity);
+  FData = moved;
+  FCapacity = capacity;
+}
+
+void TList::IndexError(int index) { throw EListError(ListIndexError(index)); }
+
+void TList::Check(int index) const {
+  if (index < 0 || index >= Count()) IndexError(index);
+}
+
+void TList::GrowForAdd() {
+  if (FCapacity >= std::numeric_limits<int>::max() / 2) throw std::bad_alloc();
+  Grow(FCapacity < 4 ? 4 : FCapacity * 2);
 }
 
 void TList::Insert(int index, void* item) {
-  if (index < 0 || index > Count()) throw EListError(ListIndexError(index));
-  FItems.insert(FItems.begin() + index, item);
+  if (index < 0 || index > Count()) IndexError(index);
+  Add(item);
+  std::memmove(FData + index + 1, FData + index, static_cast<size_t>(FCount - 1 - index) * sizeof(void*));
+  FData[index] = item;
 }
 
 void TList::Delete(int index) {
   Check(index);
-  FItems.erase(FItems.begin() + index);
+  std::memmove(FData + index, FData + index + 1, static_cast<size_t>(FCount - 1 - index) * sizeof(void*));
+  --FCount;
 }
 
 int TList::Remove(void* item) {
@@ -433,8 +477,9 @@ int TList::Remove(void* item) {
 }
 
 int TList::IndexOf(void* item) const {
-  auto it = std::find(FItems.begin(), FItems.end(), item);
-  return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
+  for (int k = 0; k < FCount; ++k)
+    if (FData[k] == item) return k;
+  return -1;
 }
 
 void* TList::Extract(void* item) {
@@ -447,37 +492,33 @@ void* TList::Extract(void* item) {
 void TList::Exchange(int a, int b) {
   Check(a);
   Check(b);
-  std::swap(FItems[static_cast<size_t>(a)], FItems[static_cast<size_t>(b)]);
+  std::swap(FData[a], FData[b]);
 }
 
 void TList::Move(int from, int to) {
   if (from == to) return;
   Check(from);
   Check(to);
-  void* item = FItems[static_cast<size_t>(from)];
-  FItems.erase(FItems.begin() + from);
-  FItems.insert(FItems.begin() + to, item);
+  void* item = FData[from];
+  Delete(from);
+  Insert(to, item);
 }
 
-void TList::Clear() { FItems.clear(); }
+void TList::Clear() { FCount = 0; }
 
 void TList::SetCapacity(int value) {
   if (value < Count()) throw EListError(u"List capacity out of bounds (" + IntToStr(value) + u")");
-  if (static_cast<size_t>(value) == FItems.capacity()) return;
-  std::vector<void*> moved;
-  moved.reserve(static_cast<size_t>(value));
-  moved.assign(FItems.begin(), FItems.end());
-  FItems.swap(moved);
-}
-
-void* TList::Items(int index) const {
-  Check(index);
-  return FItems[static_cast<size_t>(index)];
+  if (value == FCapacity) return;
+  if (value == 0) {
+    DropStore();
+    return;
+  }
+  Grow(value);
 }
 
 void TList::SetItems(int index, void* item) {
   Check(index);
-  FItems[static_cast<size_t>(index)] = item;
+  FData[index] = item;
 }
 
 // ---- TStrings ------------------------------------------------------------------------------

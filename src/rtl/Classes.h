@@ -47,7 +47,9 @@ enum TComponentStateFlag : unsigned { csLoading = 1, csReading = 2, csWriting = 
 // every component that asked for a free notification.
 class TComponent : public TPersistent {
  public:
-  explicit TComponent(TComponent* AOwner);
+  explicit TComponent(TComponent* AOwner) {
+    if (AOwner) AOwner->InsertComponent(this);
+  }
   ~TComponent() override;
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
@@ -113,7 +115,16 @@ class TComponent : public TPersistent {
 // ("List index out of bounds (N)").
 class TList : public TObject {
  public:
-  int Add(void* item);
+  TList() = default;
+  TList(const TList& other);
+  TList& operator=(const TList& other);
+  ~TList() override;
+
+  int Add(void* item) {
+    if (FCount == FCapacity) GrowForAdd();
+    FData[FCount] = item;
+    return FCount++;
+  }
   void Insert(int index, void* item);
   void Delete(int index);
   int Remove(void* item);  // index it had, -1 when absent
@@ -122,20 +133,36 @@ class TList : public TObject {
   void Exchange(int a, int b);
   void Move(int from, int to);
   void Clear();
-  int Count() const { return static_cast<int>(FItems.size()); }
+  int Count() const { return FCount; }
   // How many items fit before Add must move the list to larger storage.
-  int Capacity() const { return static_cast<int>(FItems.capacity()); }
+  int Capacity() const { return FCapacity; }
   // Makes room for exactly `value` items (never fewer than Count: EListError "List capacity out
   // of bounds (N)"), so a caller that knows its growth pattern avoids repeated moves.
   void SetCapacity(int value);
-  void* Items(int index) const;
+  void* Items(int index) const {
+    if (static_cast<unsigned>(index) >= static_cast<unsigned>(FCount)) IndexError(index);
+    return FData[index];
+  }
   void SetItems(int index, void* item);
   void* First() const { return Items(0); }
   void* Last() const { return Items(Count() - 1); }
 
+ protected:
+  // Where the item array lives. A derived list may keep it elsewhere than the heap (an arena);
+  // it then gives its storage back with DropStore in its own destructor, because the base
+  // destructor no longer reaches the override.
+  virtual void** NewStore(int capacity);
+  virtual void FreeStore(void** store, int capacity) noexcept;
+  void DropStore() noexcept;
+
  private:
+  [[noreturn]] static void IndexError(int index);
   void Check(int index) const;
-  std::vector<void*> FItems;
+  void Grow(int capacity);
+  void GrowForAdd();
+  void** FData = nullptr;
+  int FCount = 0;
+  int FCapacity = 0;
 };
 
 // Text encodings for loading and saving string lists.

@@ -35,25 +35,38 @@ class Arena {
   Arena& operator=(const Arena&) = delete;
   ~Arena() { Release(); }
 
-  void* Alloc(std::size_t size, std::size_t align) {
-    if (size >= kLargeRequest) {
-      void* p = std::malloc(size);
-      if (!p) throw std::bad_alloc();
-      FLarge.push_back(p);
-      return p;
-    }
+  [[gnu::always_inline]] void* Alloc(std::size_t size, std::size_t align) {
+    if (size >= kLargeRequest) return AllocLarge(size);
     auto cur = reinterpret_cast<std::uintptr_t>(FCur);
     std::uintptr_t aligned = (cur + align - 1) & ~(static_cast<std::uintptr_t>(align) - 1);
-    if (!FCur || aligned + size > reinterpret_cast<std::uintptr_t>(FEnd)) {
-      char* block = static_cast<char*>(std::malloc(kBlockSize));
-      if (!block) throw std::bad_alloc();
-      FBlocks.push_back(block);
-      FCur = block;
-      FEnd = block + kBlockSize;
-      aligned = reinterpret_cast<std::uintptr_t>(FCur);
-    }
+    if (!FCur || aligned + size > reinterpret_cast<std::uintptr_t>(FEnd)) aligned = NewBlock();
     FCur = reinterpret_cast<char*>(aligned + size);
     return reinterpret_cast<void*>(aligned);
+  }
+
+  // Children arrays of arena items. Arrays of up to kListClasses - 1 entries are recycled by
+  // size (an element whose list moves to a larger array leaves the old one for the next
+  // element); larger ones are rare and go to the heap.
+  static constexpr int kListClasses = 64;
+  void** NewList(int capacity) {
+    if (capacity >= kListClasses) {
+      void* p = std::malloc(static_cast<std::size_t>(capacity) * sizeof(void*));
+      if (!p) throw std::bad_alloc();
+      return static_cast<void**>(p);
+    }
+    if (void** head = FFreeLists[capacity]) {
+      FFreeLists[capacity] = static_cast<void**>(head[0]);
+      return head;
+    }
+    return static_cast<void**>(Alloc(static_cast<std::size_t>(capacity) * sizeof(void*), alignof(void*)));
+  }
+  void FreeList(void** list, int capacity) noexcept {
+    if (capacity >= kListClasses) {
+      std::free(list);
+      return;
+    }
+    list[0] = FFreeLists[capacity];
+    FFreeLists[capacity] = list;
   }
 
   void ItemBorn() { ++FLive; }
@@ -69,6 +82,33 @@ class Arena {
     FBlocks.clear();
     FLarge.clear();
     FCur = FEnd = nullptr;
+    std::fill(std::begin(FFreeLists), std::end(FFreeLists), nullptr);
+  }
+
+  [[gnu::noinline]] void* AllocLarge(std::size_t size) {
+    void* p = std::malloc(size);
+    if (!p) throw std::bad_alloc();
+    try {
+      FLarge.push_back(p);
+    } catch (...) {
+      std::free(p);
+      throw;
+    }
+    return p;
+  }
+  // Starts a fresh block and returns its start.
+  [[gnu::noinline]] std::uintptr_t NewBlock() {
+    char* block = static_cast<char*>(std::malloc(kBlockSize));
+    if (!block) throw std::bad_alloc();
+    try {
+      FBlocks.push_back(block);
+    } catch (...) {
+      std::free(block);
+      throw;
+    }
+    FCur = block;
+    FEnd = block + kBlockSize;
+    return reinterpret_cast<std::uintptr_t>(block);
   }
 
   std::vector<void*> FBlocks;
@@ -76,6 +116,7 @@ class Arena {
   char* FCur = nullptr;
   char* FEnd = nullptr;
   std::size_t FLive = 0;
+  void** FFreeLists[kListClasses] = {};
 };
 
 // ---- Text ---------------------------------------------------------------------------------
@@ -475,6 +516,68 @@ inline std::size_t ScanFor(const CharT* T, std::size_t i, std::size_t limit, Cha
   }
 }
 
+// The first position at or after `i` whose character cannot be part of a name. The same
+// guarantees as for ScanFor: the text ends in a NUL (not a name character) before `limit`.
+template <class CharT>
+inline std::size_t ScanName(const CharT* T, std::size_t i, std::size_t limit) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(CharT) == 1) {
+    // Letters are the bytes that OR 0x20 puts in a..z; digits and ':' are 0x30..0x3A; the four
+    // others are tested one by one. A range test is an unsigned "at most" after subtracting.
+    const __m128i lower = _mm_set1_epi8(0x20), a = _mm_set1_epi8('a'), letters = _mm_set1_epi8(25);
+    const __m128i zero = _mm_set1_epi8('0'), digits = _mm_set1_epi8(10);
+    const __m128i bang = _mm_set1_epi8('!'), dash = _mm_set1_epi8('-'), ask = _mm_set1_epi8('?');
+    const __m128i under = _mm_set1_epi8('_');
+    while (i + 16 <= limit) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(T + i));
+      const __m128i l = _mm_sub_epi8(_mm_or_si128(x, lower), a);
+      const __m128i d = _mm_sub_epi8(x, zero);
+      __m128i ok = _mm_cmpeq_epi8(_mm_max_epu8(l, letters), letters);
+      ok = _mm_or_si128(ok, _mm_cmpeq_epi8(_mm_max_epu8(d, digits), digits));
+      ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(x, bang), _mm_cmpeq_epi8(x, dash)));
+      ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(x, ask), _mm_cmpeq_epi8(x, under)));
+      const unsigned stop = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
+      if (stop) return i + static_cast<std::size_t>(__builtin_ctz(stop));
+      i += 16;
+    }
+  }
+#else
+  (void)limit;
+#endif
+  while (IsNameChar(T[i])) ++i;
+  return i;
+}
+
+// Equality of two byte ranges of length n, compared a word at a time without reading past
+// either range (names are short, and a library call costs more than the comparison).
+[[gnu::always_inline]] inline bool SameBytes(const unsigned char* a, const unsigned char* b, std::size_t n) {
+  if (n >= 8) {
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + k, 8);
+      std::memcpy(&y, b + k, 8);
+      if (x != y) return false;
+    }
+    if (k == n) return true;
+    std::uint64_t x, y;
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+  }
+  if (n >= 4) {
+    std::uint32_t x1, y1, x2, y2;
+    std::memcpy(&x1, a, 4);
+    std::memcpy(&y1, b, 4);
+    std::memcpy(&x2, a + n - 4, 4);
+    std::memcpy(&y2, b + n - 4, 4);
+    return x1 == y1 && x2 == y2;
+  }
+  for (std::size_t k = 0; k < n; ++k)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
 // ---- Parser -------------------------------------------------------------------------------
 
 enum class Source { Ansi, Utf8, Utf16 };
@@ -520,10 +623,62 @@ class Parser {
 
   void Decode(std::size_t s, std::size_t e, String& out, bool applyRule);
   // Decodes T[s, e) by the encoding rule straight into `text`'s record.
-  void DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena);
+  [[gnu::always_inline]] inline void DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* arena);
+  // A fresh record of n > 0 characters for a text of an arena item, to be filled by the caller.
+  [[gnu::always_inline]] static char16_t* NewRecord(Text& text, std::size_t n, Arena* arena) {
+    if ((text.FBits & 1) || !arena || n > 0xFFFFFF) return text.Make(n, arena);
+    void* p = arena->Alloc(sizeof(std::uint32_t) + n * sizeof(char16_t), alignof(std::uint32_t));
+    const auto len = static_cast<std::uint32_t>(n);
+    std::memcpy(p, &len, sizeof len);
+    text.FBits = reinterpret_cast<std::uintptr_t>(p);
+    return reinterpret_cast<char16_t*>(static_cast<char*>(p) + sizeof len);
+  }
+  // The next child of `parent`, as TKtXMLItems::AddItem makes it, built in place.
+  [[gnu::always_inline]] static TKtXMLItem* NewChild(TKtXMLItem* parent) {
+    Arena* arena = parent->MemoryArena();
+    if (!arena) return parent->FItems.AddItem(parent);
+    TKtXMLItems& list = parent->FItems;
+    // Room first: once the item exists nothing can fail before the list holds it.
+    if (const int n = list.Count(); n == list.Capacity()) list.SetCapacity(n < 5 ? 5 : 2 * n + 1);
+    void* place = arena->Alloc(sizeof(TKtXMLItem), alignof(TKtXMLItem));
+    arena->ItemBorn();
+    auto* item = ::new (place) TKtXMLItem(TKtXMLItem::ChildTag{}, parent, reinterpret_cast<std::uintptr_t>(arena) | 1);
+    list.Add(item);
+    return item;
+  }
   void ApplyRule(String& text);
   template <class Ch>
-  void AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena);
+  [[gnu::always_inline]] void AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
+    // Most names are one of the two that followed the previous name lately.
+    if (const std::uint32_t previous = FLastName; previous && n > 0 && arena == FEngine.FArena.get()) {
+      for (const std::uint32_t guess : FEntries[previous - 1].next) {
+        if (!guess) break;
+        const NameEntry& entry = FEntries[guess - 1];
+        if (entry.keyBytes == n * sizeof(Ch) && entry.width == sizeof(Ch) &&
+            SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(chars),
+                      entry.keyBytes)) {
+          name.ShareRecord(entry.record);
+          Followed(previous, guess);
+          return;
+        }
+      }
+    }
+    LookUpName(name, chars, n, arena);
+  }
+  // Notes that entry `now` came after entry `previous` (indices + 1; `previous` may be 0), the
+  // latest follower first.
+  void Followed(std::uint32_t previous, std::uint32_t now) {
+    if (previous) {
+      std::uint32_t* next = FEntries[previous - 1].next;
+      if (next[0] != now) {
+        next[1] = next[0];
+        next[0] = now;
+      }
+    }
+    FLastName = now;
+  }
+  template <class Ch>
+  void LookUpName(Text& name, const Ch* chars, std::size_t n, Arena* arena);
   template <class Ch>
   static bool IsTag(const Ch* chars, std::size_t n, std::u16string_view tag) {
     if (n != tag.size()) return false;
@@ -572,15 +727,22 @@ class Parser {
   String FName, FA, FV, FScratch, FOut;
   std::string FBytes;
   // The name records of this parse, by name: a few distinct names make up most documents.
-  struct NameSlot {
-    std::uint64_t hash = 0;
-    std::uintptr_t record = 0;
+  // Each remembers which name came after it last time, and a document repeats its sequences
+  // of names, so most lookups are one comparison with that guess.
+  struct NameEntry {
     const void* key = nullptr;  // the characters as looked up, keyBytes long
     std::uint32_t keyBytes = 0;
     std::uint32_t width = 0;  // bytes per character of the key
+    std::uintptr_t record = 0;
+    std::uint32_t next[2] = {0, 0};  // the entries (index + 1) that followed this one lately, 0 for none
   };
+  struct NameSlot {
+    std::uint64_t hash = 0;
+    std::uint32_t entry = 0;  // index + 1 into FEntries, 0 for a free slot
+  };
+  std::vector<NameEntry> FEntries;
   std::vector<NameSlot> FNames;
-  std::size_t FNameCount = 0;
+  std::uint32_t FLastName = 0;  // the entry (index + 1) of the name assigned last
 };
 
 // Beyond this many distinct names (a document made up to defeat sharing), further names are
@@ -622,52 +784,59 @@ inline std::uint64_t HashBytes(const unsigned char* p, std::size_t n) {
 
 template <class CharT>
 template <class Ch>
-void Parser<CharT>::AssignName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
+void Parser<CharT>::LookUpName(Text& name, const Ch* chars, std::size_t n, Arena* arena) {
   if (n == 0 || arena != FEngine.FArena.get()) {
     char16_t* out = name.Make(n, arena);
     for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
     return;
   }
   // Names are looked up by the bytes of the characters as given (one byte each from the
-  // input, two from a decoded name), so a lookup is one hash and one memcmp.
+  // input, two from a decoded name).
   const auto* key = reinterpret_cast<const unsigned char*>(chars);
   const std::size_t keyBytes = n * sizeof(Ch);
+  const std::uint32_t previous = FLastName;
   const std::uint64_t hash = HashBytes(key, keyBytes) ^ sizeof(Ch);
   if (FNames.empty()) FNames.assign(64, NameSlot{});
   const std::size_t mask = FNames.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-    NameSlot& slot = FNames[at];
-    if (slot.record == 0) break;
-    if (slot.hash != hash || slot.keyBytes != keyBytes || slot.width != sizeof(Ch)) continue;
-    if (std::memcmp(slot.key, key, keyBytes) == 0) {
-      name.ShareRecord(slot.record);
+    const NameSlot& slot = FNames[at];
+    if (slot.entry == 0) break;
+    if (slot.hash != hash) continue;
+    const NameEntry& entry = FEntries[slot.entry - 1];
+    if (entry.keyBytes == keyBytes && entry.width == sizeof(Ch) &&
+        SameBytes(static_cast<const unsigned char*>(entry.key), key, keyBytes)) {
+      name.ShareRecord(entry.record);
+      Followed(previous, slot.entry);
       return;
     }
   }
   char16_t* out = name.Make(n, arena);
   for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char16_t>(chars[k]);
-  if (FNameCount >= kMaxSharedNames) return;
+  FLastName = 0;
+  if (FEntries.size() >= kMaxSharedNames) return;
   const void* stored = out;  // a two-byte name is its own key
   if constexpr (sizeof(Ch) != sizeof(char16_t)) {
     void* copy = arena->Alloc(keyBytes, 1);
     std::memcpy(copy, key, keyBytes);
     stored = copy;
   }
-  if (2 * (FNameCount + 1) > FNames.size()) {
+  if (2 * (FEntries.size() + 1) > FNames.size()) {
     std::vector<NameSlot> bigger(FNames.size() * 2, NameSlot{});
     for (const NameSlot& old : FNames) {
-      if (old.record == 0) continue;
+      if (old.entry == 0) continue;
       std::size_t at = old.hash & (bigger.size() - 1);
-      while (bigger[at].record != 0) at = (at + 1) & (bigger.size() - 1);
+      while (bigger[at].entry != 0) at = (at + 1) & (bigger.size() - 1);
       bigger[at] = old;
     }
     FNames.swap(bigger);
   }
+  FEntries.push_back(NameEntry{stored, static_cast<std::uint32_t>(keyBytes), static_cast<std::uint32_t>(sizeof(Ch)),
+                               name.Record(), {0, 0}});
+  const auto added = static_cast<std::uint32_t>(FEntries.size());
   std::size_t at = hash & (FNames.size() - 1);
-  while (FNames[at].record != 0) at = (at + 1) & (FNames.size() - 1);
-  FNames[at] = NameSlot{hash, name.Record(), stored, static_cast<std::uint32_t>(keyBytes),
-                        static_cast<std::uint32_t>(sizeof(Ch))};
-  ++FNameCount;
+  while (FNames[at].entry != 0) at = (at + 1) & (FNames.size() - 1);
+  FNames[at] = NameSlot{hash, added};
+  Followed(previous, added);
 }
 
 template <class CharT>
@@ -678,21 +847,66 @@ void Parser<CharT>::DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* 
   unsigned high = 0;
 #if defined(__SSE2__)
   if constexpr (sizeof(CharT) == 1) {
-    // ASCII test and widening sixteen bytes at a time: most texts are plain ASCII.
-    for (; k + 16 <= n; k += 16)
+    // Most texts are short and plain ASCII: two overlapping words cover all of one shorter than
+    // sixteen bytes, tested and widened without a loop.
+    if (n >= 4 && n < 16) {
+      const __m128i zero = _mm_setzero_si128();
+      if (n >= 8) {
+        std::uint64_t w1, w2;
+        std::memcpy(&w1, p, 8);
+        std::memcpy(&w2, p + n - 8, 8);
+        if (((w1 | w2) & 0x8080808080808080ull) == 0) {
+          char16_t* out = NewRecord(text, n, arena);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                           _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8),
+                           _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + n - 8)), zero));
+          return;
+        }
+      } else {
+        std::uint32_t w1, w2;
+        std::memcpy(&w1, p, 4);
+        std::memcpy(&w2, p + n - 4, 4);
+        if (((w1 | w2) & 0x80808080u) == 0) {
+          char16_t* out = NewRecord(text, n, arena);
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                           _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(w1)), zero));
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 4),
+                           _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(w2)), zero));
+          return;
+        }
+      }
+      high = 0x80;
+    } else if (n < 4) {
+      for (std::size_t j = 0; j < n; ++j) high |= p[j];
+      if (high < 0x80) {
+        char16_t* out = NewRecord(text, n, arena);
+        for (std::size_t j = 0; j < n; ++j) out[j] = p[j];
+        return;
+      }
+    }
+    // ASCII test and widening sixteen bytes at a time.
+    for (; high < 0x80 && k + 16 <= n; k += 16)
       if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)))) break;
     if (k + 16 > n)
       for (std::size_t j = k; j < n; ++j) high |= p[j];
     else
       high = 0x80;
     if (high < 0x80) {
-      char16_t* out = text.Make(n, arena);
+      char16_t* out = NewRecord(text, n, arena);
       const __m128i zero = _mm_setzero_si128();
       std::size_t j = 0;
       for (; j + 16 <= n; j += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_unpacklo_epi8(x, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 8), _mm_unpackhi_epi8(x, zero));
+      }
+      if (j < n && n >= 16) {
+        // The last sixteen bytes, overlapping what is already written.
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), _mm_unpacklo_epi8(x, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 8), _mm_unpackhi_epi8(x, zero));
+        return;
       }
       for (; j < n; ++j) out[j] = p[j];
       return;
@@ -703,7 +917,7 @@ void Parser<CharT>::DecodeInto(Text& text, std::size_t s, std::size_t e, Arena* 
     for (; k < n; ++k) high |= static_cast<unsigned>(p[k]);
   }
   if (high < 0x80) {
-    char16_t* out = text.Make(n, arena);
+    char16_t* out = NewRecord(text, n, arena);
     if constexpr (sizeof(CharT) == 1)
       WidenBytes(p, n, out);
     else
@@ -827,13 +1041,12 @@ void Parser<CharT>::Run() {
   while (i + 1 < N && T[i] != 0) {
     const std::size_t start = i;
     const std::size_t ns = i;
-    while (IsNameChar(T[i])) ++i;
+    i = ScanName<CharT>(T, i, N + 1);
     const std::size_t ne = i;
     const bool comment = ne - ns >= 3 && T[ns] == '!' && T[ns + 1] == '-' && T[ns + 2] == '-';
     bool direct = false;
-    FA.clear();
-    FV.clear();
     if (comment) {
+      FA.clear();
       FName.assign(u"Comment");
       std::size_t j = i;
       bool found = false;
@@ -879,7 +1092,7 @@ void Parser<CharT>::Run() {
         C = root;
       } else {
         if (FEngine.FOnTag) FEngine.FOnTag(&FEngine, C, FName, FV, FA, accept);
-        if (accept) C = C->FItems.AddItem(C);
+        if (accept) C = NewChild(C);
       }
     }
     if (accept && C && direct) {
@@ -956,7 +1169,19 @@ using xml_detail::Arena;
 
 // ---- TKtXMLItems --------------------------------------------------------------------------
 
-TKtXMLItems::~TKtXMLItems() { Clear(); }
+TKtXMLItems::~TKtXMLItems() {
+  Clear();
+  DropStore();
+}
+
+void** TKtXMLItems::NewStore(int capacity) { return FArena ? FArena->NewList(capacity) : TList::NewStore(capacity); }
+
+void TKtXMLItems::FreeStore(void** store, int capacity) noexcept {
+  if (FArena)
+    FArena->FreeList(store, capacity);
+  else
+    TList::FreeStore(store, capacity);
+}
 
 TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
   Arena* arena = ParentItem ? ParentItem->MemoryArena() : nullptr;
@@ -964,8 +1189,8 @@ TKtXMLItem* TKtXMLItems::AddItem(TKtXMLItem* ParentItem) {
       arena ? new (arena) TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, reinterpret_cast<std::uintptr_t>(arena) | 1)
             : new TKtXMLItem(TKtXMLItem::ChildTag{}, ParentItem, 0);
   try {
-    // A parse appends children one at a time: growing to 5, 11, 23, ... items fills the
-    // allocator's chunks exactly, and most elements never need a second move.
+    // A parse appends children one at a time: growing to 5, 11, 23, ... items means most
+    // elements never need a second move, and the arrays left behind fit the next elements.
     if (const int n = Count(); n == Capacity()) SetCapacity(n < 5 ? 5 : 2 * n + 1);
     Add(item);
   } catch (...) {
@@ -1036,6 +1261,7 @@ TKtXMLItem::TKtXMLItem(TComponent* AOwner) : TComponent(AOwner) {
 TKtXMLItem::TKtXMLItem(ChildTag, TKtXMLItem* parent, std::uintptr_t place)
     : TComponent(nullptr), FPlace(place), FParentItem(parent) {
   if (parent) FLevel = parent->FLevel + 1;
+  FItems.FArena = OwnArena();
 }
 
 TKtXMLItem::~TKtXMLItem() {

@@ -108,10 +108,15 @@ class TKtXMLItems : public TList {
   TKtXMLItem* Items(int index) const { return static_cast<TKtXMLItem*>(TList::Items(index)); }
   TKtXMLItem* operator[](int index) const { return Items(index); }
 
+ protected:
+  void** NewStore(int capacity) override;
+  void FreeStore(void** store, int capacity) noexcept override;
+
  private:
   friend class TKtXMLItem;
   friend class TKtXMLEngine;
-  void AppendFast(TKtXMLItem* item);
+  // Where the children array lives: the arena of an item that lives in one, else the heap.
+  xml_detail::Arena* FArena = nullptr;
 };
 
 // One node of the tree: an element, an attribute split out by ProcessAttributes, or a comment.

@@ -211,6 +211,94 @@ TEST(List, CapacityHoldsItemsInPlaceAndNeverDropsOne) {
   EXPECT_EQ(list.First(), &x);
 }
 
+// The list against a vector doing the same edits at the front, middle and end, through
+// growth; copies are independent of their source.
+TEST(List, EditsMatchAVectorAndCopiesStandAlone) {
+  std::vector<int> values(300);
+  for (int k = 0; k < 300; ++k) values[static_cast<size_t>(k)] = k;
+  TList list;
+  std::vector<void*> model;
+  auto same = [&] {
+    ASSERT_EQ(list.Count(), static_cast<int>(model.size()));
+    for (int k = 0; k < list.Count(); ++k) ASSERT_EQ(list.Items(k), model[static_cast<size_t>(k)]) << k;
+  };
+  for (int k = 0; k < 100; ++k) {
+    void* p = &values[static_cast<size_t>(k)];
+    const int at = k % 3 == 0 ? 0 : k % 3 == 1 ? list.Count() / 2 : list.Count();
+    list.Insert(at, p);
+    model.insert(model.begin() + at, p);
+  }
+  same();
+  for (int k = 0; k < 40; ++k) {
+    const int from = (k * 7) % list.Count(), to = (k * 13) % list.Count();
+    list.Move(from, to);
+    void* p = model[static_cast<size_t>(from)];
+    model.erase(model.begin() + from);
+    model.insert(model.begin() + to, p);
+    list.Exchange(0, list.Count() - 1);
+    std::swap(model.front(), model.back());
+  }
+  same();
+  TList copy(list);
+  for (int k = 0; k < 30; ++k) {
+    const int at = k % 2 == 0 ? 0 : list.Count() - 1;
+    list.Delete(at);
+    model.erase(model.begin() + at);
+  }
+  same();
+  EXPECT_EQ(copy.Count(), 100);
+  list = copy;
+  EXPECT_EQ(list.Count(), 100);
+  EXPECT_EQ(list.IndexOf(copy.Items(99)), 99);
+  copy.Clear();
+  EXPECT_EQ(list.Count(), 100);
+  list.SetCapacity(100);
+  list.Clear();
+  list.SetCapacity(0);
+  EXPECT_EQ(list.Capacity(), 0);
+  EXPECT_EQ(list.Add(&values[0]), 0);
+  EXPECT_EQ(list.First(), &values[0]);
+}
+
+// A list that keeps its items elsewhere gets every piece of storage back once.
+class CountedList : public TList {
+ public:
+  explicit CountedList(int& live) : FLive(live) {}
+  ~CountedList() override { DropStore(); }
+
+ protected:
+  void** NewStore(int capacity) override {
+    ++FLive;
+    return TList::NewStore(capacity);
+  }
+  void FreeStore(void** store, int capacity) noexcept override {
+    --FLive;
+    TList::FreeStore(store, capacity);
+  }
+
+ private:
+  int& FLive;
+};
+
+TEST(List, DerivedStorageIsAlwaysReturned) {
+  int live = 0;
+  int x = 0;
+  {
+    CountedList list(live);
+    for (int k = 0; k < 1000; ++k) list.Add(&x);
+    EXPECT_EQ(live, 1);
+    list.SetCapacity(5000);
+    list.Insert(500, &x);
+    EXPECT_EQ(live, 1);
+    list.Clear();
+    list.SetCapacity(0);
+    EXPECT_EQ(live, 0);
+    list.Add(&x);
+    EXPECT_EQ(live, 1);
+  }
+  EXPECT_EQ(live, 0);
+}
+
 TEST(StringList, TextSplitsAtEveryLineBreakKind) {
   TStringList list;
   EXPECT_EQ(list.Text(), u"");

@@ -1,0 +1,169 @@
+// The tree's storage under pressure: names that nearly match the names read before them, texts
+// of every short length, and children lists that grow, lose items and are reused. Every tree is
+// checked against what the generator put in, and the byte reader against the character reader
+// and the reader with a handler, which take none of the byte reader's shortcuts.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rtl/Classes.h"
+#include "xml/KtInetXML.h"
+#include "xml/XmlTestUtil.h"
+
+namespace ktinet {
+namespace {
+
+using test::Dump;
+using test::LoadBytes;
+
+// Names alike in length, prefix or suffix, around the lengths where comparisons change step
+// (4, 8 and 16 bytes), and every character a name may hold.
+const std::vector<std::string> kNames = {
+    "a",        "ab",        "abc",        "abcd",       "abcde",      "abcdefg",          "abcdefgh",
+    "abcdefgi", "abcdefghi", "bbcdefghi",  "abcdefghj",  "Code",       "Codes",            "C0de",
+    "x:y",      "_-!?",      "Z9",         "zzzzzzzzzzzzzzzp",         "zzzzzzzzzzzzzzzq", "zzzzzzzzzzzzzzzzp",
+    "qzzzzzzzzzzzzzzzp",     "AZaz09:_-!?AZaz09:_-!?AZaz09:_-!?AZ",      "AZaz09:_-!?AZaz09:_-!?AZaz09:_-!?Az",
+};
+
+// What may follow a name inside a start tag: nothing, attributes, or a character that ends the
+// name without being a blank.
+const std::vector<std::string> kAfterName = {"", "", " k=\"v\"", "@x", "[1]", "`", "{", ".", ";", "\t", "=", "\xA9"};
+
+struct Generated {
+  std::string doc;
+  std::vector<std::string> names;   // document order
+  std::vector<std::u16string> values;  // the value of each element, u"?" for an unassigned one
+};
+
+// Short texts of every length, ASCII with now and then a byte from 0xA0..0xFF (the same
+// character in the code page and as a plain byte) at any place, including the first and last.
+std::string RandomText(std::mt19937& rng, std::u16string& decoded) {
+  const std::size_t n = rng() % 41;
+  std::string t;
+  decoded.clear();
+  for (std::size_t k = 0; k < n; ++k) {
+    unsigned char c = rng() % 9 == 0 ? static_cast<unsigned char>(0xA0 + rng() % 0x60)
+                                     : static_cast<unsigned char>("abcXYZ019 &;.-_"[rng() % 15]);
+    t += static_cast<char>(c);
+    decoded += static_cast<char16_t>(c);
+  }
+  return t;
+}
+
+void Element(std::mt19937& rng, int depth, Generated& g) {
+  const std::string& name = kNames[rng() % kNames.size()];
+  g.names.push_back(name);
+  g.values.push_back(u"?");
+  const std::size_t mine = g.values.size() - 1;
+  const std::string after = kAfterName[rng() % kAfterName.size()];
+  const int children = depth >= 4 ? 0 : static_cast<int>(rng() % 6) - 1;
+  if (children < 0) {
+    g.doc += "<" + name + after + "/>";
+    return;
+  }
+  g.doc += "<" + name + after + ">";
+  if (children == 0) {
+    std::u16string decoded;
+    g.doc += RandomText(rng, decoded);
+    if (!decoded.empty()) g.values[mine] = decoded;
+  }
+  for (int k = 0; k < children; ++k) Element(rng, depth + 1, g);
+  g.doc += "</" + name + ">";
+}
+
+void PreOrder(const TKtXMLItem* item, std::vector<std::string>& names, std::vector<std::u16string>& values) {
+  names.push_back(UTF8Encode(item->TagName()));
+  TKtXMLVariant v = item->Value();
+  values.push_back(v.IsEmpty() ? std::u16string(u"?") : std::u16string(v.Text()));
+  for (int k = 0; k < item->Items()->Count(); ++k) PreOrder(item->Items()->Items(k), names, values);
+}
+
+TEST(XmlTreeStore, NamesAndShortTextsComeOutAsTheyWentIn) {
+  std::mt19937 rng(16);
+  for (int round = 0; round < 300; ++round) {
+    Generated g;
+    Element(rng, 0, g);
+    SCOPED_TRACE(g.doc);
+    TKtXMLEngine bytes(nullptr), units(nullptr), watched(nullptr);
+    LoadBytes(bytes, g.doc);
+    String text = BytesToString(g.doc);
+    units.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+    watched.SetOnTag([](TObject*, TKtXMLItem*, const String&, const String&, const String&, bool&) {});
+    LoadBytes(watched, g.doc);
+
+    std::vector<std::string> names;
+    std::vector<std::u16string> values;
+    PreOrder(bytes.RootItem(), names, values);
+    ASSERT_EQ(names, g.names);
+    ASSERT_EQ(values, g.values);
+    ASSERT_EQ(Dump(bytes), Dump(units));
+    ASSERT_EQ(Dump(bytes), Dump(watched));
+  }
+}
+
+// One element with `n` children named c<n>_<k>.
+std::string Family(int n) {
+  std::string s = "<p" + std::to_string(n) + ">";
+  for (int k = 0; k < n; ++k) s += "<c" + std::to_string(n) + "_" + std::to_string(k) + "/>";
+  return s + "</p" + std::to_string(n) + ">";
+}
+
+// The children of `item` by name, joined with blanks.
+std::string ChildNames(const TKtXMLItem* item) {
+  std::string out;
+  for (int k = 0; k < item->Items()->Count(); ++k) out += (k ? " " : "") + UTF8Encode(item->Items()->Items(k)->TagName());
+  return out;
+}
+
+std::string ExpectedNames(int n, int from, const std::string& added) {
+  std::string out;
+  for (int k = from; k < n; ++k) out += (out.empty() ? "" : " ") + ("c" + std::to_string(n) + "_" + std::to_string(k));
+  if (!added.empty()) out += (out.empty() ? "" : " ") + added;
+  return out;
+}
+
+// Lists of every size up to past the largest recycled one: freeing some leaves their storage
+// for reuse, and no list that lives on may share storage with one that grows afterwards.
+TEST(XmlTreeStore, ChildrenListsSurviveGrowthRemovalAndReuse) {
+  const std::vector<int> sizes = {0, 1, 4, 5, 6, 10, 11, 12, 22, 23, 24, 46, 47, 48, 63, 64, 65, 95, 96, 200};
+  std::string doc = "<r>";
+  for (int n : sizes) doc += Family(n);
+  doc += "</r>";
+  TKtXMLEngine e(nullptr);
+  LoadBytes(e, doc);
+  TKtXMLItems* families = e.RootItem()->Items();
+  ASSERT_EQ(families->Count(), static_cast<int>(sizes.size()));
+
+  // Every second family goes, and from the others the first child.
+  for (int k = static_cast<int>(sizes.size()) - 1; k >= 0; k -= 2) delete families->Items(k);
+  ASSERT_EQ(families->Count(), static_cast<int>(sizes.size() / 2));
+  for (int k = 0; k < families->Count(); ++k) {
+    TKtXMLItems* kids = families->Items(k)->Items();
+    if (kids->Count() > 0) delete kids->Items(0);
+  }
+  // The survivors grow (taking the storage the others left) and a new family is read in.
+  for (int k = 0; k < families->Count(); ++k) {
+    TKtXMLItem* family = families->Items(k);
+    for (int j = 0; j < 30; ++j) family->Items()->AddItem(family)->SetTagName(u"n" + IntToStr(j));
+  }
+  std::string added;
+  for (int j = 0; j < 30; ++j) added += (j ? " n" : "n") + std::to_string(j);
+  for (int k = 0; k < families->Count(); ++k) {
+    const int n = sizes[static_cast<std::size_t>(2 * k)];
+    SCOPED_TRACE(n);
+    EXPECT_EQ(UTF8Encode(families->Items(k)->TagName()), "p" + std::to_string(n));
+    EXPECT_EQ(ChildNames(families->Items(k)), ExpectedNames(n, n > 0 ? 1 : 0, added));
+  }
+  // Reading again into the same engine gives what a fresh engine reads.
+  LoadBytes(e, doc);
+  TKtXMLEngine fresh(nullptr);
+  LoadBytes(fresh, doc);
+  EXPECT_EQ(Dump(e), Dump(fresh));
+  for (int k = 0; k < static_cast<int>(sizes.size()); ++k)
+    EXPECT_EQ(ChildNames(e.RootItem()->Items()->Items(k)), ExpectedNames(sizes[static_cast<std::size_t>(k)], 0, ""));
+}
+
+}  // namespace
+}  // namespace ktinet
