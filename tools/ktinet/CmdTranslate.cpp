@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Files.h"
 #include "SocketOptions.h"
 #include "Output.h"
 #include "rtl/Classes.h"
@@ -109,8 +110,11 @@ int RunSpeak(const Args& args) {
   if (!lang || !out) throw UsageError("--lang and --out are required");
   TKtMSTranslator t(nullptr);
   Configure(args, t);
+  // "-": the audio alone goes to standard output, the report to stderr.
+  const OutputFile target(*out);
+  std::ostream& report = target.ToStandardOutput() ? std::cerr : std::cout;
   try {
-    t.SpeakText(UTF8ToString(*lang), UTF8ToString(*out), UTF8ToString(args.Positional()[0]));
+    t.SpeakText(UTF8ToString(*lang), UTF8ToString(target.Path()), UTF8ToString(args.Positional()[0]));
   } catch (const Exception& e) {
     std::cerr << "ktinet speak: " << e.what() << "\n";
     return kExitFailed;
@@ -123,8 +127,15 @@ int RunSpeak(const Args& args) {
     std::cerr << "ktinet speak: the service answered " << t.LastHTTPStatus() << "; " << *out << " was left as it was\n";
     return kExitFailed;
   }
-  TFileStream written(UTF8ToString(*out), fmOpenRead);
-  std::cout << *out << ": " << written.Size() << " bytes\n";
+  try {
+    TFileStream written(UTF8ToString(target.Path()), fmOpenRead);
+    const auto size = written.Size();
+    target.Deliver();
+    report << (target.ToStandardOutput() ? "standard output" : *out) << ": " << size << " bytes\n";
+  } catch (const Exception& e) {
+    std::cerr << "ktinet speak: " << e.what() << "\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -171,7 +182,7 @@ KTINET_COMMAND(Command{"languages", "list the languages of the translator servic
 KTINET_COMMAND(Command{"speak", "save the spoken form of a text (TKtMSTranslator)",
                        std::string("Usage: ktinet speak TEXT --lang L --out FILE [OPTIONS]\n\n"
                                    "Writes the service's audio for TEXT in language L to FILE (created or\n"
-                                   "emptied first).\n\n") +
+                                   "emptied first; \"-\": standard output, with the report on stderr).\n\n") +
                            kConnectionHelp,
                        ConnectionOptions({{"--lang", "", true}, {"--out", "", true}}), RunSpeak});
 
