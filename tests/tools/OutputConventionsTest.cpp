@@ -2,7 +2,9 @@
 // alone on stdout, every message on stderr, nothing left in the temporary directory), and the
 // records of `ls --json`.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -114,6 +116,26 @@ TEST(StandardOutput, SpokenTextToStdout) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(tmp.Left(), std::vector<std::string>());
+}
+
+TEST(LsJson, EntriesCarryTypeSizeAndUtcTime) {
+  TempDir dir;
+  const std::string file = dir.Write("b\xc3\xa4r.txt", "abcde");
+  dir.Write("sub/inner.txt", "x");
+  const struct timespec stamp[2] = {{1764583200, 0}, {1764583200, 0}};  // 2025-12-01T10:00:00Z
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), stamp, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / "sub").c_str(), stamp, 0), 0);
+  ToolOutcome run = Tool({"ls", dir.Path(), "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("{\"name\":\"" + file + "\",\"type\":\"file\",\"size\":5,\"time\":\"2025-12-01T10:00:00Z\"}"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("{\"name\":\"" + (dir / "sub") + "\",\"type\":\"directory\","), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.front(), '[');
+  EXPECT_EQ(run.out.substr(run.out.size() - 2), "]\n");
+  // The long form gives the same figures.
+  run = Tool({"ls", dir.Path(), "--long", "--mask", "b*"});
+  EXPECT_EQ(run.out, "-            5 2025-12-01T10:00:00Z " + file + "\n");
 }
 
 }  // namespace
