@@ -88,14 +88,14 @@ int RunMail(const Args& args) {
   }
 
   try {
-    smtp.Execute();
+    RunAskingProxyLogon(smtp, [&] { return smtp.Execute(); });
   } catch (const Exception& e) {
     // Refused input, a failed connect or greeting, a TLS handshake that failed.
     std::cerr << "ktinet mail: " << e.what() << "\n";
     return kExitFailed;
   }
   if (!smtp.LastError().empty()) {
-    std::cerr << "ktinet mail: " << UTF8Encode(smtp.LastError()) << "\n";
+    std::cerr << "ktinet mail: " << FailureText(smtp) << "\n";
     return kExitFailed;
   }
   if (args.Has("--json")) {

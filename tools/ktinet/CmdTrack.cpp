@@ -174,8 +174,8 @@ int RunFedEx(const Args& args, const String& number) {
   fedex.SetPort(static_cast<int>(args.GetInt("--port", 80, 1, 65535)));
   ApplySocketOptions(args, fedex);
   fedex.SetTrackingNumber(number);
-  fedex.Execute();
-  if (!fedex.LastError().empty()) return Failed(args, "fedex", number, UTF8Encode(fedex.LastError()));
+  RunAskingProxyLogon(fedex, [&] { return fedex.Execute(); });
+  if (!fedex.LastError().empty()) return Failed(args, "fedex", number, FailureText(fedex));
   const TStrings& info = *fedex.ShipmentInfo();
   const TStrings& activity = *fedex.Activity();
   if (info.Count() == 0 && activity.Count() == 0)

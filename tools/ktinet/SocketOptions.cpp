@@ -6,9 +6,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "Secrets.h"
+#include "core/KtInCnst.h"
 #include "platform/WinInet.h"
+#include "vcl/KtILogOn.h"
+#include "vcl/UiBackend.h"
 
 namespace ktinet::cli {
 
@@ -85,7 +89,9 @@ std::vector<Args::OptionSpec> SocketOptions() {
 
 const char* const kSocketOptionsHelp =
     KTINET_DEADLINE_HELP
-    "  --proxy HOST:PORT       connect through this proxy\n"
+    "  --proxy HOST:PORT       connect through this proxy; when it asks for a logon (407), a\n"
+    "                          terminal asks for its user and password and tries once more,\n"
+    "                          elsewhere the job fails (\"proxy refused: authentication required\")\n"
     "  --proxy-user U          proxy user name (on a terminal, the proxy password is asked for\n"
     "                          when none of the forms below gives it)\n"
     "  --proxy-password P      proxy password (other users can see it in ps: prefer the forms below)\n"
@@ -132,6 +138,26 @@ void ApplySocketOptions(const Args& args, TKtInetBase& component) {
   component.SetMaxTime(d.maxMs);
   ApplyProxyOptions(args, *component.Proxy());
   component.SetLoginPrompt(false);
+}
+
+bool ProxyWantsLogon(const TKtInetBase& component) {
+  return component.LastError() == strKtInEProxyAuth && component.Proxy()->UseProxy();
+}
+
+bool AskProxyLogon(TKtInetBase& component) {
+  // Without a terminal nobody could answer.
+  if (std::strcmp(CurrentBackend().Name(), "headless") == 0) return false;
+  String user = component.Proxy()->User();
+  String password;
+  if (!KtInAskLogon(u"Proxy logon", user, password)) return false;
+  component.Proxy()->SetUser(user);
+  component.Proxy()->SetPassword(password);
+  return true;
+}
+
+std::string FailureText(const TKtInetBase& component) {
+  if (ProxyWantsLogon(component)) return "proxy refused: authentication required";
+  return UTF8Encode(component.LastError());
 }
 
 void ApplyTransferOptions(const Args& args) {
