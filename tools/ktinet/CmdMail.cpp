@@ -148,7 +148,7 @@ KTINET_COMMAND(Command{
                 "  --attach FILE[:TYPE]   attach a file (repeatable); TYPE from the extension if absent\n"
                 "  --user U               log in (AUTH LOGIN) with this user name; on a terminal the\n"
                 "                         password is asked for when none of the forms below gives it\n") +
-        SecretHelp("--password", "", "the password for --user", "KTINET_PASSWORD") +
+        SecretHelp("--password", "", "the password for --user", "KTINET_PASSWORD", 25, false) +
         "  --tls MODE             none (default), starttls or implicit\n"
         "  --cacert FILE          also trust this CA certificate (PEM; $SSL_CERT_FILE and\n"
         "                         $SSL_CERT_DIR replace the system's store)\n"

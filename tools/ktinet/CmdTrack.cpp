@@ -583,12 +583,13 @@ std::vector<Args::OptionSpec> TrackOptions() {
 KTINET_COMMAND(Command{
     "track", "track a UPS or FedEx parcel (TKtUPSTracker, TKtFedExTracker)",
     std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n\n"
-                "ups:   posts the UPS tracking request, always over HTTPS, and prints the shipment and one\n"
-                "       line per activity (date, status, location). Certificates are verified against the\n"
-                "       system's authorities and the host name.\n"
-                "fedex: fetches the FedEx tracking page over HTTP and prints the lines of its shipment\n"
-                "       section and of its scan-activity section (a row of a label and a value cell reads\n"
-                "       label=value).\n"
+                "  ups     posts the UPS tracking request, always over HTTPS, and prints the\n"
+                "          shipment and one line per activity (date, status, location).\n"
+                "          Certificates are verified against the system's authorities and the\n"
+                "          host name.\n"
+                "  fedex   fetches the FedEx tracking page over HTTP and prints the lines of its\n"
+                "          shipment section and of its scan-activity section (a row of a label\n"
+                "          and a value cell reads label=value).\n\n"
                 "Exits 1 when the call fails or the service answers with an error (ups: an HTTP status\n"
                 "of 400 or more, a SOAP fault, an Error element; fedex: an HTTP status of 400 or more):\n"
                 "its message goes to stderr. For fedex, also when the page has no tracking sections.\n\n"
@@ -599,7 +600,7 @@ KTINET_COMMAND(Command{
                 "                      could read the licence number and forge the answer)\n"
                 "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
                 "                      \"error\"} when the call failed)\n") +
-        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") + "FedEx only:\n" +
+        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE", 22, false) + "FedEx only:\n" +
         kSocketOptionsHelp,
     TrackOptions(), RunTrack});
 
@@ -631,9 +632,9 @@ KTINET_COMMAND(Command{
     "                      FedEx: the account and meter numbers\n"
     "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
     "                      \"error\"} when the call failed)\n") +
-        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") +
-        SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY") +
-        SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD") +
+        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE", 22, false) +
+        SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY", 22, false) +
+        SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD", 22, false) +
         kTlsOptionsHelp + kDeadlineOptionsHelp,
     TrackOptions(), RunTrack});
 

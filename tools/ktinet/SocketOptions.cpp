@@ -200,7 +200,7 @@ std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> 
 std::string TransferOptionsHelp() {
   return std::string("  -u, --user U            user name for the server (on a terminal, the password is\n"
                      "                          asked for when none of the forms below gives it)\n") +
-         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD") + kTlsOptionsHelp + kDeadlineOptionsHelp;
+         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD", 26) + kTlsOptionsHelp + kDeadlineOptionsHelp;
 }
 
 void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
