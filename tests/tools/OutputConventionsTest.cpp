@@ -118,6 +118,31 @@ TEST(StandardOutput, SpokenTextToStdout) {
   EXPECT_EQ(tmp.Left(), std::vector<std::string>());
 }
 
+// The translator's application identifier is a key: a file or the environment can carry it. The
+// stand-in refuses the identifier INVALID, which shows which one reached it.
+TEST(SecretForms, TheTranslatorsApplicationIdentifier) {
+  test::FakeServices fake;
+  TempDir dir;
+  const std::vector<std::string> base = {"detect", "hello", "--host", fake.BaseUrl() + "/v2/Http.svc", "--cacert",
+                                         fake.CAFile()};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), more.begin(), more.end());
+    return Tool(args);
+  };
+  EXPECT_EQ(with({}).out, "en\n");
+  ToolOutcome run = with({"--appid-file", dir.Write("id", "INVALID\n")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Invalid appId"), std::string::npos) << run.err;
+  setenv("KTINET_APPID", "INVALID", 1);
+  run = with({});
+  EXPECT_EQ(run.status, 1);
+  // The command line wins over the environment.
+  EXPECT_EQ(with({"--appid", "good"}).out, "en\n");
+  unsetenv("KTINET_APPID");
+  EXPECT_EQ(with({"--appid", "a", "--appid-file", dir.Write("id2", "b\n")}).status, 2);
+}
+
 TEST(LsJson, EntriesCarryTypeSizeAndUtcTime) {
   TempDir dir;
   const std::string file = dir.Write("b\xc3\xa4r.txt", "abcde");

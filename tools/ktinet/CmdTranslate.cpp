@@ -6,6 +6,7 @@
 #include "Demo.h"
 #include "DemoServers.h"
 #include "Files.h"
+#include "Secrets.h"
 #include "SocketOptions.h"
 #include "Output.h"
 #include "rtl/Classes.h"
@@ -18,12 +19,13 @@ namespace {
 
 const std::string kConnectionHelp = std::string(
     "  --host URL              the service's base address\n"
-    "                          (https://api.microsofttranslator.com/v2/Http.svc)\n"
-    "  --appid ID              the application identifier sent with every call\n") +
+    "                          (https://api.microsofttranslator.com/v2/Http.svc)\n") +
+    SecretHelp("--appid", "", "the application identifier sent with every call", "KTINET_APPID", 26, false) +
     kTlsOptionsHelp + kDeadlineOptionsHelp;
 
 std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}) {
-  std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--appid", "", true}};
+  std::vector<Args::OptionSpec> specs = {{"--host", "", true}};
+  AppendOptions(specs, SecretOptions("--appid"));
   specs.insert(specs.end(), more.begin(), more.end());
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
@@ -39,7 +41,8 @@ void Configure(const Args& args, TKtMSTranslator& t) {
   ApplyTransferOptions(args);
   if (auto host = args.Get("--host")) t.SetHost(UTF8ToString(*host));
   if (auto ca = args.Get("--cacert")) t.SetCAFile(UTF8ToString(*ca));
-  if (auto id = args.Get("--appid")) t.SetBingAppId(UTF8ToString(*id));
+  // The application identifier is the service's key: it has the secret forms too.
+  if (auto id = Secret(args, "--appid", "KTINET_APPID")) t.SetBingAppId(UTF8ToString(*id));
   t.SetIgnoreCertificateErrors(args.Has("--insecure"));
 }
 
