@@ -812,6 +812,17 @@ std::string PresentName(const std::string& name) {
 }  // namespace
 
 // KTINET_RESOLV_CONF names another file, so a test or a container can point at its own servers.
+std::chrono::steady_clock::time_point TKtDigResolver::WaitEnd(int ms) const {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  return FMaxTimeMs > 0 && FJobEnd < end ? FJobEnd : end;
+}
+
+void TKtDigResolver::CheckJobTime() const {
+  // A wait that ended with the job may wake a fraction of a millisecond early.
+  if (FMaxTimeMs > 0 && Clock::now() + std::chrono::milliseconds(1) >= FJobEnd)
+    throw EDigError(EDigError::TimedOut, "Time limit of " + std::to_string(FMaxTimeMs) + " ms for the whole job ran out");
+}
+
 TKtDigResolver::TKtDigResolver() {
   const char* path = std::getenv("KTINET_RESOLV_CONF");
   FServers = DigServersFromResolvConf(path && *path ? path : "/etc/resolv.conf");
@@ -828,11 +839,12 @@ TDigMessage TKtDigResolver::AskUdp(const std::string& Server, const std::string&
   int id = (static_cast<unsigned char>(Wire[0]) << 8) | static_cast<unsigned char>(Wire[1]);
   std::string lastMismatch;
   for (int attempt = 0; attempt < FUdpTries; ++attempt) {
+    CheckJobTime();
     if (::send(fd.Get(), Wire.data(), Wire.size(), 0) < 0) {
       if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, Describe(Server, FPort, false) + ": connection refused");
       throw EDigError(EDigError::Network, Describe(Server, FPort, false) + ": " + std::strerror(errno));
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+    auto deadline = WaitEnd(FTimeoutMs);
     while (WaitFor(fd.Get(), POLLIN, deadline)) {
       char buf[65536];
       ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
@@ -867,7 +879,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   std::string where = Describe(Server, FPort, true);
   Fd fd(::socket(a.Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (fd.Get() < 0) throw EDigError(EDigError::Network, std::string("socket: ") + std::strerror(errno));
-  auto deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+  auto deadline = WaitEnd(FTimeoutMs);
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a.Storage), a.Length) != 0) {
     if (errno != EINPROGRESS) {
       if (errno == ECONNREFUSED) throw EDigError(EDigError::Refused, where + ": connection refused");
@@ -886,7 +898,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   framed += static_cast<char>(Wire.size() & 0xFF);
   framed += Wire;
   size_t sent = 0;
-  deadline = Clock::now() + std::chrono::milliseconds(FTimeoutMs);
+  deadline = WaitEnd(FTimeoutMs);
   while (sent < framed.size()) {
     if (!WaitFor(fd.Get(), POLLOUT, deadline)) throw EDigError(EDigError::TimedOut, "sending to " + where + " timed out");
     ssize_t n = ::send(fd.Get(), framed.data() + sent, framed.size() - sent, MSG_NOSIGNAL);
@@ -902,7 +914,7 @@ TDigMessage TKtDigResolver::AskTcp(const std::string& Server, const std::string&
   bool haveLength = false;
   for (;;) {
     while (in.size() < want) {
-      if (!WaitFor(fd.Get(), POLLIN, Clock::now() + std::chrono::milliseconds(FTimeoutMs)))
+      if (!WaitFor(fd.Get(), POLLIN, WaitEnd(FTimeoutMs)))
         throw EDigError(EDigError::TimedOut, "no answer from " + where + " within " + std::to_string(FTimeoutMs) + " ms");
       char buf[16384];
       ssize_t n = ::recv(fd.Get(), buf, std::min(sizeof buf, want - in.size()), 0);
@@ -933,6 +945,7 @@ TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
   if (FServers.empty()) throw EDigError(EDigError::Usage, "no name server: none given and none in /etc/resolv.conf");
   if (FPort < 1 || FPort > 65535) throw EDigError(EDigError::Usage, "port out of range");
   EDigError last(EDigError::Network, "no server answered");
+  FJobEnd = Clock::now() + std::chrono::milliseconds(FMaxTimeMs);
   bool haveAnswer = false;
   TDigMessage fallback;
   for (const std::string& server : FServers) {
@@ -957,6 +970,8 @@ TDigMessage TKtDigResolver::Query(const std::string& Name, int Type) {
     } catch (const EDigError& e) {
       if (e.ErrorKind() == EDigError::Usage) throw;
       last = e;
+      // The job's time is over: no next server, and the answer says why.
+      CheckJobTime();
     }
   }
   if (haveAnswer) return fallback;

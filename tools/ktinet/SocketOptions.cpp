@@ -52,8 +52,6 @@ std::vector<Args::OptionSpec> DeadlineOptions() {
 
 const char* const kDeadlineOptionsHelp = KTINET_DEADLINE_HELP;
 
-namespace {
-
 // Seconds as milliseconds; a fraction of a millisecond still counts as one, so that a tiny limit
 // never turns into "no limit".
 int SecondsOption(const Args& args, const std::string& name, int fallbackMs) {
@@ -67,8 +65,6 @@ int SecondsOption(const Args& args, const std::string& name, int fallbackMs) {
                      " (0: no limit), not '" + *v + "'");
   return static_cast<int>(std::ceil(seconds * 1000.0));
 }
-
-}  // namespace
 
 Deadlines DeadlineOption(const Args& args) {
   Deadlines d;

@@ -22,6 +22,9 @@ struct Deadlines {
 
 std::vector<Args::OptionSpec> DeadlineOptions();
 extern const char* const kDeadlineOptionsHelp;
+// One option in seconds (fractions allowed, 0 = no limit) as milliseconds; fallbackMs when absent,
+// UsageError on garbage.
+int SecondsOption(const Args& args, const std::string& name, int fallbackMs);
 // The three deadline options, in seconds (fractions allowed, 0 = no limit); UsageError on garbage.
 Deadlines DeadlineOption(const Args& args);
 
