@@ -12,9 +12,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace ktinet {
 
@@ -103,17 +109,106 @@ struct AddrInfoList {
   }
 };
 
+int LookUpWithGetaddrinfo(const std::string& name, int port, std::vector<TResolvedAddress>& out) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  AddrInfoList found;
+  int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found.list);
+  if (rc != 0) return rc;
+  for (const addrinfo* ai = found.list; ai; ai = ai->ai_next) {
+    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    TResolvedAddress a;
+    std::memcpy(&a.Addr, ai->ai_addr, ai->ai_addrlen);
+    a.Length = ai->ai_addrlen;
+    out.push_back(a);
+  }
+  return 0;
+}
+
+std::atomic<TNameLookup> gNameLookup{nullptr};
+
+TNameLookup CurrentLookup() {
+  TNameLookup lookup = gNameLookup.load();
+  return lookup ? lookup : &LookUpWithGetaddrinfo;
+}
+
+bool IsNumericHost(const std::string& name) {
+  unsigned char buf[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, name.c_str(), buf) == 1 || ::inet_pton(AF_INET6, name.c_str(), buf) == 1;
+}
+
+// What a lookup on the helper thread hands back. Shared with the thread, so that a wait that
+// gave up leaves the thread something valid to write into.
+struct LookupResult {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  int rc = 0;
+  int savedErrno = 0;
+  std::vector<TResolvedAddress> addresses;
+};
+
+// Runs the lookup on a helper thread and waits at most waitMs for it (getaddrinfo has no time
+// limit of its own that a caller could set). When the wait runs out the thread is left to finish
+// on its own and its answer is dropped; the result is ETIMEDOUT as an EAI_SYSTEM error.
+int LookUpWithin(TNameLookup lookup, const std::string& name, int port, std::vector<TResolvedAddress>& out,
+                 int waitMs) {
+  auto result = std::make_shared<LookupResult>();
+  try {
+    std::thread([result, lookup, name, port] {
+      std::vector<TResolvedAddress> found;
+      const int rc = lookup(name, port, found);
+      const int saved = errno;
+      std::lock_guard<std::mutex> lock(result->mutex);
+      result->rc = rc;
+      result->savedErrno = saved;
+      result->addresses = std::move(found);
+      result->finished = true;
+      result->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the lookup runs here, unbounded, as it would without a deadline.
+    return lookup(name, port, out);
+  }
+  std::unique_lock<std::mutex> lock(result->mutex);
+  if (!result->done.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return result->finished; })) {
+    errno = ETIMEDOUT;
+    return EAI_SYSTEM;
+  }
+  out = std::move(result->addresses);
+  errno = result->savedErrno;
+  return result->rc;
+}
+
 }  // namespace
+
+TNameLookup SetNameLookup(TNameLookup lookup) { return gNameLookup.exchange(lookup); }
 
 // ---- transports --------------------------------------------------------------------------------
 
 std::string TSocketTransport::ErrorText(int error) const { return OsText(error); }
 
-ssize_t TTcpTransport::Write(const void* buf, size_t count, int* error) {
+ssize_t TTcpTransport::Write(const void* buf, size_t count, int timeoutMs, int* error) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    ssize_t n = ::send(FHandle, buf, count, MSG_NOSIGNAL);
+    if (timeoutMs > 0) {
+      // A peer that reads nothing fills the buffers; the send then waits only as long as allowed.
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      int r = left > 0 ? PollFor(FHandle, POLLOUT, static_cast<int>(left)) : 0;
+      if (r < 0) {
+        *error = errno;
+        return -1;
+      }
+      if (r == 0) {
+        *error = ETIMEDOUT;
+        return -1;
+      }
+    }
+    ssize_t n = ::send(FHandle, buf, count, MSG_NOSIGNAL | (timeoutMs > 0 ? MSG_DONTWAIT : 0));
     if (n >= 0) return n;
-    if (errno == EINTR) continue;
+    if (errno == EINTR || (timeoutMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
     *error = errno;
     return -1;
   }
@@ -190,11 +285,18 @@ int TCustomWinSocket::SendBuf(const void* buf, int count) {
   size_t left = static_cast<size_t>(count);
   while (left > 0) {
     int error = 0;
-    ssize_t n = FTransport->Write(p, left, &error);
+    bool byDeadline = false;
+    ssize_t n = FTransport->Write(p, left, FClient->BoundedWait(0, &byDeadline), &error);
     if (n <= 0) {
       if (n == 0) error = EPIPE;
       std::string text = FTransport->ErrorText(error);
       Drop();
+      if (error == ETIMEDOUT && byDeadline) {
+        int errorCode = error;
+        if (FClient->FOnError) FClient->FOnError(FClient, this, eeSend, errorCode);
+        if (errorCode == 0) return -1;
+        throw ESocketError("Time limit of " + std::to_string(FClient->FDeadlineMs) + " ms for the whole job ran out");
+      }
       Fail(eeSend, error, "send", text);
       return -1;
     }
@@ -342,21 +444,11 @@ void TClientSocket::Notify(const TSocketNotifyEvent& e) {
 }
 
 int TClientSocket::Resolve(const std::string& name, int port, std::vector<TResolvedAddress>& out) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  AddrInfoList found;
-  int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found.list);
-  if (rc != 0) return rc;
-  for (const addrinfo* ai = found.list; ai; ai = ai->ai_next) {
-    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    TResolvedAddress a;
-    std::memcpy(&a.Addr, ai->ai_addr, ai->ai_addrlen);
-    a.Length = ai->ai_addrlen;
-    out.push_back(a);
-  }
-  return 0;
+  const TNameLookup lookup = CurrentLookup();
+  // A numeric address needs no resolver, so it costs no thread.
+  if (FDeadlineMs == 0 || IsNumericHost(name)) return lookup(name, port, out);
+  bool byDeadline = false;
+  return LookUpWithin(lookup, name, port, out, BoundedWait(0, &byDeadline));
 }
 
 void TClientSocket::Open() {
@@ -377,6 +469,13 @@ void TClientSocket::Open() {
   if (rc == 0 && addresses.empty()) rc = EAI_NONAME;
   if (rc != 0) {
     int code = rc == EAI_SYSTEM ? errno : rc;
+    // Under a deadline the lookup waits only for what is left of it.
+    if (rc == EAI_SYSTEM && code == ETIMEDOUT && FDeadlineMs != 0) {
+      int errorCode = code;
+      if (FOnError) FOnError(this, &FSocket, eeLookup, errorCode);
+      if (errorCode == 0) return;
+      throw ESocketError("Time limit of " + std::to_string(FDeadlineMs) + " ms for the whole job ran out");
+    }
     std::string text = rc == EAI_SYSTEM ? OsText(code) : ::gai_strerror(rc);
     FSocket.Fail(eeLookup, code, "getaddrinfo", text);
     return;
@@ -384,6 +483,7 @@ void TClientSocket::Open() {
 
   Notify(FOnConnecting);
   int lastError = EHOSTUNREACH;
+  bool cutByDeadline = false;
   for (const TResolvedAddress& a : addresses) {
     int error = 0;
     bool byDeadline = false;
@@ -396,6 +496,16 @@ void TClientSocket::Open() {
       return;
     }
     lastError = error;
+    if (error == ETIMEDOUT && byDeadline) {
+      cutByDeadline = true;
+      break;
+    }
+  }
+  if (cutByDeadline) {
+    int errorCode = lastError;
+    if (FOnError) FOnError(this, &FSocket, eeConnect, errorCode);
+    if (errorCode == 0) return;
+    throw ESocketError("Time limit of " + std::to_string(FDeadlineMs) + " ms for the whole job ran out");
   }
   FSocket.Fail(eeConnect, lastError, "connect", OsText(lastError));
 }

@@ -51,9 +51,10 @@ using TSocketErrorEvent =
 class TSocketTransport {
  public:
   virtual ~TSocketTransport() = default;
-  // Writes up to count bytes, waiting as long as needed; returns the bytes written (> 0), or -1
-  // with the error code in *error. Must never raise SIGPIPE.
-  virtual ssize_t Write(const void* buf, size_t count, int* error) = 0;
+  // Writes up to count bytes, waiting at most timeoutMs for room (0 waits as long as needed);
+  // returns the bytes written (> 0), or -1 with the error code in *error (ETIMEDOUT when no room
+  // came in time). Must never raise SIGPIPE.
+  virtual ssize_t Write(const void* buf, size_t count, int timeoutMs, int* error) = 0;
   // Reads up to count bytes, waiting at most timeoutMs (0 waits forever). Returns the bytes read,
   // 0 when the peer has closed, or -1 with the error code in *error (ETIMEDOUT on time-out).
   virtual ssize_t Read(void* buf, size_t count, int timeoutMs, int* error) = 0;
@@ -70,7 +71,7 @@ class TSocketTransport {
 class TTcpTransport : public TSocketTransport {
  public:
   explicit TTcpTransport(int fd) : FHandle(fd) {}
-  ssize_t Write(const void* buf, size_t count, int* error) override;
+  ssize_t Write(const void* buf, size_t count, int timeoutMs, int* error) override;
   ssize_t Read(void* buf, size_t count, int timeoutMs, int* error) override;
   int Pending() const override;
   int Handle() const override { return FHandle; }
@@ -89,7 +90,8 @@ class TCustomWinSocket : public TObject {
   TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
 
   // Writes all count bytes (looping over partial writes); returns count, 0 when count <= 0, or
-  // -1 when an error was suppressed by the OnError handler.
+  // -1 when an error was suppressed by the OnError handler. A peer that takes nothing holds it
+  // no longer than the client's deadline (StartDeadline).
   int SendBuf(const void* buf, int count);
   // One read of at most count bytes, bounded by the client's ReadTimeout. Returns the bytes read,
   // 0 when the peer closed (OnDisconnect fires, the connection is closed) or when count <= 0
@@ -168,9 +170,15 @@ class TClientSocket : public TComponent {
   // Milliseconds a ReceiveBuf may wait for data; 0 waits forever.
   int ReadTimeout() const { return FReadTimeout; }
   void SetReadTimeout(int ms) { FReadTimeout = ms < 0 ? 0 : ms; }
-  // A limit on the whole job from now on: no connect or read waits beyond ms milliseconds
-  // counted from this call, whatever the time-outs of each wait allow; 0 lifts it.
+  // A limit on the whole job from now on: no name lookup, connect, send or read (nor a TLS
+  // handshake over the connection) waits beyond ms milliseconds counted from this call,
+  // whatever the time-outs of each wait allow; 0 lifts it.
   void StartDeadline(int ms);
+  // The limit StartDeadline set, 0 for none.
+  int DeadlineMs() const { return FDeadlineMs; }
+  // The wait allowed now: waitMs (0 = forever), shortened to what is left before the deadline
+  // (at least 1 ms); *byDeadline tells whether the deadline set it.
+  int BoundedWait(int waitMs, bool* byDeadline) const;
 
   bool Active() const { return FSocket.Connected(); }
   void SetActive(bool value) { value ? Open() : Close(); }
@@ -197,7 +205,8 @@ class TClientSocket : public TComponent {
 
  protected:
   // The addresses to try for name and port, in order. Returns 0, or the getaddrinfo error code
-  // (EAI_*; EAI_SYSTEM leaves errno set). Overridable so that a resolver of one's own can be used.
+  // (EAI_*; EAI_SYSTEM leaves errno set, ETIMEDOUT when the deadline ran out first).
+  // Overridable so that a resolver of one's own can be used.
   virtual int Resolve(const std::string& name, int port, std::vector<TResolvedAddress>& out);
 
  private:
@@ -212,13 +221,17 @@ class TClientSocket : public TComponent {
   int FReadTimeout = 0;
   int FDeadlineMs = 0;  // the limit StartDeadline set, 0 for none
   std::chrono::steady_clock::time_point FDeadline;
-  // The wait allowed now: waitMs (0 = forever), shortened to what is left before the deadline
-  // (at least 1 ms); *byDeadline tells whether the deadline set it.
-  int BoundedWait(int waitMs, bool* byDeadline) const;
   TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite;
   TSocketErrorEvent FOnError;
   TCustomWinSocket FSocket{this};
 };
+
+// The name lookup TClientSocket::Resolve runs (getaddrinfo by default), in the same terms as
+// Resolve. Under a deadline it runs on a helper thread of its own that may outlive the wait, so
+// it must not refer to any object that the caller may free. Returns the previous one; nullptr
+// restores getaddrinfo. Tests put a lookup that stalls here.
+using TNameLookup = int (*)(const std::string& name, int port, std::vector<TResolvedAddress>& out);
+TNameLookup SetNameLookup(TNameLookup lookup);
 
 // A connected UDP socket: only datagrams from the address and port it was opened to arrive.
 // Failures raise ESocketError with the OS text.

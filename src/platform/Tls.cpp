@@ -20,6 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How a handshake that ran out of time reports it, after "TLS handshake with H failed: ".
+constexpr const char* kNoAnswerWithin = "no answer within ";
+
 // What the BIO under a session knows about its descriptor and the current wait.
 struct BioState {
   int fd = -1;
@@ -37,9 +40,26 @@ int BioWrite(BIO* b, const char* data, int len) {
   BioState* st = StateOf(b);
   BIO_clear_retry_flags(b);
   for (;;) {
-    ssize_t n = ::send(st->fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+    if (st->hasDeadline) {
+      // A peer that reads nothing fills the buffers: the wait for room ends with the deadline.
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(st->deadline - Clock::now()).count();
+      pollfd p{st->fd, POLLOUT, 0};
+      int r = ::poll(&p, 1, left < 0 ? 0 : static_cast<int>(left));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        st->lastErrno = errno;
+        return -1;
+      }
+      if (r == 0) {
+        st->timedOut = true;
+        st->lastErrno = ETIMEDOUT;
+        BIO_set_retry_write(b);
+        return -1;
+      }
+    }
+    ssize_t n = ::send(st->fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | (st->hasDeadline ? MSG_DONTWAIT : 0));
     if (n >= 0) return static_cast<int>(n);
-    if (errno == EINTR) continue;
+    if (errno == EINTR || (st->hasDeadline && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
     st->lastErrno = errno;
     return -1;
   }
@@ -196,7 +216,7 @@ std::unique_ptr<TTlsTransport> TTlsTransport::Handshake(int fd, const TTlsOption
   ERR_clear_error();
   int r = SSL_connect(im.ssl);
   if (r != 1) {
-    if (im.bio.timedOut) throw fail("no answer within " + std::to_string(timeoutMs) + " ms");
+    if (im.bio.timedOut) throw fail(kNoAnswerWithin + std::to_string(timeoutMs) + " ms");
     long verify = SSL_get_verify_result(im.ssl);
     if (options.Verify && verify != X509_V_OK)
       throw fail(std::string("certificate verify failed (") + X509_verify_cert_error_string(verify) + ")");
@@ -229,13 +249,18 @@ int TTlsTransport::Failure(int ret, const char* what) {
   return code;
 }
 
-ssize_t TTlsTransport::Write(const void* buf, size_t count, int* error) {
+ssize_t TTlsTransport::Write(const void* buf, size_t count, int timeoutMs, int* error) {
   if (count == 0) return 0;
   int chunk = count > (1u << 30) ? (1 << 30) : static_cast<int>(count);
-  FImpl->SetDeadline(0);
+  FImpl->SetDeadline(timeoutMs);
   ERR_clear_error();
   int n = SSL_write(FImpl->ssl, buf, chunk);
   if (n > 0) return n;
+  if (SSL_get_error(FImpl->ssl, n) == SSL_ERROR_WANT_WRITE && FImpl->bio.timedOut) {
+    ERR_clear_error();
+    *error = ETIMEDOUT;
+    return -1;
+  }
   *error = Failure(n, "write");
   return -1;
 }
@@ -294,12 +319,20 @@ std::string TTlsTransport::Cipher() const {
 void StartTls(TClientSocket& client, const TTlsOptions& options) {
   TCustomWinSocket* socket = client.Socket();
   if (!socket->Connected()) throw ESocketError(u"TLS needs an open connection");
-  int timeout = options.HandshakeTimeoutMs < 0 ? client.ReadTimeout() : options.HandshakeTimeoutMs;
+  // The handshake waits no longer than the job's deadline allows either.
+  bool byDeadline = false;
+  const int timeout =
+      client.BoundedWait(options.HandshakeTimeoutMs < 0 ? client.ReadTimeout() : options.HandshakeTimeoutMs, &byDeadline);
   std::unique_ptr<TTlsTransport> transport;
   try {
     transport = TTlsTransport::Handshake(socket->Handle(), options, timeout);
-  } catch (...) {
+  } catch (const ESocketError& e) {
     // Half a handshake leaves nothing the dialogue could go on with.
+    socket->Close();
+    if (byDeadline && std::string(e.what()).find(kNoAnswerWithin) != std::string::npos)
+      throw ESocketError("Time limit of " + std::to_string(client.DeadlineMs()) + " ms for the whole job ran out");
+    throw;
+  } catch (...) {
     socket->Close();
     throw;
   }

@@ -42,7 +42,7 @@ class TTlsTransport : public TSocketTransport {
   // (the descriptor is left open: its owner closes it).
   static std::unique_ptr<TTlsTransport> Handshake(int fd, const TTlsOptions& options, int timeoutMs);
 
-  ssize_t Write(const void* buf, size_t count, int* error) override;
+  ssize_t Write(const void* buf, size_t count, int timeoutMs, int* error) override;
   ssize_t Read(void* buf, size_t count, int timeoutMs, int* error) override;
   int Pending() const override;
   // Sends the close alert (without waiting for the server's).

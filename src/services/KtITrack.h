@@ -87,8 +87,4 @@ class TKtInetCustomTracker : public TKtCustomWebComponent {
   String FServiceError;
 };
 
-// The message of an error answer of an XML service: the faultstring (or Reason text) of a SOAP
-// fault, or the description and code of an Error element; empty when the answer is no error.
-String XMLServiceError(const String& Answer);
-
 }  // namespace ktinet

@@ -1,6 +1,10 @@
 #include "services/KtITrackXml.h"
 
+#include <string_view>
+#include <vector>
+
 #include "core/ktiutil.h"
+#include "rtl/SysUtils.h"
 
 namespace ktinet {
 
@@ -58,5 +62,63 @@ String TrackRequestBody(const String& AccessLicenseNumber, const String& Agent, 
 }
 
 }  // namespace ups_detail
+
+namespace track_detail {
+namespace {
+
+// The first element at or below Root whose name, without a namespace prefix, is Local (ignoring
+// case); searched without recursion, as the answer's depth is the server's choice.
+TKtXMLItem* FindLocal(TKtXMLItem* Root, std::u16string_view Local) {
+  std::vector<TKtXMLItem*> stack;
+  if (Root) stack.push_back(Root);
+  while (!stack.empty()) {
+    TKtXMLItem* item = stack.back();
+    stack.pop_back();
+    std::u16string_view name = item->TagNameView();
+    if (size_t colon = name.rfind(u':'); colon != std::u16string_view::npos) name.remove_prefix(colon + 1);
+    if (SameText(String(name), String(Local))) return item;
+    TKtXMLItems* children = item->Items();
+    for (int i = children->Count() - 1; i >= 0; --i) stack.push_back(children->Items(i));
+  }
+  return nullptr;
+}
+
+String TextUnder(TKtXMLItem* Root, std::u16string_view Local) {
+  TKtXMLItem* item = FindLocal(Root, Local);
+  return item ? Trim(item->GetTagValue()) : String();
+}
+
+}  // namespace
+}  // namespace track_detail
+
+String XMLServiceError(const String& Answer) {
+  using track_detail::FindLocal;
+  using track_detail::TextUnder;
+  if (Answer.empty()) return String();
+  TKtXMLEngine engine(nullptr);
+  engine.ParseXMLFromString(Answer, static_cast<Integer>(Answer.size()));
+  TKtXMLItem* root = engine.RootItem();
+  if (TKtXMLItem* fault = FindLocal(root, u"Fault")) {
+    String text = TextUnder(fault, u"faultstring");
+    if (text.empty()) text = TextUnder(FindLocal(fault, u"Reason"), u"Text");
+    return text.empty() ? String(u"SOAP fault") : text;
+  }
+  // A warning rides along with a good answer.
+  if (TKtXMLItem* error = FindLocal(root, u"Error"); error && !SameText(TextUnder(error, u"ErrorSeverity"), u"Warning")) {
+    String text = TextUnder(error, u"ErrorDescription");
+    String code = TextUnder(error, u"ErrorCode");
+    if (text.empty() && code.empty()) text = Trim(error->GetTagValue());
+    if (!code.empty()) text += (text.empty() ? u"error " : u" (error ") + code + (text.empty() ? u"" : u")");
+    return text.empty() ? String(u"error") : text;
+  }
+  return String();
+}
+
+String TrackServiceError(std::uint32_t HttpStatus, const String& StatusLine, const String& Answer) {
+  String text = XMLServiceError(Answer);
+  if (text.empty() && HttpStatus >= 400)
+    text = u"the service answered " + (StatusLine.empty() ? IntToStr(static_cast<long long>(HttpStatus)) : StatusLine);
+  return text;
+}
 
 }  // namespace ktinet

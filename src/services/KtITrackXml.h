@@ -1,9 +1,11 @@
 // Reading the carriers' tracking answers, shared by every build of the trackers: values and dates
-// of the XML engine's items, and the UPS request and answer (the body the UPS service expects and
+// of the XML engine's items, what makes an answer an error answer, and the UPS request and answer (the body the UPS service expects and
 // how its TrackResponse fills a tracker's shipment properties and activities). The answer reader
 // is a template so that it fills whichever address and activity classes the tracker unit of the
 // build declares.
 #pragma once
+
+#include <cstdint>
 
 #include "rtl/DateTime.h"
 #include "rtl/System.h"
@@ -19,6 +21,15 @@ bool ReadYYYYMMDD(const String& S, TDateTime& Out);
 // Reads the time of "HHMMSS" (fixed positions); false when it is not one.
 bool ReadHHMMSS(const String& S, TDateTime& Out);
 }  // namespace track_detail
+
+// The message of an error answer of an XML service: the faultstring (or Reason text) of a SOAP
+// fault, or the description and code of an Error element; empty when the answer is no error.
+String XMLServiceError(const String& Answer);
+
+// What makes a tracker's answer an error answer, for every build of the trackers: the service's
+// own words (XMLServiceError), else "the service answered <StatusLine>" (or the bare status when
+// there is no line) for an HTTP status of 400 or more; empty for a good answer.
+String TrackServiceError(std::uint32_t HttpStatus, const String& StatusLine, const String& Answer);
 
 namespace ups_detail {
 

@@ -291,7 +291,9 @@ TEST(LegacyUps, PostsOverHttpsWhateverTheService) {
   EXPECT_EQ(ups.ShipperNumber(), u"12X345");  // the shipment properties stay
 }
 
-TEST(LegacyUps, ErrorStatusAnswerIsReadAndParsed) {
+// An error answer is still read and parsed, but it is the service's refusal: Execute fails with
+// its status and words, as in the standard build.
+TEST(LegacyUps, ErrorStatusAnswerIsReadParsedAndAFailure) {
   QuietUi quiet;
   FakeServices fake;
   UpsProbe ups(nullptr);
@@ -299,11 +301,23 @@ TEST(LegacyUps, ErrorStatusAnswerIsReadAndParsed) {
   ups.SetPort(static_cast<Word>(fake.Port()));
   ups.SetCAFile(UTF8ToString(fake.CAFile()));
   ups.SetTrackingNumber(u"NOTFOUND");
-  EXPECT_TRUE(ups.Execute());
-  EXPECT_EQ(ups.Status(), isFinished);
+  EXPECT_FALSE(ups.Execute());
+  EXPECT_EQ(ups.Status(), isFailed);
   EXPECT_EQ(ups.LastXMLResponse(), u"<html><body>not here</body></html>");
   EXPECT_EQ(ups.Parses, 1);
   EXPECT_EQ(ups.Activities()->Count(), 0);
+  EXPECT_EQ(ups.HttpStatus(), 404u);
+  EXPECT_EQ(ups.ServiceError(), u"the service answered 404 Not Found");
+  // An Error element in a 200 answer is a refusal too, in the service's words.
+  ups.SetTrackingNumber(u"ERROR");
+  EXPECT_FALSE(ups.Execute());
+  EXPECT_EQ(ups.HttpStatus(), 200u);
+  EXPECT_EQ(ups.ServiceError(), u"Invalid tracking number (error 151018)");
+  // A good answer clears both.
+  ups.SetTrackingNumber(u"1Z999");
+  EXPECT_TRUE(ups.Execute());
+  EXPECT_EQ(ups.HttpStatus(), 200u);
+  EXPECT_EQ(ups.ServiceError(), u"");
 }
 
 TEST(LegacyUps, AnswerCutShortIsAFailure) {

@@ -2,11 +2,13 @@
 // this file joins test_legacy only in that build) against loopback servers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/FakeServices.h"
 #include "support/RunTool.h"
 #include "support/ScriptedServer.h"
+#include "support/TempDir.h"
 
 namespace ktinet {
 namespace {
@@ -53,6 +55,38 @@ TEST(LegacyTrackTool, FedExPageLinesAndUpsOverVerifiedHttps) {
   EXPECT_EQ(Tool("track ups 1Z999 --proxy 127.0.0.1:1" + upsAt).status, 2);
   EXPECT_EQ(Tool("track fedex 1 --insecure" + at).status, 2);
   EXPECT_EQ(Tool("track fedex 1 --http" + at).status, 2);
+}
+
+// The secret forms and the error answers are those of the standard build's tracker command.
+TEST(LegacyTrackTool, LicenceFromAFileOrTheEnvironmentAndErrorAnswersFail) {
+  test::FakeServices fake;
+  test::TempDir dir;
+  const std::string upsAt = " --host 127.0.0.1 --port " + std::to_string(fake.Port()) + " --cacert " + fake.CAFile();
+  Outcome fromFile = Tool("track ups 1Z999 --license-file " + dir.Write("licence", "FROM-FILE-77\n") + upsAt);
+  ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+  setenv("KTINET_LICENSE", "FROM-ENV-88", 1);
+  Outcome fromEnv = Tool("track ups 1Z999" + upsAt);
+  unsetenv("KTINET_LICENSE");
+  ASSERT_EQ(fromEnv.status, 0) << fromEnv.err;
+  ASSERT_EQ(fake.Requests().size(), 2u);
+  EXPECT_NE(fake.Requests()[0].body.find("FROM-FILE-77"), std::string::npos) << fake.Requests()[0].body;
+  EXPECT_NE(fake.Requests()[1].body.find("FROM-ENV-88"), std::string::npos) << fake.Requests()[1].body;
+  EXPECT_EQ(Tool("track ups 1Z999 --license A --license-file " + dir.Write("l2", "B\n") + upsAt).status, 2);
+
+  Outcome refused = Tool("track ups ERROR" + upsAt);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "ktinet track: Invalid tracking number (error 151018)\n");
+  Outcome missing = Tool("track ups NOTFOUND --json" + upsAt);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "{\"carrier\":\"ups\",\"trackingNumber\":\"NOTFOUND\",\"error\":\"the service answered 404 Not "
+                         "Found\"}\n");
+
+  ScriptedServer site;
+  site.Add(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 503 Service Unavailable\r\n\r\n<html>busy</html>"));
+  Outcome busy = Tool("track fedex 1 --host 127.0.0.1 --port " + std::to_string(site.Port()));
+  EXPECT_EQ(busy.status, 1);
+  EXPECT_EQ(busy.err, "ktinet track: the service answered 503 Service Unavailable\n");
 }
 
 }  // namespace

@@ -417,11 +417,11 @@ TEST(ClientSocket, ReplacedTransportCarriesTheTraffic) {
   struct Shouting : TTcpTransport {
     using TTcpTransport::TTcpTransport;
     int writes = 0;
-    ssize_t Write(const void* buf, size_t count, int* error) override {
+    ssize_t Write(const void* buf, size_t count, int timeoutMs, int* error) override {
       ++writes;
       std::string s(static_cast<const char*>(buf), count);
       for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      return TTcpTransport::Write(s.data(), s.size(), error);
+      return TTcpTransport::Write(s.data(), s.size(), timeoutMs, error);
     }
   };
   ScriptedServer server;

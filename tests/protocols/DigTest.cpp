@@ -460,6 +460,31 @@ TEST(DigTransport, ALostDatagramIsRetriedOnceThenTheWaitEnds) {
   EXPECT_EQ(silent.UdpQueries(), 2);
 }
 
+// The whole-job limit ends the look-up while silent servers would still be waited for, and no
+// further server is asked; the program's --max-time sets it.
+TEST(DigTransport, MaxTimeEndsTheWholeLookUp) {
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  ScriptedDns later([](const std::string&, bool) { return std::vector<std::string>{}; }, "127.0.0.2", silent.Port());
+  TKtDigResolver r = Resolver(silent.Port(), 5000);
+  r.SetServers({"127.0.0.1", "127.0.0.2"});
+  r.SetMaxTimeMs(300);
+  try {
+    r.Query("www.example.test", 1);
+    ADD_FAILURE() << "no answer, yet no error";
+  } catch (const EDigError& e) {
+    EXPECT_EQ(e.ErrorKind(), EDigError::TimedOut);
+    EXPECT_STREQ(e.what(), "Time limit of 300 ms for the whole job ran out");
+  }
+  EXPECT_EQ(silent.UdpQueries(), 1);
+  EXPECT_EQ(later.UdpQueries(), 0);
+
+  auto run = test::RunToolArgs({"dig", "@127.0.0.1", "--port", std::to_string(silent.Port()), "www.example.test",
+                                "--max-time", "0.3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Time limit of 300 ms for the whole job ran out"), std::string::npos) << run.err;
+  EXPECT_EQ(test::RunToolArgs({"dig", "x.test", "--max-time", "soon"}).status, 2);
+}
+
 TEST(DigTransport, ServersAreTriedInTurn) {
   Built good = BuildAnswer("www.example.test.", "A", {"www.example.test. 60 IN A 192.0.2.1"});
   Built failing = BuildAnswer("www.example.test.", "A", {}, "servfail");

@@ -21,9 +21,9 @@ int RunDaytime(const Args& args) {
   String answer;
   daytime.SetOnAfterExecute([&answer](TObject*, String& text) { answer = text; });
 
-  TDateTime when = daytime.DateTime();
+  TDateTime when = RunAskingProxyLogon(daytime, [&] { return daytime.DateTime(); });
   if (!daytime.LastError().empty()) {
-    std::cerr << "ktinet daytime: " << UTF8Encode(daytime.LastError()) << "\n";
+    std::cerr << "ktinet daytime: " << FailureText(daytime) << "\n";
     return kExitFailed;
   }
   // The component turns an answer without digits into 2001-01-01 01:01:01; a person asking for

@@ -6,6 +6,7 @@
 
 #include "Cli.h"
 #include "Json.h"
+#include "SocketOptions.h"
 #include "protocols/KtDigResolver.h"
 
 namespace ktinet::cli {
@@ -134,6 +135,7 @@ int RunDig(const Args& args) {
   dig.SetPort(port);
   dig.SetForceTcp(args.Has("--tcp"));
   dig.SetTimeoutMs(ParseTimeoutMs(args));
+  dig.SetMaxTimeMs(SecondsOption(args, "--max-time", 0));
 
   std::vector<TDigMessage> answers;
   try {
@@ -192,7 +194,9 @@ KTINET_COMMAND(Command{
     "  --tcp                TCP only\n"
     "  --short              only the data of the answer records, like +short\n"
     "  --json               the answer as JSON\n"
-    "  --timeout S          seconds to wait for each answer or connection (5; 0.5 works)\n\n"
+    "  --timeout S          seconds to wait for each answer or connection (5; 0.5 works)\n"
+    "  --max-time S         seconds the whole look-up may take, every server and try\n"
+    "                       included (default: no limit; 0: no limit)\n\n"
     "Exit status: 0 answered NOERROR, 1 no usable answer or another status (the cause\n"
     "on stderr: time-out, refused, SERVFAIL, NXDOMAIN ...), 2 bad usage.\n",
     {{"--server", "", true, true},
@@ -202,7 +206,8 @@ KTINET_COMMAND(Command{
      {"--tcp", "", false},
      {"--short", "", false},
      {"--json", "", false},
-     {"--timeout", "", true}},
+     {"--timeout", "", true},
+     {"--max-time", "", true}},
     RunDig});
 
 }  // namespace ktinet::cli

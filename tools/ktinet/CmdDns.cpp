@@ -363,9 +363,9 @@ int RunDns(const Args& args) {
   dns.SetPort(static_cast<int>(args.GetInt("--port", 53, 1, 65535)));
   ApplySocketOptions(args, dns);
 
-  String answer = dns.Execute();
+  String answer = RunAskingProxyLogon(dns, [&] { return dns.Execute(); });
   if (!dns.LastError().empty()) {
-    std::cerr << "ktinet dns: " << UTF8Encode(dns.LastError()) << "\n";
+    std::cerr << "ktinet dns: " << FailureText(dns) << "\n";
     return kExitFailed;
   }
   if (answer.empty()) {

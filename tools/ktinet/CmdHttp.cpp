@@ -111,9 +111,9 @@ int RunHttp(const Args& args) {
   if (args.Has("--follow")) http.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
   ApplySocketOptions(args, http);
 
-  String answer = http.Execute();
+  String answer = RunAskingProxyLogon(http, [&] { return http.Execute(); });
   if (!http.LastError().empty()) {
-    std::cerr << "ktinet http: " << UTF8Encode(http.LastError()) << "\n";
+    std::cerr << "ktinet http: " << FailureText(http) << "\n";
     return kExitFailed;
   }
   std::string bytes = StringToBytes(answer);

@@ -6,6 +6,7 @@
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Files.h"
 #include "Json.h"
 #include "rtl/Exceptions.h"
 #include "transfer/ktiimage.h"
@@ -69,17 +70,22 @@ int RunImage(const Args& args) {
   const long count = args.GetInt("--count", 1, 1, 1000000);
   const auto save = args.Get("--save");
   const bool json = args.Has("--json");
+  // "--save -": standard output carries the pictures alone, the fetch records go to stderr.
+  const bool toStdout = save && *save == "-";
+  std::ostream& report = toStdout ? std::cerr : std::cout;
   TImage image(nullptr);
   bool failed = false;
   TCountingImage remoteImage(count, [&](TCountingImage& self) {
-    if (json) std::cout << FetchJson(self.Runs, self.Status(), args.Positional()[0], image) << std::endl;
-    else std::cout << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
+    if (json) report << FetchJson(self.Runs, self.Status(), args.Positional()[0], image) << std::endl;
+    else report << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
     if (self.Status() == isFailed || self.Status() == isNotFound) {
       failed = true;
       const String why = self.Status() == isNotFound ? String(u"not found") : self.LastErrorText();
       if (!why.empty()) std::cerr << "ktinet image: " << args.Positional()[0] << ": " << UTF8Encode(why) << "\n";
     }
-    if (save && !image.Picture()->Empty() && self.Status() == isFinished) {
+    if (toStdout && !image.Picture()->Empty() && self.Status() == isFinished) {
+      WriteStandardOutput(image.Picture()->Graphic()->Data());
+    } else if (save && !image.Picture()->Empty() && self.Status() == isFinished) {
       // The picture named is replaced only by a whole new one.
       TKtIReplacingFile file(UTF8ToString(*save));
       image.Picture()->SaveToFile(file.TempName());
@@ -144,7 +150,8 @@ KTINET_COMMAND(Command{
     "      --interval MS   milliseconds between fetches (default 1000)\n"
     "      --count N       fetches before the program ends (default 1)\n"
     "      --save FILE     write the picture to FILE after each fetch that brought one (through a\n"
-    "                      temporary file, so FILE is always a whole picture)\n"
+    "                      temporary file, so FILE is always a whole picture); \"-\" writes\n"
+    "                      each picture to standard output and the fetch lines to stderr\n"
     "      --json          one JSON object per fetch: {\"fetch\", \"status\", \"url\", \"format\",\n"
     "                      \"width\", \"height\"}\n") +
         TransferOptionsHelp(),

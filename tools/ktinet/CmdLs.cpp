@@ -7,6 +7,7 @@
 #include "SocketOptions.h"
 #include "Demo.h"
 #include "FeedsSupport.h"
+#include "Json.h"
 #include "Output.h"
 #include "rtl/DateTime.h"
 #include "transfer/ktidir.h"
@@ -34,23 +35,37 @@ int RunLs(const Args& args) {
   TStrings& list = *files.FileList();
   const auto& details = files.FileDetails();
   auto isDir = [&](int i) { return static_cast<size_t>(i) < details.size() && details[i].Directory; };
+  auto detail = [&](int i) { return static_cast<size_t>(i) < details.size() ? &details[i] : nullptr; };
+  // The entry's time in UTC, or empty when the listing gave none.
+  auto timeText = [&](int i) {
+    const TKtIFileDetail* d = detail(i);
+    return d && d->HasTime ? IsoUtc(FileTimeToDateTime(d->LastWriteTime)) : std::string();
+  };
   if (args.Has("--json")) {
-    std::string out = "[";
-    for (int i = 0; i < list.Count(); ++i) out += (i ? "," : "") + feeds::JsonText(list[i]);
-    std::cout << out << "]\n";
+    // The same details as the long form, null where the listing gave none.
+    JsonArray out;
+    for (int i = 0; i < list.Count(); ++i) {
+      const TKtIFileDetail* d = detail(i);
+      JsonObject entry;
+      entry.Text("name", list[i]).Text("type", std::string(isDir(i) ? "directory" : "file"));
+      if (d && d->HasSize) entry.Number("size", static_cast<long long>(d->Size));
+      else entry.Null("size");
+      const std::string time = timeText(i);
+      if (time.empty()) entry.Null("time");
+      else entry.Text("time", time);
+      out.Raw(entry.Str());
+    }
+    std::cout << out.Str() << "\n";
   } else {
     const bool longForm = args.Has("--long");
     for (int i = 0; i < list.Count(); ++i) {
       std::string line;
       if (longForm) {
         // Type, size and time (UTC) before the name, as ls -l has them.
-        const TKtIFileDetail* d = static_cast<size_t>(i) < details.size() ? &details[i] : nullptr;
+        const TKtIFileDetail* d = detail(i);
         std::string size = d && d->HasSize ? std::to_string(d->Size) : "-";
-        std::string time = "-";
-        if (d && d->HasTime) {
-          time = UTF8Encode(DateTimeToISO(FileTimeToDateTime(d->LastWriteTime))) + "Z";
-          std::replace(time.begin(), time.end(), ' ', 'T');
-        }
+        std::string time = timeText(i);
+        if (time.empty()) time = "-";
         line = std::string(isDir(i) ? "d " : "- ") + std::string(size.size() < 12 ? 12 - size.size() : 0, ' ') + size +
                " " + time + " ";
       }
@@ -108,7 +123,8 @@ KTINET_COMMAND(Command{
     "      --mask M        name mask (default *.*)\n"
     "      --recursive     descend into matching sub-folders\n"
     "  -l, --long          type (d for a folder), size in bytes and time (UTC) before each name\n"
-    "      --json          a JSON array of the entries\n") +
+    "      --json          a JSON array of the entries: {\"name\", \"type\": \"file\" or\n"
+    "                      \"directory\", \"size\" in bytes, \"time\" in UTC}, null where unknown\n") +
         TransferOptionsHelp(),
     WithTransferOptions({{"--mask", "", true}, {"--recursive", "-r", false}, {"--long", "-l", false}, {"--json", "", false}}),
     RunLs});

@@ -88,14 +88,14 @@ int RunMail(const Args& args) {
   }
 
   try {
-    smtp.Execute();
+    RunAskingProxyLogon(smtp, [&] { return smtp.Execute(); });
   } catch (const Exception& e) {
     // Refused input, a failed connect or greeting, a TLS handshake that failed.
     std::cerr << "ktinet mail: " << e.what() << "\n";
     return kExitFailed;
   }
   if (!smtp.LastError().empty()) {
-    std::cerr << "ktinet mail: " << UTF8Encode(smtp.LastError()) << "\n";
+    std::cerr << "ktinet mail: " << FailureText(smtp) << "\n";
     return kExitFailed;
   }
   if (args.Has("--json")) {
@@ -148,7 +148,7 @@ KTINET_COMMAND(Command{
                 "  --attach FILE[:TYPE]   attach a file (repeatable); TYPE from the extension if absent\n"
                 "  --user U               log in (AUTH LOGIN) with this user name; on a terminal the\n"
                 "                         password is asked for when none of the forms below gives it\n") +
-        SecretHelp("--password", "", "the password for --user", "KTINET_PASSWORD") +
+        SecretHelp("--password", "", "the password for --user", "KTINET_PASSWORD", 25, false) +
         "  --tls MODE             none (default), starttls or implicit\n"
         "  --cacert FILE          also trust this CA certificate (PEM; $SSL_CERT_FILE and\n"
         "                         $SSL_CERT_DIR replace the system's store)\n"

@@ -63,9 +63,9 @@ int RunQuery(const Args& args) {
   if (args.Positional().size() > 2) query.Query = BytesToString(Unescape(args.Positional()[2]));
   ApplySocketOptions(args, query);
 
-  String answer = query.Execute();
+  String answer = RunAskingProxyLogon(query, [&] { return query.Execute(); });
   if (!query.LastError().empty()) {
-    std::cerr << "ktinet query: " << UTF8Encode(query.LastError()) << "\n";
+    std::cerr << "ktinet query: " << FailureText(query) << "\n";
     return kExitFailed;
   }
   std::cout.flush();

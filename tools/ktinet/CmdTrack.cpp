@@ -126,6 +126,13 @@ std::string OneLine(const String& s) {
   return out.empty() ? std::string("the service could not be reached") : out;
 }
 
+// Why a tracker's call failed, in either build: the service's own words when it refused (an
+// error answer), otherwise what the transfer left in the answer.
+template <class Tracker>
+std::string TrackerFailure(const Tracker& t) {
+  return t.ServiceError().empty() ? OneLine(t.LastXMLResponse()) : Text(t.ServiceError());
+}
+
 // A failed call: the one-line message on stderr, and with --json the same as an object on stdout,
 // so that a script reading the output learns why it holds no shipment.
 int Failed(const Args& args, const std::string& carrier, const String& number, const std::string& message) {
@@ -149,18 +156,18 @@ int RunUps(const Args& args, const String& number) {
   for (const auto& option : SocketOptions())
     if (args.Has(option.name)) throw UsageError(option.name + " applies to fedex only");
   TKtUPSTracker ups(nullptr);
-  if (auto license = args.Get("--license")) ups.SetAccessLicenseNumber(UTF8ToString(*license));
+  if (auto license = Secret(args, "--license", "KTINET_LICENSE")) ups.SetAccessLicenseNumber(UTF8ToString(*license));
   if (auto host = args.Get("--host")) ups.SetHost(UTF8ToString(*host));
   if (args.Has("--port")) ups.SetPort(static_cast<Word>(args.GetInt("--port", 443, 1, 65535)));
   if (auto ca = args.Get("--cacert")) ups.SetCAFile(UTF8ToString(*ca));
   ups.SetIgnoreCertificateErrors(args.Has("--insecure"));
   ups.SetTrackingNumber(number);
   if (!ups.Execute()) {
-    // This tracker keeps no error texts: only what the service sent, if anything.
+    // This tracker keeps no error texts of the transfer: only what the service sent, if anything.
     return Failed(args, "ups", number,
-                  ups.LastXMLResponse().empty()
+                  ups.ServiceError().empty() && ups.LastXMLResponse().empty()
                       ? std::string("the service could not be reached, or its certificate was not trusted")
-                      : OneLine(ups.LastXMLResponse()));
+                      : TrackerFailure(ups));
   }
   if (args.Has("--json")) PrintJson(std::cout, "ups", number, ups, *ups.Activities());
   else PrintPlain(std::cout, number, ups, *ups.Activities());
@@ -168,15 +175,16 @@ int RunUps(const Args& args, const String& number) {
 }
 
 int RunFedEx(const Args& args, const String& number) {
-  for (const char* option : {"--cacert", "--insecure", "--license"})
+  for (const char* option : {"--cacert", "--insecure", "--license", "--license-file"})
     if (args.Has(option)) throw UsageError(std::string(option) + " applies to ups only");
   TKtFedExTracker fedex(nullptr);
   if (auto host = args.Get("--host")) fedex.SetHost(UTF8ToString(*host));
   fedex.SetPort(static_cast<int>(args.GetInt("--port", 80, 1, 65535)));
   ApplySocketOptions(args, fedex);
   fedex.SetTrackingNumber(number);
-  fedex.Execute();
-  if (!fedex.LastError().empty()) return Failed(args, "fedex", number, UTF8Encode(fedex.LastError()));
+  RunAskingProxyLogon(fedex, [&] { return fedex.Execute(); });
+  if (!fedex.LastError().empty()) return Failed(args, "fedex", number, FailureText(fedex));
+  if (!fedex.ServiceError().empty()) return Failed(args, "fedex", number, Text(fedex.ServiceError()));
   const TStrings& info = *fedex.ShipmentInfo();
   const TStrings& activity = *fedex.Activity();
   if (info.Count() == 0 && activity.Count() == 0)
@@ -212,19 +220,17 @@ bool RunTrackerOfForm(TComponent* c, std::ostream& out, std::ostream& err, bool&
   if (auto* ups = dynamic_cast<TKtUPSTracker*>(c)) {
     ok = ups->Execute();
     if (!ok)
-      err << label
-          << EscapeControls(ups->LastXMLResponse().empty() ? std::string("the service could not be reached")
-                                                           : OneLine(ups->LastXMLResponse()))
-          << "\n";
+      err << label << EscapeControls(TrackerFailure(*ups)) << "\n";
     else
       PrintPlain(out, ups->TrackingNumber(), *ups, *ups->Activities());
     return true;
   }
   if (auto* fedex = dynamic_cast<TKtFedExTracker*>(c)) {
     fedex->Execute();
-    ok = fedex->LastError().empty();
+    const std::string why = !fedex->LastError().empty() ? UTF8Encode(fedex->LastError()) : Text(fedex->ServiceError());
+    ok = why.empty();
     if (!ok) {
-      err << label << EscapeControls(UTF8Encode(fedex->LastError())) << "\n";
+      err << label << EscapeControls(why) << "\n";
       return true;
     }
     out << "Tracking number:  " << EscapeControls(Text(fedex->TrackingNumber())) << "\n";
@@ -277,11 +283,7 @@ int RunTrack(const Args& args) {
   ApplyConnection(args, *tracker);
   tracker->SetTrackingNumber(number);
   const bool ok = tracker->Execute();
-  if (!ok) {
-    // The service's own words when it refused; otherwise what the transfer left.
-    const String& refusal = tracker->ServiceError();
-    return Failed(args, carrier, number, refusal.empty() ? OneLine(tracker->LastXMLResponse()) : Text(refusal));
-  }
+  if (!ok) return Failed(args, carrier, number, TrackerFailure(*tracker));
   const auto& shipment = dynamic_cast<const TKtShipmentDetails&>(*tracker);
   if (args.Has("--json")) PrintJson(std::cout, carrier, number, shipment, *tracker->Activities());
   else PrintPlain(std::cout, number, shipment, *tracker->Activities());
@@ -296,7 +298,7 @@ bool RunTrackerOfForm(TComponent* c, std::ostream& out, std::ostream& err, bool&
   ok = tracker->Execute();
   if (!ok) {
     err << "ktinet form run: " << UTF8Encode(c->Name()) << ": " << UTF8Encode(c->ClassName()) << ": "
-        << EscapeControls(OneLine(tracker->LastXMLResponse())) << "\n";
+        << EscapeControls(TrackerFailure(*tracker)) << "\n";
     return true;
   }
   PrintPlain(out, tracker->TrackingNumber(), dynamic_cast<const TKtShipmentDetails&>(*tracker), *tracker->Activities());
@@ -575,8 +577,9 @@ DemoOutcome DemoFedEx() {
 
 std::vector<Args::OptionSpec> TrackOptions() {
   auto specs = SocketOptions();
-  for (const char* name : {"--host", "--port", "--cacert", "--license"}) specs.push_back({name, "", true});
+  for (const char* name : {"--host", "--port", "--cacert"}) specs.push_back({name, "", true});
   for (const char* name : {"--insecure", "--json"}) specs.push_back({name, "", false});
+  AppendOptions(specs, SecretOptions("--license"));
   AppendOptions(specs, RestTrackOptions());
   return specs;
 }
@@ -585,22 +588,24 @@ KTINET_COMMAND(Command{
     "track", "track a UPS or FedEx parcel (TKtUPSTracker, TKtFedExTracker)",
     std::string("Usage: ktinet track ups|fedex NUMBER [OPTIONS]\n"
                 "       ktinet track --api rest ups|fedex NUMBER --client-id ID [OPTIONS]\n\n"
-                "ups:   posts the UPS tracking request, always over HTTPS, and prints the shipment and one\n"
-                "       line per activity (date, status, location). Certificates are verified against the\n"
-                "       system's authorities and the host name.\n"
-                "fedex: fetches the FedEx tracking page over HTTP and prints the lines of its shipment\n"
-                "       section and of its scan-activity section (a row of a label and a value cell reads\n"
-                "       label=value).\n"
-                "Exits 1 when the call fails, and for fedex when the page has no tracking sections.\n\n"
+                "  ups     posts the UPS tracking request, always over HTTPS, and prints the\n"
+                "          shipment and one line per activity (date, status, location).\n"
+                "          Certificates are verified against the system's authorities and the\n"
+                "          host name.\n"
+                "  fedex   fetches the FedEx tracking page over HTTP and prints the lines of its\n"
+                "          shipment section and of its scan-activity section (a row of a label\n"
+                "          and a value cell reads label=value).\n\n"
+                "Exits 1 when the call fails or the service answers with an error (ups: an HTTP status\n"
+                "of 400 or more, a SOAP fault, an Error element; fedex: an HTTP status of 400 or more):\n"
+                "its message goes to stderr. For fedex, also when the page has no tracking sections.\n\n"
                 "  --host H            the service host (UPS: onlinetools.ups.com, FedEx: www.fedex.com)\n"
                 "  --port P            its port (UPS: 443, FedEx: 80)\n"
                 "  --cacert FILE       UPS: also trust the certificate authorities in this PEM file\n"
                 "  --insecure          UPS: do not verify the server's certificate (anyone on the path\n"
                 "                      could read the licence number and forge the answer)\n"
-                "  --license L         UPS: the access licence number\n"
                 "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
-                "                      \"error\"} when the call failed)\n"
-                "FedEx only:\n") +
+                "                      \"error\"} when the call failed)\n") +
+        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE", 22, false) + "FedEx only:\n" +
         kSocketOptionsHelp + RestTrackHelp(),
     TrackOptions(), RunTrack});
 
@@ -634,9 +639,9 @@ KTINET_COMMAND(Command{
     "                      FedEx: the account and meter numbers\n"
     "  --json              print the result as JSON ({\"carrier\", \"trackingNumber\",\n"
     "                      \"error\"} when the call failed)\n") +
-        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE") +
-        SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY") +
-        SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD") +
+        SecretHelp("--license", "", "UPS: the access licence number", "KTINET_LICENSE", 22, false) +
+        SecretHelp("--key", "", "FedEx: the user credential's key", "KTINET_KEY", 22, false) +
+        SecretHelp("--password", "", "FedEx: the user credential's password", "KTINET_PASSWORD", 22, false) +
         kTlsOptionsHelp + kDeadlineOptionsHelp + RestTrackHelp(),
     TrackOptions(), RunTrack});
 

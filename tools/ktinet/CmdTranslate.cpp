@@ -5,6 +5,8 @@
 #include "Cli.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Files.h"
+#include "Secrets.h"
 #include "SocketOptions.h"
 #include "TranslateV3.h"
 #include "Output.h"
@@ -18,12 +20,13 @@ namespace {
 
 const std::string kConnectionHelp = std::string(
     "  --host URL              the service's base address\n"
-    "                          (https://api.microsofttranslator.com/v2/Http.svc)\n"
-    "  --appid ID              the application identifier sent with every call\n") +
+    "                          (https://api.microsofttranslator.com/v2/Http.svc)\n") +
+    SecretHelp("--appid", "", "the application identifier sent with every call", "KTINET_APPID", 26, false) +
     kTlsOptionsHelp + kDeadlineOptionsHelp;
 
 std::vector<Args::OptionSpec> ConnectionOptions(std::vector<Args::OptionSpec> more = {}, bool withTextType = false) {
-  std::vector<Args::OptionSpec> specs = {{"--host", "", true}, {"--appid", "", true}};
+  std::vector<Args::OptionSpec> specs = {{"--host", "", true}};
+  AppendOptions(specs, SecretOptions("--appid"));
   specs.insert(specs.end(), more.begin(), more.end());
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
@@ -40,7 +43,8 @@ void Configure(const Args& args, TKtMSTranslator& t) {
   ApplyTransferOptions(args);
   if (auto host = args.Get("--host")) t.SetHost(UTF8ToString(*host));
   if (auto ca = args.Get("--cacert")) t.SetCAFile(UTF8ToString(*ca));
-  if (auto id = args.Get("--appid")) t.SetBingAppId(UTF8ToString(*id));
+  // The application identifier is the service's key: it has the secret forms too.
+  if (auto id = Secret(args, "--appid", "KTINET_APPID")) t.SetBingAppId(UTF8ToString(*id));
   t.SetIgnoreCertificateErrors(args.Has("--insecure"));
 }
 
@@ -119,8 +123,11 @@ int RunSpeak(const Args& args) {
   if (!lang || !out) throw UsageError("--lang and --out are required");
   TKtMSTranslator t(nullptr);
   Configure(args, t);
+  // "-": the audio alone goes to standard output, the report to stderr.
+  const OutputFile target(*out);
+  std::ostream& report = target.ToStandardOutput() ? std::cerr : std::cout;
   try {
-    t.SpeakText(UTF8ToString(*lang), UTF8ToString(*out), UTF8ToString(args.Positional()[0]));
+    t.SpeakText(UTF8ToString(*lang), UTF8ToString(target.Path()), UTF8ToString(args.Positional()[0]));
   } catch (const Exception& e) {
     std::cerr << "ktinet speak: " << e.what() << "\n";
     return kExitFailed;
@@ -133,8 +140,15 @@ int RunSpeak(const Args& args) {
     std::cerr << "ktinet speak: the service answered " << t.LastHTTPStatus() << "; " << *out << " was left as it was\n";
     return kExitFailed;
   }
-  TFileStream written(UTF8ToString(*out), fmOpenRead);
-  std::cout << *out << ": " << written.Size() << " bytes\n";
+  try {
+    TFileStream written(UTF8ToString(target.Path()), fmOpenRead);
+    const auto size = written.Size();
+    target.Deliver();
+    report << (target.ToStandardOutput() ? "standard output" : *out) << ": " << size << " bytes\n";
+  } catch (const Exception& e) {
+    std::cerr << "ktinet speak: " << e.what() << "\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -192,8 +206,9 @@ KTINET_COMMAND(Command{"languages", "list the languages of the translator servic
 KTINET_COMMAND(Command{"speak", "save the spoken form of a text (TKtMSTranslator)",
                        std::string("Usage: ktinet speak TEXT --lang L --out FILE [OPTIONS]\n\n"
                                    "Writes the service's audio for TEXT in language L to FILE (created or\n"
-                                   "emptied first). With --api v3 it refuses: speech is not part of the\n"
-                                   "Translator V3 API (the Speech service's text to speech does it).\n\n") +
+                                   "emptied first; \"-\": standard output, with the report on stderr).\n"
+                                   "With --api v3 it refuses: speech is not part of the Translator V3 API\n"
+                                   "(the Speech service's text to speech does it).\n\n") +
                            kConnectionHelp + TranslatorV3Help(false),
                        ConnectionOptions({{"--lang", "", true}, {"--out", "", true}}), RunSpeak});
 

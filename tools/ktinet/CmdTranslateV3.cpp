@@ -18,7 +18,7 @@ namespace ktinet::cli {
 namespace {
 
 // Options only one of the two forms understands.
-const std::vector<std::string> kV2Only = {"--host", "--appid", "--speak"};
+const std::vector<std::string> kV2Only = {"--host", "--appid", "--appid-file", "--speak"};
 const std::vector<std::string> kV3Only = {"--key", "--key-file", "--region", "--base-url", "--json", "--text-type",
                                           "--ui-language"};
 

@@ -17,6 +17,7 @@
 #include "FeedsSupport.h"
 #include "Demo.h"
 #include "DemoServers.h"
+#include "Files.h"
 #include "Json.h"
 #include "Output.h"
 #include "Progress.h"
@@ -59,9 +60,11 @@ std::string LastErrorText() {
 
 // The outcome as one JSON object: the status, the local file's size and the time it carries
 // (null when there is no local file), the HTTP status of the last answer (0 for FTP and files).
-std::string UpdateJson(TKtIStatus status, const std::string& local, int httpStatus, const std::string& error) {
+// `shownName` stands in the record for the file's own name (standard output's "-").
+std::string UpdateJson(TKtIStatus status, const std::string& local, int httpStatus, const std::string& error,
+                       const std::string& shownName = std::string()) {
   JsonObject out;
-  out.Text("status", std::string(StatusWord(status))).Text("file", local);
+  out.Text("status", std::string(StatusWord(status))).Text("file", shownName.empty() ? local : shownName);
   struct stat st {};
   if (::stat(local.c_str(), &st) == 0) {
     out.Number("bytes", static_cast<long long>(st.st_size));
@@ -77,7 +80,14 @@ std::string UpdateJson(TKtIStatus status, const std::string& local, int httpStat
 int RunUpdate(const Args& args) {
   args.ExpectPositional(2, 2);
   Source source = ParseSource(args.Positional()[0]);
-  const std::string local = args.Positional()[1];
+  // "-": there is no local copy to compare with, so the file always comes, and standard output
+  // carries its bytes alone; the outcome goes to stderr.
+  const OutputFile target(args.Positional()[1]);
+  const bool toStdout = target.ToStandardOutput();
+  if (toStdout && args.Has("--resume")) throw UsageError("--resume needs a local file to continue, not standard output");
+  const std::string local = target.Path();
+  const std::string shown = toStdout ? "standard output" : local;
+  std::ostream& report = toStdout ? std::cerr : std::cout;
 
   TKtWebUpdater updater(nullptr);
   updater.SetService(source.service);
@@ -90,11 +100,12 @@ int RunUpdate(const Args& args) {
   ApplyTransferOptions(args, updater);
   updater.SetResumeDownload(args.Has("--resume"));
   // The live panel needs a terminal; elsewhere nobody would see it.
-  const bool window = !args.Has("--no-window") && std::strcmp(CurrentBackend().Name(), "headless") != 0;
+  // Standard output carrying the file has no room for the panel.
+  const bool window = !toStdout && !args.Has("--no-window") && std::strcmp(CurrentBackend().Name(), "headless") != 0;
   updater.StatusDialog()->SetEnabled(window);
   if (window) {
     updater.StatusDialog()->SetTitle(u"ktinet update");
-    updater.StatusDialog()->SetDescription(u"Bringing " + UTF8ToString(local) + u" up to date");
+    updater.StatusDialog()->SetDescription(u"Bringing " + UTF8ToString(shown) + u" up to date");
   }
   // Without the panel a terminal still shows how far the download has come.
   ProgressLine progress("ktinet update");
@@ -112,18 +123,28 @@ int RunUpdate(const Args& args) {
     why = UTF8Encode(updater.LastErrorText());
     if (why.empty()) why = LastErrorText();
   }
-  if (args.Has("--json")) std::cout << UpdateJson(status, local, updater.LastHTTPStatus(), why) << std::endl;
-  else std::cout << feeds::OutcomeText(updater) << std::endl;
+  if (args.Has("--json")) {
+    report << UpdateJson(status, local, updater.LastHTTPStatus(), why, toStdout ? "-" : "") << std::endl;
+  } else {
+    report << feeds::OutcomeText(updater) << std::endl;
+  }
   if (status == isNotFound) {
-    std::cerr << "ktinet update: " << args.Positional()[0] << " was not found; " << local << " is left as it was\n";
+    std::cerr << "ktinet update: " << args.Positional()[0] << " was not found; "
+              << (toStdout ? "nothing was written" : local + " is left as it was") << "\n";
     return kExitFailed;
   }
   if (status == isFailed) {
     if (updater.Cancelled()) {
-      std::cerr << "ktinet update: the update of " << local << " was cancelled\n";
+      std::cerr << "ktinet update: the update of " << shown << " was cancelled\n";
       return kExitFailed;
     }
-    std::cerr << "ktinet update: the update of " << local << " failed" << (why.empty() ? "" : ": " + why) << "\n";
+    std::cerr << "ktinet update: the update of " << shown << " failed" << (why.empty() ? "" : ": " + why) << "\n";
+    return kExitFailed;
+  }
+  try {
+    target.Deliver();
+  } catch (const Exception& e) {
+    std::cerr << "ktinet update: " << e.what() << "\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -324,7 +345,9 @@ KTINET_COMMAND(Command{
     "cancelled; exit 0 for finished and skipped, 1 otherwise, with the cause on stderr. A failed,\n"
     "cancelled or interrupted download leaves the previous local file as it was (except with\n"
     "--resume, which keeps the part already downloaded: the next run continues it when it is\n"
-    "shorter than the remote file and that has not changed since, and downloads all otherwise).\n\n"
+    "shorter than the remote file and that has not changed since, and downloads all otherwise).\n"
+    "LOCALFILE \"-\" downloads the file every time and writes it to standard output; the outcome\n"
+    "then goes to stderr.\n\n"
     "  -u, --user U        user name for the server (HTTP authentication or FTP logon)\n"
     "  -p, --password P    its password\n"
     "      --resume        continue a partial local file instead of replacing it\n"

@@ -21,9 +21,9 @@ int RunWeather(const Args& args) {
   weather.SetPort(static_cast<int>(args.GetInt("--port", 80, 1, 65535)));
   ApplySocketOptions(args, weather);
 
-  weather.Execute();
+  RunAskingProxyLogon(weather, [&] { return weather.Execute(); });
   if (!weather.LastError().empty()) {
-    std::cerr << "ktinet weather: " << UTF8Encode(weather.LastError()) << "\n";
+    std::cerr << "ktinet weather: " << FailureText(weather) << "\n";
     return kExitFailed;
   }
   if (!weather.TemperatureFound()) {

@@ -40,9 +40,9 @@ int RunWhois(const Args& args) {
   whois.SetPort(static_cast<int>(args.GetInt("--port", 43, 1, 65535)));
   ApplySocketOptions(args, whois);
 
-  String answer = whois.Execute();
+  String answer = RunAskingProxyLogon(whois, [&] { return whois.Execute(); });
   if (!whois.LastError().empty()) {
-    std::cerr << "ktinet whois: " << UTF8Encode(whois.LastError()) << "\n";
+    std::cerr << "ktinet whois: " << FailureText(whois) << "\n";
     return kExitFailed;
   }
   // Registries answer in ASCII or UTF-8: the bytes go out as they came, defused on a terminal.

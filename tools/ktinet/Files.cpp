@@ -1,11 +1,13 @@
 #include "Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "platform/TempFiles.h"
 #include "rtl/Exceptions.h"
@@ -72,6 +74,38 @@ InputFile::InputFile(const std::string& path) : FPath(path) {
 
 InputFile::~InputFile() {
   if (FTemporary) ::unlink(FPath.c_str());
+}
+
+void WriteStandardOutput(const std::string& bytes) {
+  std::cout.flush();
+  if (!WriteAll(STDOUT_FILENO, bytes)) throw Exception("standard output: " + std::string(std::strerror(errno)));
+}
+
+OutputFile::OutputFile(const std::string& path) : FPath(path) {
+  if (path != "-") return;
+  std::string dir = UTF8Encode(TempDirectory()) + "ktinet-out-XXXXXX";
+  // A directory of this user's own, so nobody can place a file or a link under the name first.
+  if (!::mkdtemp(dir.data())) throw Exception("cannot make a temporary directory: " + std::string(std::strerror(errno)));
+  FDir = dir;
+  FPath = FDir + "/out";
+}
+
+OutputFile::~OutputFile() {
+  if (FDir.empty()) return;
+  // Whatever a component left there (its own temporary copies included) goes with the directory.
+  if (DIR* d = ::opendir(FDir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") ::unlink((FDir + "/" + name).c_str());
+    }
+    ::closedir(d);
+  }
+  ::rmdir(FDir.c_str());
+}
+
+void OutputFile::Deliver() const {
+  if (FDir.empty()) return;
+  WriteStandardOutput(ReadInputFile(FPath));
 }
 
 }  // namespace ktinet::cli

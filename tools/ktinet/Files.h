@@ -1,4 +1,5 @@
-// Files a user names on the command line, where "-" stands for standard input.
+// Files a user names on the command line, where "-" stands for standard input or, where the
+// program writes a file, for standard output.
 #pragma once
 
 #include <string>
@@ -21,6 +22,31 @@ class InputFile {
  private:
   std::string FPath;
   bool FTemporary = false;
+};
+
+// Writes all of `bytes` to standard output (flushing what std::cout holds first). Raises
+// Exception ("standard output: why").
+void WriteStandardOutput(const std::string& bytes);
+
+// For components that write a named file: when `path` is "-", a name in a private temporary
+// directory (no file there yet, so a component that compares with an existing file finds none)
+// whose bytes Deliver() then copies to standard output; otherwise `path` itself. The temporary
+// directory goes with the object.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  const std::string& Path() const { return FPath; }
+  bool ToStandardOutput() const { return !FDir.empty(); }
+  // Copies what the component wrote to standard output; nothing for a named file. Raises
+  // Exception when the file cannot be read or standard output not written.
+  void Deliver() const;
+
+ private:
+  std::string FPath;
+  std::string FDir;
 };
 
 }  // namespace ktinet::cli

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "Output.h"
 #include "rtl/Exceptions.h"
 #include "vcl/KtILogOn.h"
 #include "vcl/UiBackend.h"
@@ -15,19 +16,22 @@ std::vector<Args::OptionSpec> SecretOptions(const std::string& option, const std
 }
 
 std::string SecretHelp(const std::string& option, const std::string& shortName, const std::string& what,
-                       const std::string& envVar) {
-  auto line = [](std::string head, const std::string& text) {
+                       const std::string& envVar, size_t column, bool shortNames) {
+  // The description starts in column 24, at least two blanks after the option (so the help
+  // reads it as the option's own line), and is wrapped there within the help's width.
+  auto line = [column](std::string head, const std::string& text) {
+    const std::string indent(column, ' ');
     head = "  " + head;
-    if (head.size() < 24) head.resize(24, ' ');
-    else head += "\n" + std::string(24, ' ');
-    return head + text + "\n";
+    if (head.size() + 2 <= indent.size()) return Wrapped(head + std::string(indent.size() - head.size(), ' '), text, indent) + "\n";
+    return head + "\n" + Wrapped(indent, text, indent) + "\n";
   };
   std::string upper = option.substr(2);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  std::string head = (shortName.empty() ? "    " : shortName + ", ") + option + " " + upper;
+  const std::string pad = shortNames ? "    " : "";
+  std::string head = (shortName.empty() ? pad : shortName + ", ") + option + " " + upper;
   return line(head, what + " (other users can see it in ps: prefer the forms below)") +
-         line("    " + option + "-file F", "the same, read from the first line of file F") +
-         line("    $" + envVar, "the same, from the environment");
+         line(pad + option + "-file F", "the same, read from the first line of file F") +
+         line(pad + "$" + envVar, "the same, from the environment");
 }
 
 std::optional<std::string> Secret(const Args& args, const std::string& option, const std::string& envVar) {

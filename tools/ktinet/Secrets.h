@@ -16,9 +16,11 @@ namespace ktinet::cli {
 std::vector<Args::OptionSpec> SecretOptions(const std::string& option, const std::string& shortName = "");
 
 // Help lines for a secret option: what it is, its file form and its variable, and the warning that
-// the argument form is visible to other users.
+// the argument form is visible to other users. The descriptions start in `column`; with
+// `shortNames` the option names stand where long names do after "-x, " (the other options of the
+// help have short forms), otherwise two blanks from the margin.
 std::string SecretHelp(const std::string& option, const std::string& shortName, const std::string& what,
-                       const std::string& envVar);
+                       const std::string& envVar, size_t column = 24, bool shortNames = true);
 
 // The secret from OPT, OPT-file or the environment variable, in that order; nullopt when none
 // gives one. Both OPT and OPT-file, or a file that cannot be read, is a UsageError.

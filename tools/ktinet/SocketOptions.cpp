@@ -6,9 +6,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "Secrets.h"
+#include "core/KtInCnst.h"
 #include "platform/WinInet.h"
+#include "vcl/KtILogOn.h"
+#include "vcl/UiBackend.h"
 
 namespace ktinet::cli {
 
@@ -48,8 +52,6 @@ std::vector<Args::OptionSpec> DeadlineOptions() {
 
 const char* const kDeadlineOptionsHelp = KTINET_DEADLINE_HELP;
 
-namespace {
-
 // Seconds as milliseconds; a fraction of a millisecond still counts as one, so that a tiny limit
 // never turns into "no limit".
 int SecondsOption(const Args& args, const std::string& name, int fallbackMs) {
@@ -63,8 +65,6 @@ int SecondsOption(const Args& args, const std::string& name, int fallbackMs) {
                      " (0: no limit), not '" + *v + "'");
   return static_cast<int>(std::ceil(seconds * 1000.0));
 }
-
-}  // namespace
 
 Deadlines DeadlineOption(const Args& args) {
   Deadlines d;
@@ -85,7 +85,9 @@ std::vector<Args::OptionSpec> SocketOptions() {
 
 const char* const kSocketOptionsHelp =
     KTINET_DEADLINE_HELP
-    "  --proxy HOST:PORT       connect through this proxy\n"
+    "  --proxy HOST:PORT       connect through this proxy; when it asks for a logon (407), a\n"
+    "                          terminal asks for its user and password and tries once more,\n"
+    "                          elsewhere the job fails (\"proxy refused: authentication required\")\n"
     "  --proxy-user U          proxy user name (on a terminal, the proxy password is asked for\n"
     "                          when none of the forms below gives it)\n"
     "  --proxy-password P      proxy password (other users can see it in ps: prefer the forms below)\n"
@@ -134,6 +136,26 @@ void ApplySocketOptions(const Args& args, TKtInetBase& component) {
   component.SetLoginPrompt(false);
 }
 
+bool ProxyWantsLogon(const TKtInetBase& component) {
+  return component.LastError() == strKtInEProxyAuth && component.Proxy()->UseProxy();
+}
+
+bool AskProxyLogon(TKtInetBase& component) {
+  // Without a terminal nobody could answer.
+  if (std::strcmp(CurrentBackend().Name(), "headless") == 0) return false;
+  String user = component.Proxy()->User();
+  String password;
+  if (!KtInAskLogon(u"Proxy logon", user, password)) return false;
+  component.Proxy()->SetUser(user);
+  component.Proxy()->SetPassword(password);
+  return true;
+}
+
+std::string FailureText(const TKtInetBase& component) {
+  if (ProxyWantsLogon(component)) return "proxy refused: authentication required";
+  return UTF8Encode(component.LastError());
+}
+
 void ApplyTransferOptions(const Args& args) {
   Deadlines d = DeadlineOption(args);
   // 0xFFFFFFFF is the Internet API's "no limit"; its own default would otherwise apply to a 0.
@@ -174,7 +196,7 @@ std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> 
 std::string TransferOptionsHelp() {
   return std::string("  -u, --user U            user name for the server (on a terminal, the password is\n"
                      "                          asked for when none of the forms below gives it)\n") +
-         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD") + kTlsOptionsHelp + kDeadlineOptionsHelp;
+         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD", 26) + kTlsOptionsHelp + kDeadlineOptionsHelp;
 }
 
 void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {

@@ -22,6 +22,9 @@ struct Deadlines {
 
 std::vector<Args::OptionSpec> DeadlineOptions();
 extern const char* const kDeadlineOptionsHelp;
+// One option in seconds (fractions allowed, 0 = no limit) as milliseconds; fallbackMs when absent,
+// UsageError on garbage.
+int SecondsOption(const Args& args, const std::string& name, int fallbackMs);
 // The three deadline options, in seconds (fractions allowed, 0 = no limit); UsageError on garbage.
 Deadlines DeadlineOption(const Args& args);
 
@@ -51,6 +54,27 @@ long MaxSizeOption(const Args& args);
 // Every socket option into a socket component: deadlines, proxy and the answer size limit. The component never asks for
 // proxy credentials itself: the program has gathered what there is to know.
 void ApplySocketOptions(const Args& args, TKtInetBase& component);
+
+// Whether the component's last Execute ended because its proxy wants credentials (status 407).
+bool ProxyWantsLogon(const TKtInetBase& component);
+
+// After a 407 from the proxy, on a terminal: the logon dialog asks for the proxy's user and
+// password (the same dialog as --user's password) and they go into the component; true when the
+// job should run once more. False without a terminal, or when the person cancelled.
+bool AskProxyLogon(TKtInetBase& component);
+
+// Runs `job` (a call that executes the component); when the proxy asked for credentials and a
+// person gave them, runs it once more. Nothing is asked unless the proxy asks.
+template <class Job>
+auto RunAskingProxyLogon(TKtInetBase& component, Job job) -> decltype(job()) {
+  auto result = job();
+  if (ProxyWantsLogon(component) && AskProxyLogon(component)) result = job();
+  return result;
+}
+
+// The component's LastError as the program reports it ("proxy refused: authentication
+// required" for a proxy's 407).
+std::string FailureText(const TKtInetBase& component);
 
 // Deadlines and TLS options for the transfer subcommands (get, update, rss, extract, ls, image,
 // news): they become the defaults of every Internet session the program opens from now on.

@@ -2,6 +2,7 @@
 
 #include "core/ktiutil.h"
 #include "rtl/SysUtils.h"
+#include "services/KtITrackXml.h"
 
 namespace ktinet {
 
@@ -21,6 +22,8 @@ void TKtFedExTracker::Connect() {
 String TKtFedExTracker::GetQuery() {
   FShipmentInfo->Clear();
   FActivity->Clear();
+  FHttpStatus = 0;
+  FServiceError.clear();
   // Only blanks are encoded: the numbers the site issues carry nothing else that needs it.
   String path = TrackingPath + StringReplace(FTrackingNumber, u" ", u"%20", rfReplaceAll);
   // A proxy is asked for the page by its absolute address.
@@ -84,6 +87,13 @@ String TKtFedExTracker::PageToText(const String& Html) {
 }
 
 void TKtFedExTracker::AfterExecute(String& strReceived) {
+  // "HTTP/1.1 503 Service Unavailable": the status and its text after the first blank.
+  if (strReceived.compare(0, 5, u"HTTP/") == 0) {
+    String line = strReceived.substr(0, strReceived.find_first_of(u"\r\n"));
+    FHttpStatus = static_cast<DWORD>(StatusOfFirstLine(StringToBytes(line)));
+    const size_t blank = line.find(u' ');
+    FServiceError = TrackServiceError(FHttpStatus, blank == String::npos ? String() : Trim(line.substr(blank + 1)), String());
+  }
   FShipmentInfo->SetText(PageToText(Section(strReceived, ShipmentMarker, ActivityBeginMarker)));
   FActivity->SetText(PageToText(Section(strReceived, ActivityBeginMarker, ActivityEndMarker)));
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/KtInBase.h"
+#include "platform/WinInet.h"
 #include "rtl/Classes.h"
 #include "rtl/TypInfo.h"
 
@@ -35,6 +36,11 @@ class TKtFedExTracker : public TKtInetBase {
   TStrings* ShipmentInfo() const { return FShipmentInfo.get(); }
   // The lines of the scan-activity section of the last answer.
   TStrings* Activity() const { return FActivity.get(); }
+  // The HTTP status of the last answer; 0 when none arrived (or it was no HTTP answer).
+  DWORD HttpStatus() const { return FHttpStatus; }
+  // "the service answered 503 Service Unavailable" when the last answer carried an HTTP status of
+  // 400 or more (its page then holds no tracking sections); empty otherwise.
+  const String& ServiceError() const { return FServiceError; }
 
   // Starts afresh when an earlier Execute ended in an error text and left its connection open
   // with the rest of that answer unread (unless KeepConnection).
@@ -46,13 +52,15 @@ class TKtFedExTracker : public TKtInetBase {
   static String PageToText(const String& Html);
 
  protected:
-  // Empties both lists and returns the GET of the tracking page.
+  // Empties both lists, HttpStatus and ServiceError and returns the GET of the tracking page.
   String GetQuery() override;
   // Fills the two lists from the page; OnAfterExecute is not raised.
   void AfterExecute(String& strReceived) override;
 
  private:
   String FTrackingNumber;
+  DWORD FHttpStatus = 0;
+  String FServiceError;
   std::unique_ptr<TStringList> FShipmentInfo;
   std::unique_ptr<TStringList> FActivity;
 };

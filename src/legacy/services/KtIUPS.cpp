@@ -29,10 +29,15 @@ void TKtUPSTracker::SetTrackingNumber(const String& Value) {
 void TKtUPSTracker::Clear() {
   FActivities->Clear();
   FLastXMLResponse.clear();
+  FHttpStatus = 0;
+  FServiceError.clear();
 }
 
 void TKtUPSTracker::InternalExecute() {
   FLastXMLResponse.clear();
+  FHttpStatus = 0;
+  FServiceError.clear();
+  String statusLine;
   ConnectToInet(false);
   // A blank host cannot be reached; the Internet layer would only find out when sending.
   if (!hInet || !hURL || Trim(Host()).empty()) {
@@ -57,6 +62,14 @@ void TKtUPSTracker::InternalExecute() {
                             static_cast<DWORD>(body.size()))) {
         SetStatus(isFailed);
       } else {
+        DWORD code = 0;
+        DWORD codeSize = sizeof code;
+        if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &codeSize, nullptr))
+          FHttpStatus = code;
+        Char statusText[201] = {};
+        DWORD textSize = 200 * sizeof(Char);
+        if (FHttpStatus >= 400 && HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, statusText, &textSize, nullptr))
+          statusLine = IntToStr(static_cast<long long>(FHttpStatus)) + u" " + String(statusText, textSize / sizeof(Char));
         // Whatever status the answer carries, its body is the service's word and is read.
         std::vector<char> buffer(kReadBlock);
         Cardinal total = 0;
@@ -83,6 +96,11 @@ void TKtUPSTracker::InternalExecute() {
   }
   DisconnectFromInet();
   ParseXMLResponse();
+  // A fault or an error status is the service's refusal, not an empty shipment.
+  if (FHttpStatus >= 400 || Status() != isFailed) {
+    FServiceError = TrackServiceError(FHttpStatus, statusLine, FLastXMLResponse);
+    if (!FServiceError.empty()) SetStatus(isFailed);
+  }
 }
 
 void TKtUPSTracker::ParseXMLResponse() {

@@ -40,6 +40,11 @@ class TKtUPSTracker : public TKtCustomWebComponent, public TKtShipmentDetails {
   void SetTrackingNumber(const String& Value);
   // The answer of the last Execute as one character per byte, whatever its HTTP status.
   const String& LastXMLResponse() const { return FLastXMLResponse; }
+  // The HTTP status of the last answer; 0 when none arrived.
+  DWORD HttpStatus() const { return FHttpStatus; }
+  // The service's own words when the last answer was an error answer (an HTTP status of 400 or
+  // more, a SOAP fault or an Error element); empty otherwise. Such an answer fails Execute.
+  const String& ServiceError() const { return FServiceError; }
   TKtInetActivities* Activities() const { return FActivities.get(); }
 
   // Certificates are checked against the system's authorities (plus CAFile) and the host name.
@@ -53,7 +58,8 @@ class TKtUPSTracker : public TKtCustomWebComponent, public TKtShipmentDetails {
   void SetCAFile(const String& Value) { FCAFile = Value; }
 
 
-  // Empties Activities and LastXMLResponse (the shipment properties stay).
+  // Empties Activities, LastXMLResponse, HttpStatus and ServiceError (the shipment properties
+  // stay).
   void Clear();
 
  protected:
@@ -69,6 +75,8 @@ class TKtUPSTracker : public TKtCustomWebComponent, public TKtShipmentDetails {
   std::unique_ptr<TKtInetActivities> FActivities;
   bool FIgnoreCertificateErrors = false;
   String FCAFile;
+  DWORD FHttpStatus = 0;
+  String FServiceError;
 };
 
 }  // namespace ktinet
