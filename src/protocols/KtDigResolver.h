@@ -4,7 +4,6 @@
 // its TCP-only behaviour; this one serves people who look names up.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -101,11 +100,6 @@ class TKtDigResolver {
   // Every wait (one UDP try, a TCP connect, a TCP read) ends after this many milliseconds.
   int TimeoutMs() const { return FTimeoutMs; }
   void SetTimeoutMs(int Value) { FTimeoutMs = Value; }
-  // Milliseconds one Query may take in all, every server and try included; 0 (the default) sets
-  // no limit. Each wait ends by then, and the query raises EDigError (TimedOut) "Time limit of
-  // N ms for the whole job ran out" instead of asking the next server.
-  int MaxTimeMs() const { return FMaxTimeMs; }
-  void SetMaxTimeMs(int Value) { FMaxTimeMs = Value < 0 ? 0 : Value; }
   // TCP only, never UDP.
   bool ForceTcp() const { return FForceTcp; }
   void SetForceTcp(bool Value) { FForceTcp = Value; }
@@ -161,12 +155,6 @@ class TKtDigResolver {
   std::vector<std::string> FServers;
   int FPort = 53;
   int FTimeoutMs = 5000;
-  int FMaxTimeMs = 0;
-  std::chrono::steady_clock::time_point FJobEnd;  // when the running Query must end (MaxTimeMs)
-  // now + ms, or the end of the job when that comes first.
-  std::chrono::steady_clock::time_point WaitEnd(int ms) const;
-  // Raises the whole-job time limit once the job's time is over.
-  void CheckJobTime() const;
   bool FForceTcp = false;
   int FUdpTries = 2;
   int FConnectTimeoutMs = 0;
