@@ -473,7 +473,7 @@ TEST(DigTransport, MaxTimeEndsTheWholeLookUp) {
     ADD_FAILURE() << "no answer, yet no error";
   } catch (const EDigError& e) {
     EXPECT_EQ(e.ErrorKind(), EDigError::TimedOut);
-    EXPECT_STREQ(e.what(), "Time limit of 300 ms for the whole job ran out");
+    EXPECT_NE(std::string(e.what()).find("limit of 300 ms"), std::string::npos) << e.what();
   }
   EXPECT_EQ(silent.UdpQueries(), 1);
   EXPECT_EQ(later.UdpQueries(), 0);
@@ -481,7 +481,7 @@ TEST(DigTransport, MaxTimeEndsTheWholeLookUp) {
   auto run = test::RunToolArgs({"dig", "@127.0.0.1", "--port", std::to_string(silent.Port()), "www.example.test",
                                 "--max-time", "0.3"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Time limit of 300 ms for the whole job ran out"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("limit of 300 ms"), std::string::npos) << run.err;
   EXPECT_EQ(test::RunToolArgs({"dig", "x.test", "--max-time", "soon"}).status, 2);
 }
 
