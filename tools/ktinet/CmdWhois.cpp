@@ -59,10 +59,10 @@ std::vector<Args::OptionSpec> WhoisOptions() {
   specs.push_back({"--no-auto-select", "", false});
   specs.push_back({"--follow", "", false});
   specs.push_back({"--rdap", "", false});
-  for (const auto& spec : RdapLookupOptions())
-    if (spec.name.rfind("--", 0) == 0 && spec.name.find("timeout") == std::string::npos &&
-        spec.name != "--max-time")
-      specs.push_back(spec);
+  for (const auto& option : RdapLookupOptions())
+    if (option.name.rfind("--", 0) == 0 && option.name.find("timeout") == std::string::npos &&
+        option.name != "--max-time")
+      specs.push_back(option);
   return specs;
 }
 
