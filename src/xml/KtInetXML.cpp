@@ -1108,7 +1108,7 @@ void Parser<CharT>::Run() {
           C->FValue.Append(FV);
         }
       }
-      C->FKind = ikProperty;
+      C->SetKind(ikProperty);
       if (ae > as) {
         if (IsTag(T + ns, ne - ns, std::u16string_view(u"?xml", 4))) {
           Decode(as, ae, FA, FRule != Rule::None);
@@ -1128,10 +1128,10 @@ void Parser<CharT>::Run() {
           C->FValue.Append(FV);
       }
       if (comment) {
-        C->FKind = ikComment;
+        C->SetKind(ikComment);
         C = C->FParentItem;
       } else {
-        C->FKind = ikProperty;
+        C->SetKind(ikProperty);
         if (!FA.empty()) {
           if (SameAsciiNoCase(FName, u"?xml"))
             Declaration(C, root, arena);
@@ -1174,11 +1174,14 @@ TKtXMLItems::~TKtXMLItems() {
   DropStore();
 }
 
-void** TKtXMLItems::NewStore(int capacity) { return FArena ? FArena->NewList(capacity) : TList::NewStore(capacity); }
+void** TKtXMLItems::NewStore(int capacity) {
+  Arena* arena = ArrayArena();
+  return arena ? arena->NewList(capacity) : TList::NewStore(capacity);
+}
 
 void TKtXMLItems::FreeStore(void** store, int capacity) noexcept {
-  if (FArena)
-    FArena->FreeList(store, capacity);
+  if (Arena* arena = ArrayArena())
+    arena->FreeList(store, capacity);
   else
     TList::FreeStore(store, capacity);
 }
@@ -1238,19 +1241,19 @@ void TKtXMLItem::operator delete(void* p, Arena* arena) {
 // Where the memory goes back is known only to the item itself, so it is read before the item
 // is destroyed.
 void TKtXMLItem::operator delete(TKtXMLItem* p, std::destroying_delete_t) {
-  std::uintptr_t place = p->FPlace;
+  Arena* own = p->OwnArena();
   p->~TKtXMLItem();
-  if (place & 1)
-    reinterpret_cast<Arena*>(place & ~static_cast<std::uintptr_t>(1))->ItemDied();
+  if (own)
+    own->ItemDied();
   else
     std::free(p);
 }
 
 Arena* TKtXMLItem::MemoryArena() const {
-  return reinterpret_cast<Arena*>(FPlace & ~static_cast<std::uintptr_t>(1));
+  return reinterpret_cast<Arena*>(FItems.FPlace & ~static_cast<std::uintptr_t>(7));
 }
 
-Arena* TKtXMLItem::OwnArena() const { return FPlace & 1 ? MemoryArena() : nullptr; }
+Arena* TKtXMLItem::OwnArena() const { return FItems.ArrayArena(); }
 
 TKtXMLItem::TKtXMLItem(TComponent* AOwner) : TComponent(AOwner) {
   FParentItem = dynamic_cast<TKtXMLItem*>(AOwner);
@@ -1259,9 +1262,9 @@ TKtXMLItem::TKtXMLItem(TComponent* AOwner) : TComponent(AOwner) {
 // Items of a tree are owned through their parent's Items alone: registering each with the
 // framework's owner list as well would double the bookkeeping of a large tree.
 TKtXMLItem::TKtXMLItem(ChildTag, TKtXMLItem* parent, std::uintptr_t place)
-    : TComponent(nullptr), FPlace(place), FParentItem(parent) {
+    : TComponent(nullptr), FParentItem(parent) {
   if (parent) FLevel = parent->FLevel + 1;
-  FItems.FArena = OwnArena();
+  FItems.FPlace = place;
 }
 
 TKtXMLItem::~TKtXMLItem() {
@@ -1447,7 +1450,7 @@ void TKtXMLItem::ProcessAttributes() {
       if (!name.empty() && !value.empty()) {
         TKtXMLItem* item = FItems.AddItem(this);
         Arena* arena = item->OwnArena();
-        item->FKind = ikAttribute;
+        item->SetKind(ikAttribute);
         item->FTagName.Assign(name, arena);
         item->FValue.Assign(value, arena);
       }
@@ -1464,7 +1467,9 @@ void TKtXMLItem::ProcessAttributes() {
 TKtXMLEngine::TKtXMLEngine(TComponent* AOwner) : TComponent(AOwner), FArena(std::make_unique<Arena>()) {
   FRootItem = new TKtXMLItem(this);
   // The root lives on the heap (it outlives every parse) and hands the arena to its children.
-  FRootItem->FPlace = reinterpret_cast<std::uintptr_t>(FArena.get());
+  static_assert(alignof(Arena) >= 8, "the low three bits of a placement are flags");
+  FRootItem->FItems.FPlace =
+      reinterpret_cast<std::uintptr_t>(FArena.get()) | (FRootItem->FItems.FPlace & TKtXMLItems::kKindBits);
 }
 
 TKtXMLEngine::~TKtXMLEngine() {

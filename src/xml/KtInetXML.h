@@ -115,8 +115,19 @@ class TKtXMLItems : public TList {
  private:
   friend class TKtXMLItem;
   friend class TKtXMLEngine;
-  // Where the children array lives: the arena of an item that lives in one, else the heap.
-  xml_detail::Arena* FArena = nullptr;
+  template <class CharT>
+  friend class xml_detail::Parser;
+  // The owning item's placement, kept here so that an item spends one word on it: the arena its
+  // children go to (bits 3 and up), bit 0 set when the item itself lives in that arena (then its
+  // children array does too; otherwise the array is on the heap), bits 1-2 the item's kind. Zero
+  // for a list that belongs to no item.
+  static constexpr std::uintptr_t kOwnBit = 1;
+  static constexpr std::uintptr_t kKindShift = 1;
+  static constexpr std::uintptr_t kKindBits = 3u << kKindShift;
+  std::uintptr_t FPlace = 0;
+  xml_detail::Arena* ArrayArena() const {
+    return FPlace & kOwnBit ? reinterpret_cast<xml_detail::Arena*>(FPlace & ~static_cast<std::uintptr_t>(7)) : nullptr;
+  }
 };
 
 // One node of the tree: an element, an attribute split out by ProcessAttributes, or a comment.
@@ -127,8 +138,13 @@ class TKtXMLItem : public TComponent {
   // Frees the subtree, then leaves the parent's Items.
   ~TKtXMLItem() override;
 
-  TKtXMLItemKind Kind() const { return FKind; }
-  void SetKind(TKtXMLItemKind value) { FKind = value; }
+  TKtXMLItemKind Kind() const {
+    return static_cast<TKtXMLItemKind>((FItems.FPlace & TKtXMLItems::kKindBits) >> TKtXMLItems::kKindShift);
+  }
+  void SetKind(TKtXMLItemKind value) {
+    FItems.FPlace = (FItems.FPlace & ~TKtXMLItems::kKindBits) |
+                    ((static_cast<std::uintptr_t>(value) << TKtXMLItems::kKindShift) & TKtXMLItems::kKindBits);
+  }
   String TagName() const { return FTagName.Str(); }
   std::u16string_view TagNameView() const { return FTagName.View(); }
   void SetTagName(const String& value);
@@ -169,9 +185,6 @@ class TKtXMLItem : public TComponent {
   xml_detail::Arena* OwnArena() const;     // the arena holding this item and its texts, or null
   void FreeSubtree();
 
-  // The arena children go to, with bit 0 set when this item itself lives in it.
-  std::uintptr_t FPlace = 0;
-  TKtXMLItemKind FKind = ikProperty;
   Integer FLevel = 0;
   xml_detail::Text FTagName;
   xml_detail::Text FValue;

@@ -165,5 +165,47 @@ TEST(XmlTreeStore, ChildrenListsSurviveGrowthRemovalAndReuse) {
     EXPECT_EQ(ChildNames(e.RootItem()->Items()->Items(k)), ExpectedNames(sizes[static_cast<std::size_t>(k)], 0, ""));
 }
 
+// An item's kind shares a word with where the item and its children array live: setting any
+// kind on items of the arena, on the root and on items made on the heap must leave both intact
+// through growth, removal and a fresh read, and each item must report the kind it was given.
+TEST(XmlTreeStore, KindsStayApartFromWhereItemsLive) {
+  const TKtXMLItemKind kinds[] = {ikCDATA, ikComment, ikAttribute, ikProperty, ikCDATA};
+  TKtXMLEngine e(nullptr);
+  LoadBytes(e, "<r><a x=\"1\">v</a><b/><c><d/></c></r>");
+  TKtXMLItem* root = e.RootItem();
+  std::vector<TKtXMLItem*> items = {root};
+  for (int k = 0; k < root->Items()->Count(); ++k) items.push_back(root->Items()->Items(k));
+  TKtXMLItem heapItem(nullptr);
+  items.push_back(&heapItem);
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    SCOPED_TRACE(k);
+    for (TKtXMLItemKind kind : kinds) {
+      items[k]->SetKind(kind);
+      EXPECT_EQ(items[k]->Kind(), kind);
+      // Enough children to move the array twice, and one taken out again.
+      for (int j = 0; j < 12; ++j) items[k]->Items()->AddItem(items[k])->SetKind(kind);
+      EXPECT_EQ(items[k]->Kind(), kind);
+      for (int j = items[k]->Items()->Count() - 12; j < items[k]->Items()->Count(); ++j) {
+        EXPECT_EQ(items[k]->Items()->Items(j)->Kind(), kind);
+        EXPECT_EQ(items[k]->Items()->Items(j)->Level(), items[k]->Level() + 1);
+      }
+      delete items[k]->Items()->Items(items[k]->Items()->Count() - 1);
+    }
+  }
+  EXPECT_EQ(root->Items()->Items(0)->Items()->Count(), 5 * 11);
+  EXPECT_EQ(heapItem.Items()->Count(), 5 * 11);
+  items[1]->ProcessAttributes();
+  EXPECT_EQ(items[1]->Kind(), ikCDATA);
+  EXPECT_EQ(items[1]->Items()->Items(items[1]->Items()->Count() - 1)->Kind(), ikAttribute);
+
+  // The root keeps its heap array through another read, which makes it an element again.
+  LoadBytes(e, "<r><a/><b/></r>");
+  EXPECT_EQ(root->Kind(), ikProperty);
+  ASSERT_EQ(root->Items()->Count(), 2);
+  EXPECT_EQ(root->Items()->Items(0)->Kind(), ikProperty);
+  heapItem.Items()->Clear();
+  EXPECT_EQ(heapItem.Kind(), ikCDATA);
+}
+
 }  // namespace
 }  // namespace ktinet
