@@ -11,6 +11,7 @@
 #include "Secrets.h"
 #include "core/KtInCnst.h"
 #include "platform/WinInet.h"
+#include "protocols/KtDigResolver.h"
 #include "vcl/KtILogOn.h"
 #include "vcl/UiBackend.h"
 
@@ -73,6 +74,25 @@ Deadlines DeadlineOption(const Args& args) {
   d.maxMs = SecondsOption(args, "--max-time", d.maxMs);
   return d;
 }
+
+Deadlines ApplyResolverDeadlines(const Args& args, TKtDigResolver& resolver) {
+  Deadlines d = DeadlineOption(args);
+  // The resolver takes no "no limit"; its longest wait (about 24 days) stands for one.
+  auto wait = [](int ms) { return ms == 0 ? INT_MAX : ms; };
+  resolver.SetTimeoutMs(args.Has("--timeout") ? wait(d.readMs) : 5000);
+  resolver.SetConnectTimeoutMs(wait(d.connectMs));
+  resolver.SetMaxTimeMs(d.maxMs);
+  return d;
+}
+
+const char* const kResolverDeadlineHelp =
+    "  --connect-timeout S     give up a TCP connect after S seconds (default 30; 0: no limit)\n"
+    "  --timeout S             wait S seconds for each answer: one UDP try or a TCP read\n"
+    "                          (default 5, after which a lost datagram is asked for again;\n"
+    "                          0: no limit)\n"
+    "  --max-time S            give up when the whole look-up, every server and try included,\n"
+    "                          takes more than S seconds (default: no limit); seconds may have\n"
+    "                          a fraction: 0.5\n";
 
 std::vector<Args::OptionSpec> SocketOptions() {
   std::vector<Args::OptionSpec> specs = DeadlineOptions();

@@ -10,6 +10,10 @@
 #include "core/KtInBase.h"
 #include "transfer/ktiupdate.h"
 
+namespace ktinet {
+class TKtDigResolver;
+}
+
 namespace ktinet::cli {
 
 // The program's deadlines in milliseconds, 0 meaning no limit. The components wait forever
@@ -27,6 +31,13 @@ extern const char* const kDeadlineOptionsHelp;
 int SecondsOption(const Args& args, const std::string& name, int fallbackMs);
 // The three deadline options, in seconds (fractions allowed, 0 = no limit); UsageError on garbage.
 Deadlines DeadlineOption(const Args& args);
+
+// The deadline options into the dig-style resolver: --connect-timeout for its TCP connects,
+// --timeout for each wait (one UDP try, a TCP read; 5 s when not given, so that a lost datagram
+// is asked for again as dig does), --max-time for the whole look-up. 0 sets no limit. Returns
+// what the options say, for callers that share --max-time among several look-ups.
+Deadlines ApplyResolverDeadlines(const Args& args, TKtDigResolver& resolver);
+extern const char* const kResolverDeadlineHelp;
 
 // Deadlines and proxy options, for the subcommands built on the socket components.
 std::vector<Args::OptionSpec> SocketOptions();
