@@ -496,7 +496,17 @@ HINTERNET TKtCustomWebComponent::OpenSession() {
   } else {
     session = InternetOpenW(FWEBAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   }
-  if (session) ApplyTimeouts(session);
+  if (session) {
+    ApplyTimeouts(session);
+    // The proxy's user and password reach every request of the session, not only the ones that
+    // answer a 407 themselves: a single URL fetch has no other way to carry them.
+    const String& user = FProxy->User();
+    if (!user.empty()) {
+      const String& password = FProxy->Password();
+      InternetSetOptionW(session, INTERNET_OPTION_PROXY_USERNAME, user.data(), static_cast<DWORD>(user.size()));
+      InternetSetOptionW(session, INTERNET_OPTION_PROXY_PASSWORD, password.data(), static_cast<DWORD>(password.size()));
+    }
+  }
   return session;
 }
 

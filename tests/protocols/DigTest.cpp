@@ -15,6 +15,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "protocols/KtDigResolver.h"
 #include "support/DnsmasqServer.h"
@@ -645,6 +646,73 @@ TEST(DigProgram, FailuresAndBadUsageExitWithTheirCause) {
     auto run = test::RunToolArgs(bad);
     EXPECT_EQ(run.status, 2) << bad.back() << ": " << run.err;
   }
+}
+
+// A TCP listener that never takes a connection, its queue filled, so that a further connect
+// hangs as it does towards a host that drops the handshake.
+class FullListener {
+ public:
+  FullListener() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    FFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
+    FPort = ntohs(a.sin_port);
+    ::listen(FFd, 0);
+    for (int i = 0; i < 4; ++i) {
+      int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      FFillers.push_back(c);
+    }
+  }
+  ~FullListener() {
+    for (int c : FFillers) ::close(c);
+    ::close(FFd);
+  }
+  int Port() const { return FPort; }
+
+ private:
+  int FFd = -1;
+  int FPort = 0;
+  std::vector<int> FFillers;
+};
+
+// dig takes the deadlines every network subcommand takes, with the meaning they have there,
+// except that each wait stays dig's five seconds unless --timeout says otherwise.
+TEST(DigProgram, TakesTheSharedDeadlines) {
+  ScriptedDns silent([](const std::string&, bool) { return std::vector<std::string>{}; });
+  const std::string port = std::to_string(silent.Port());
+  // --timeout 0 waits without limit for the first datagram: no retry before --max-time ends it.
+  auto endless = test::RunToolArgs(
+      {"dig", "@127.0.0.1", "--port", port, "example.test", "--timeout", "0", "--max-time", "0.4"}, 20);
+  EXPECT_EQ(endless.status, 1) << endless.err;
+  EXPECT_NE(endless.err.find("limit of 400 ms"), std::string::npos) << endless.err;
+  EXPECT_EQ(silent.UdpQueries(), 1);
+  // Without --timeout the retry comes after five seconds, not after the minute of silence the
+  // other subcommands allow.
+  auto retried = test::RunToolArgs({"dig", "@127.0.0.1", "--port", port, "example.test", "--max-time", "5.6"}, 20);
+  EXPECT_EQ(retried.status, 1) << retried.err;
+  EXPECT_EQ(silent.UdpQueries(), 3);
+
+  // --connect-timeout bounds a TCP connect on its own, whatever --timeout allows.
+  FullListener full;
+  auto unreachable = test::RunToolArgs({"dig", "@127.0.0.1", "--port", std::to_string(full.Port()), "example.test",
+                                        "--tcp", "--connect-timeout", "0.3", "--timeout", "30", "--max-time", "10"},
+                                       20);
+  EXPECT_EQ(unreachable.status, 1) << unreachable.err;
+  EXPECT_NE(unreachable.err.find("connecting to 127.0.0.1"), std::string::npos) << unreachable.err;
+  EXPECT_NE(unreachable.err.find("timed out"), std::string::npos) << unreachable.err;
+
+  for (const char* option : {"--connect-timeout", "--timeout", "--max-time"}) {
+    auto bad = test::RunToolArgs({"dig", "@127.0.0.1", "example.test", option, "-1"});
+    EXPECT_EQ(bad.status, 2) << option << ": " << bad.err;
+  }
+  auto help = test::RunToolArgs({"dig", "--help"});
+  EXPECT_NE(help.out.find("--connect-timeout S"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("(default 5,"), std::string::npos) << help.out;
 }
 
 // ---- `ktinet dns`: the component for what it can ask, the dig-style resolver for the rest ----

@@ -75,16 +75,6 @@ void PrintJson(const TDigMessage& m, const TKtDigResolver& dig, int port) {
             << ", \"additional\": " << JsonRecords(m.Additional) << "}\n";
 }
 
-int ParseTimeoutMs(const Args& args) {
-  auto text = args.Get("--timeout");
-  if (!text) return 5000;
-  char* end = nullptr;
-  double seconds = std::strtod(text->c_str(), &end);
-  if (text->empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
-    throw UsageError("--timeout takes seconds above 0 and at most 3600, such as 2 or 0.5");
-  return std::max(1, static_cast<int>(std::lround(seconds * 1000)));
-}
-
 int RunDig(const Args& args) {
   std::vector<std::string> servers, words;
   for (const std::string& p : args.Positional()) {
@@ -134,8 +124,7 @@ int RunDig(const Args& args) {
   int port = static_cast<int>(args.GetInt("--port", 53, 1, 65535));
   dig.SetPort(port);
   dig.SetForceTcp(args.Has("--tcp"));
-  dig.SetTimeoutMs(ParseTimeoutMs(args));
-  dig.SetMaxTimeMs(SecondsOption(args, "--max-time", 0));
+  ApplyResolverDeadlines(args, dig);
 
   std::vector<TDigMessage> answers;
   try {
@@ -193,12 +182,10 @@ KTINET_COMMAND(Command{
     "  -x, --reverse ADDR   reverse look-up of an IPv4 or IPv6 address (PTR)\n"
     "  --tcp                TCP only\n"
     "  --short              only the data of the answer records, like +short\n"
-    "  --json               the answer as JSON\n"
-    "  --timeout S          seconds to wait for each answer or connection (5; 0.5 works)\n"
-    "  --max-time S         seconds the whole look-up may take, every server and try\n"
-    "                       included (default: no limit; 0: no limit)\n\n"
-    "Exit status: 0 answered NOERROR, 1 no usable answer or another status (the cause\n"
-    "on stderr: time-out, refused, SERVFAIL, NXDOMAIN ...), 2 bad usage.\n",
+    "  --json               the answer as JSON\n" +
+        std::string(kResolverDeadlineHelp) +
+        "\nExit status: 0 answered NOERROR, 1 no usable answer or another status (the cause\n"
+        "on stderr: time-out, refused, SERVFAIL, NXDOMAIN ...), 2 bad usage.\n",
     {{"--server", "", true, true},
      {"--port", "", true},
      {"--type", "-t", true},
@@ -206,6 +193,7 @@ KTINET_COMMAND(Command{
      {"--tcp", "", false},
      {"--short", "", false},
      {"--json", "", false},
+     {"--connect-timeout", "", true},
      {"--timeout", "", true},
      {"--max-time", "", true}},
     RunDig});

@@ -252,10 +252,6 @@ std::string FirstNameServer(const std::string& path) {
   return std::string();
 }
 
-// Seconds of a deadline option in milliseconds for the resolver, where 0 (no limit) becomes
-// the longest wait it takes.
-int ResolverMs(int ms) { return ms == 0 ? 0x7FFFFFFF : ms; }
-
 // The look-ups TKtIDNSResolver cannot make: over UDP, other types, reverse names of IPv6.
 int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vector<std::string> servers,
                const std::vector<int>& types, std::uint32_t ixfrSerial) {
@@ -285,11 +281,7 @@ int RunDigPath(const Args& args, const std::vector<std::string>& names, std::vec
   int port = static_cast<int>(args.GetInt("--port", 53, 1, 65535));
   dig.SetPort(port);
   dig.SetForceTcp(args.Has("--tcp"));
-  Deadlines deadlines = DeadlineOption(args);
-  // A lost datagram is asked for again after dig's five seconds, not after the TCP silence of a
-  // minute; --timeout, when given, sets that wait too.
-  dig.SetTimeoutMs(args.Has("--timeout") ? ResolverMs(deadlines.readMs) : 5000);
-  dig.SetConnectTimeoutMs(ResolverMs(deadlines.connectMs));
+  const Deadlines deadlines = ApplyResolverDeadlines(args, dig);
   dig.SetMaxTransferBytes(MaxSizeOption(args));
 
   using Clock = std::chrono::steady_clock;

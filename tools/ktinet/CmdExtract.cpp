@@ -39,9 +39,11 @@ int RunExtract(const Args& args) {
   extractor.SetExtract(kind);
   extractor.SetRemoteFileName(UTF8ToString(remote.path));
   ApplyTransferOptions(args, extractor);
-  if (!extractor.Execute() || extractor.Status() == isNotFound) {
+  const bool ran = RunAskingProxyLogon(extractor, [&extractor] { return extractor.Execute(); });
+  if (!ran || extractor.Status() == isNotFound) {
     std::string why = feeds::StatusText(extractor.Status());
     if (extractor.LastHTTPStatus() >= 400) why = "the server answered " + std::to_string(extractor.LastHTTPStatus());
+    if (ProxyWantsLogon(extractor)) why = kProxyRefused;
     std::cerr << "ktinet extract: " << args.Positional()[0] << ": " << why << "\n";
     return kExitFailed;
   }

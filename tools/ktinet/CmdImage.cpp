@@ -80,7 +80,9 @@ int RunImage(const Args& args) {
     else report << self.Runs << ": " << feeds::OutcomeText(self) << ", " << Describe(image) << std::endl;
     if (self.Status() == isFailed || self.Status() == isNotFound) {
       failed = true;
-      const String why = self.Status() == isNotFound ? String(u"not found") : self.LastErrorText();
+      const String why = ProxyWantsLogon(self)               ? UTF8ToString(kProxyRefused)
+                         : self.Status() == isNotFound ? String(u"not found")
+                                                       : self.LastErrorText();
       if (!why.empty()) std::cerr << "ktinet image: " << args.Positional()[0] << ": " << UTF8Encode(why) << "\n";
     }
     if (toStdout && !image.Picture()->Empty() && self.Status() == isFinished) {

@@ -31,7 +31,7 @@ int RunLs(const Args& args) {
   if (auto mask = args.Get("--mask")) files.SetWildCard(UTF8ToString(*mask));
   files.SetSubFolders(args.Has("--recursive"));
   ApplyTransferOptions(args, files);
-  files.Execute();
+  RunAskingProxyLogon(files, [&files] { return files.Execute(); });
   TStrings& list = *files.FileList();
   const auto& details = files.FileDetails();
   auto isDir = [&](int i) { return static_cast<size_t>(i) < details.size() && details[i].Directory; };
@@ -75,7 +75,7 @@ int RunLs(const Args& args) {
     }
   }
   if (files.Status() == isFailed) {
-    const std::string why = UTF8Encode(files.LastErrorText());
+    const std::string why = ProxyWantsLogon(files) ? kProxyRefused : UTF8Encode(files.LastErrorText());
     std::cerr << "ktinet ls: " << args.Positional()[0] << ": "
               << (why.empty() ? "the listing failed (server unreachable or refused)" : why) << "\n";
     return kExitFailed;

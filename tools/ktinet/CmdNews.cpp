@@ -106,6 +106,7 @@ std::vector<Args::OptionSpec> NewsOptions() {
   std::vector<Args::OptionSpec> specs = {{"--show", "", true}, {"--file", "", true}, {"--json", "", false}};
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
+  AppendOptions(specs, ProxyOptions());
   return specs;
 }
 
@@ -146,7 +147,8 @@ int RunNews(const Args& args) {
     news.SetRemoteFileName(UTF8ToString(source.path));
     news.SetShowMode(mode);
     ApplyTransferOptions(args);
-    news.Execute();
+    ApplyTransferProxy(args, news);
+    RunAskingProxyLogon(news, [&news] { return news.Execute(); });
     status = feeds::StatusText(news.Status());
     failed = news.Status() == isFailed || news.Status() == isNotFound;
   }
@@ -157,7 +159,8 @@ int RunNews(const Args& args) {
   std::cout.flush();
   if (failed) {
     std::cerr << "ktinet news: " << args.Positional()[0] << ": " << status
-              << (news.LastHTTPStatus() >= 400 ? " (the server answered " + std::to_string(news.LastHTTPStatus()) + ")"
+              << (ProxyWantsLogon(news) ? std::string(" (") + kProxyRefused + ")"
+                  : news.LastHTTPStatus() >= 400 ? " (the server answered " + std::to_string(news.LastHTTPStatus()) + ")"
                                                : std::string())
               << "\n";
     return kExitFailed;
@@ -260,7 +263,7 @@ KTINET_COMMAND(Command{
     "      --json        print {\"file\", \"status\", \"groups\": [{\"caption\", \"entries\":\n"
     "                    [{\"caption\", \"link\", \"new\"}]}]} instead\n"
     "Exit 1 when the download failed or the file was not found (the previous copy is shown).\n\n") +
-        kTlsOptionsHelp + kDeadlineOptionsHelp,
+        kTlsOptionsHelp + kDeadlineOptionsHelp + TransferProxyHelp(),
     NewsOptions(), RunNews});
 
 KTINET_DEMO_STEP(DemoStep{65, "TKtWebDirect", RunDemoNews});

@@ -76,11 +76,12 @@ int RunRss(const Args& args) {
   feeds::Aim(parser, remote);
   parser.SetRemoteFileName(UTF8ToString(remote.path));
   ApplyTransferOptions(args, parser);
-  parser.Execute();
+  RunAskingProxyLogon(parser, [&parser] { return parser.Execute(); });
   if (parser.Status() != isFinished) {
     std::string why = feeds::StatusText(parser.Status());
     if (parser.Status() == isSkipped) why = "the server gave no size for the feed, so nothing was read";
     if (parser.LastHTTPStatus() >= 400) why = "the server answered " + std::to_string(parser.LastHTTPStatus());
+    if (ProxyWantsLogon(parser)) why = kProxyRefused;
     std::cerr << "ktinet rss: " << args.Positional()[0] << ": " << why << "\n";
     return kExitFailed;
   }

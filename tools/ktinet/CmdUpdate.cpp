@@ -115,13 +115,14 @@ int RunUpdate(const Args& args) {
     });
 
   feeds::AbandonDownloadsOnSignal();
-  updater.Execute();
+  RunAskingProxyLogon(updater, [&updater] { return updater.Execute(); });
   progress.Finish();
   const TKtIStatus status = updater.Status();
   std::string why;
   if (status == isFailed) {
     why = UTF8Encode(updater.LastErrorText());
     if (why.empty()) why = LastErrorText();
+    if (ProxyWantsLogon(updater)) why = kProxyRefused;
   }
   if (args.Has("--json")) {
     report << UpdateJson(status, local, updater.LastHTTPStatus(), why, toStdout ? "-" : "") << std::endl;
@@ -202,19 +203,28 @@ int RunGet(const Args& args) {
   const auto output = args.Get("--output");
   TGetter getter(nullptr);
   ApplyTransferOptions(args, getter);
+  // A single URL fetch never asks by itself; the program does, once, when the proxy asks.
+  getter.SetLoginPrompt(false);
   const String target = UTF8ToString(WithCredentials(url, getter));
   InternetSetLastError(ERROR_SUCCESS);
   // An error page is no copy of the file asked for, whatever its body says.
   auto failedStatus = [&getter] { return getter.LastHTTPStatus() >= 400; };
-  auto statusText = [&getter] { return "the server answered " + std::to_string(getter.LastHTTPStatus()); };
+  auto statusText = [&getter] {
+    return ProxyWantsLogon(getter) ? std::string(kProxyRefused)
+                                   : "the server answered " + std::to_string(getter.LastHTTPStatus());
+  };
   if (output && *output != "-") {
     // The file named is replaced only by a complete answer.
     feeds::AbandonDownloadsOnSignal();
     std::unique_ptr<TKtIReplacingFile> file;
     try {
       file = std::make_unique<TKtIReplacingFile>(UTF8ToString(*output));
-      TFileStream stream(file->TempName(), fmCreate);
-      getter.ReadHTTPGetResponse(target, &stream);
+      RunAskingProxyLogon(getter, [&] {
+        // A second try starts the file afresh.
+        TFileStream stream(file->TempName(), fmCreate);
+        getter.ReadHTTPGetResponse(target, &stream);
+        return 0;
+      });
     } catch (const EStreamError&) {
       std::cerr << "ktinet get: " << *output << ": " << std::strerror(errno) << "\n";
       return kExitFailed;
@@ -231,10 +241,15 @@ int RunGet(const Args& args) {
     return kExitOk;
   }
   ProgressLine progress("ktinet get");
-  TProgressStream stream(progress);
-  getter.ReadHTTPGetResponse(target, &stream);
+  std::unique_ptr<TProgressStream> stream;
+  RunAskingProxyLogon(getter, [&] {
+    // The proxy's refusal page is no part of the answer of a second try.
+    stream = std::make_unique<TProgressStream>(progress);
+    getter.ReadHTTPGetResponse(target, stream.get());
+    return 0;
+  });
   progress.Finish();
-  const std::string& bytes = stream.Bytes();
+  const std::string& bytes = stream->Bytes();
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
   const int writeError = errno;

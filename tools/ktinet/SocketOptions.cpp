@@ -10,7 +10,9 @@
 
 #include "Secrets.h"
 #include "core/KtInCnst.h"
+#include "platform/SystemSettings.h"
 #include "platform/WinInet.h"
+#include "protocols/KtDigResolver.h"
 #include "vcl/KtILogOn.h"
 #include "vcl/UiBackend.h"
 
@@ -74,25 +76,53 @@ Deadlines DeadlineOption(const Args& args) {
   return d;
 }
 
-std::vector<Args::OptionSpec> SocketOptions() {
-  std::vector<Args::OptionSpec> specs = DeadlineOptions();
-  AppendOptions(specs, std::vector<Args::OptionSpec>{{"--proxy", "", true}, {"--proxy-user", "", true},
-                                                  {"--system-proxy", "", false},
-                                                  {"--max-size", "", true}});
+Deadlines ApplyResolverDeadlines(const Args& args, TKtDigResolver& resolver) {
+  Deadlines d = DeadlineOption(args);
+  // The resolver takes no "no limit"; its longest wait (about 24 days) stands for one.
+  auto wait = [](int ms) { return ms == 0 ? INT_MAX : ms; };
+  resolver.SetTimeoutMs(args.Has("--timeout") ? wait(d.readMs) : 5000);
+  resolver.SetConnectTimeoutMs(wait(d.connectMs));
+  resolver.SetMaxTimeMs(d.maxMs);
+  return d;
+}
+
+const char* const kResolverDeadlineHelp =
+    "  --connect-timeout S     give up a TCP connect after S seconds (default 30; 0: no limit)\n"
+    "  --timeout S             wait S seconds for each answer: one UDP try or a TCP read\n"
+    "                          (default 5, after which a lost datagram is asked for again;\n"
+    "                          0: no limit)\n"
+    "  --max-time S            give up when the whole look-up, every server and try included,\n"
+    "                          takes more than S seconds (default: no limit); seconds may have\n"
+    "                          a fraction: 0.5\n";
+
+std::vector<Args::OptionSpec> ProxyOptions() {
+  std::vector<Args::OptionSpec> specs = {{"--proxy", "", true}, {"--proxy-user", "", true}, {"--system-proxy", "", false}};
   AppendOptions(specs, SecretOptions("--proxy-password"));
   return specs;
 }
+
+std::vector<Args::OptionSpec> SocketOptions() {
+  std::vector<Args::OptionSpec> specs = DeadlineOptions();
+  AppendOptions(specs, ProxyOptions());
+  AppendOptions(specs, std::vector<Args::OptionSpec>{{"--max-size", "", true}});
+  return specs;
+}
+
+const char* const kProxyRefused = "proxy refused: authentication required";
+
+#define KTINET_PROXY_LOGON_HELP \
+    "  --proxy-user U          proxy user name (on a terminal, the proxy password is asked for\n" \
+    "                          when none of the forms below gives it)\n" \
+    "  --proxy-password P      proxy password (other users can see it in ps: prefer the forms below)\n" \
+    "  --proxy-password-file F the same, read from the first line of file F\n" \
+    "  $KTINET_PROXY_PASSWORD  the same, from the environment\n"
 
 const char* const kSocketOptionsHelp =
     KTINET_DEADLINE_HELP
     "  --proxy HOST:PORT       connect through this proxy; when it asks for a logon (407), a\n"
     "                          terminal asks for its user and password and tries once more,\n"
     "                          elsewhere the job fails (\"proxy refused: authentication required\")\n"
-    "  --proxy-user U          proxy user name (on a terminal, the proxy password is asked for\n"
-    "                          when none of the forms below gives it)\n"
-    "  --proxy-password P      proxy password (other users can see it in ps: prefer the forms below)\n"
-    "  --proxy-password-file F the same, read from the first line of file F\n"
-    "  $KTINET_PROXY_PASSWORD  the same, from the environment\n"
+    KTINET_PROXY_LOGON_HELP
     "  --system-proxy          use the proxy of the environment (http_proxy with its\n"
     "                          user:password, no_proxy; HTTP_PROXY is never read)\n"
     "  --max-size BYTES        largest answer taken (268435456, 256 MiB; 0 sets no limit)\n";
@@ -140,16 +170,30 @@ bool ProxyWantsLogon(const TKtInetBase& component) {
   return component.LastError() == strKtInEProxyAuth && component.Proxy()->UseProxy();
 }
 
-bool AskProxyLogon(TKtInetBase& component) {
+namespace {
+
+bool AskProxyLogon(TKtInetProxy& proxy) {
   // Without a terminal nobody could answer.
   if (std::strcmp(CurrentBackend().Name(), "headless") == 0) return false;
-  String user = component.Proxy()->User();
+  String user = proxy.User();
   String password;
   if (!KtInAskLogon(u"Proxy logon", user, password)) return false;
-  component.Proxy()->SetUser(user);
-  component.Proxy()->SetPassword(password);
+  proxy.SetUser(user);
+  proxy.SetPassword(password);
   return true;
 }
+
+}  // namespace
+
+bool AskProxyLogon(TKtInetBase& component) { return AskProxyLogon(*component.Proxy()); }
+
+bool ProxyWantsLogon(const TKtCustomWebComponent& component) {
+  // A 407 from a server reached without a proxy is that server's own business.
+  return component.LastHTTPStatus() == HTTP_STATUS_PROXY_AUTH_REQ &&
+         (component.Proxy()->UseProxy() || ReadSystemProxy().Enabled);
+}
+
+bool AskProxyLogon(TKtCustomWebComponent& component) { return AskProxyLogon(*component.Proxy()); }
 
 std::string FailureText(const TKtInetBase& component) {
   if (ProxyWantsLogon(component)) return "proxy refused: authentication required";
@@ -185,7 +229,52 @@ std::vector<Args::OptionSpec> TransferOptions() {
   AppendOptions(specs, SecretOptions("--password", "-p"));
   AppendOptions(specs, TlsOptions());
   AppendOptions(specs, DeadlineOptions());
+  AppendOptions(specs, ProxyOptions());
   return specs;
+}
+
+namespace {
+
+const char* const kTransferProxyHelp =
+    "  --proxy HOST:PORT       connect through this proxy (without it, through the proxy of the\n"
+    "                          environment: http_proxy, https_proxy, ftp_proxy, no_proxy); when\n"
+    "                          it asks for a logon (407), a terminal asks for its user and\n"
+    "                          password and tries once more, elsewhere the job fails (\"proxy\n"
+    "                          refused: authentication required\")\n"
+    KTINET_PROXY_LOGON_HELP
+    "  --system-proxy          the proxy of the environment, as without --proxy (HTTP_PROXY is\n"
+    "                          never read)\n";
+
+// The scheme variables a transfer session reads for its proxy.
+constexpr const char* kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy"};
+
+// The proxy the options name, for every session of this process: the components that take the
+// environment's proxy afresh each time they connect then take this one, and no_proxy no longer
+// sends some hosts past it.
+void ExportProxy(const TKtInetProxy& proxy) {
+  std::string host = UTF8Encode(proxy.Server());
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  const std::string value = "http://" + host + ":" + std::to_string(proxy.Port());
+  for (const char* name : kProxyVariables) ::setenv(name, value.c_str(), 1);
+  ::unsetenv("no_proxy");
+  ::unsetenv("NO_PROXY");
+}
+
+}  // namespace
+
+std::string TransferProxyHelp() { return kTransferProxyHelp; }
+
+void ApplyTransferProxy(const Args& args, TKtCustomWebComponent& component) {
+  bool any = false;
+  for (const auto& spec : ProxyOptions()) any = any || args.Has(spec.name);
+  // KTINET_PROXY_PASSWORD alone changes nothing: the environment's proxy applies as it stands.
+  if (!any) return;
+  TKtInetProxy& proxy = *component.Proxy();
+  // Without --proxy the proxy is the environment's, whose user and password the options may
+  // replace.
+  if (!args.Has("--proxy")) proxy.FillProxyInfo();
+  ApplyProxyOptions(args, proxy);
+  if (args.Has("--proxy")) ExportProxy(proxy);
 }
 
 std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> own) {
@@ -196,7 +285,8 @@ std::vector<Args::OptionSpec> WithTransferOptions(std::vector<Args::OptionSpec> 
 std::string TransferOptionsHelp() {
   return std::string("  -u, --user U            user name for the server (on a terminal, the password is\n"
                      "                          asked for when none of the forms below gives it)\n") +
-         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD", 26) + kTlsOptionsHelp + kDeadlineOptionsHelp;
+         SecretHelp("--password", "-p", "its password", "KTINET_PASSWORD", 26) + kTlsOptionsHelp + kDeadlineOptionsHelp +
+         kTransferProxyHelp;
 }
 
 void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
@@ -206,6 +296,7 @@ void ApplyTransferOptions(const Args& args, TKtCustomWebComponent& component) {
   component.SetConnectTimeout(d.connectMs);
   component.SetReadTimeout(d.readMs);
   component.SetMaxTime(d.maxMs);
+  ApplyTransferProxy(args, component);
   auto user = args.Get("--user");
   if (!user) {
     if (args.Has("--password") || args.Has("--password-file")) throw UsageError("a password needs --user");
