@@ -34,29 +34,37 @@ struct BioState {
 
 BioState* StateOf(BIO* b) { return static_cast<BioState*>(BIO_get_data(b)); }
 
+// Waits until the socket is ready for `events` (POLLIN or POLLOUT) or the deadline passes. A
+// time-out is marked as "try again", so that the session survives one the caller waves through.
+bool WaitReady(BIO* b, BioState* st, short events) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(st->deadline - Clock::now()).count();
+    pollfd p{st->fd, events, 0};
+    int r = ::poll(&p, 1, left < 0 ? 0 : static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      st->lastErrno = errno;
+      return false;
+    }
+    if (r == 0) {
+      st->timedOut = true;
+      st->lastErrno = ETIMEDOUT;
+      if (events == POLLOUT) BIO_set_retry_write(b);
+      else BIO_set_retry_read(b);
+      return false;
+    }
+    return true;
+  }
+}
+
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the peer is gone; ours
 // sends with MSG_NOSIGNAL and waits for reads with poll() so that time-outs hold mid-record.
 int BioWrite(BIO* b, const char* data, int len) {
   BioState* st = StateOf(b);
   BIO_clear_retry_flags(b);
   for (;;) {
-    if (st->hasDeadline) {
-      // A peer that reads nothing fills the buffers: the wait for room ends with the deadline.
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(st->deadline - Clock::now()).count();
-      pollfd p{st->fd, POLLOUT, 0};
-      int r = ::poll(&p, 1, left < 0 ? 0 : static_cast<int>(left));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) {
-        st->lastErrno = errno;
-        return -1;
-      }
-      if (r == 0) {
-        st->timedOut = true;
-        st->lastErrno = ETIMEDOUT;
-        BIO_set_retry_write(b);
-        return -1;
-      }
-    }
+    // A peer that reads nothing fills the buffers: the wait for room ends with the deadline.
+    if (st->hasDeadline && !WaitReady(b, st, POLLOUT)) return -1;
     ssize_t n = ::send(st->fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | (st->hasDeadline ? MSG_DONTWAIT : 0));
     if (n >= 0) return static_cast<int>(n);
     if (errno == EINTR || (st->hasDeadline && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
@@ -68,26 +76,7 @@ int BioWrite(BIO* b, const char* data, int len) {
 int BioRead(BIO* b, char* data, int len) {
   BioState* st = StateOf(b);
   BIO_clear_retry_flags(b);
-  if (st->hasDeadline) {
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(st->deadline - Clock::now()).count();
-      pollfd p{st->fd, POLLIN, 0};
-      int r = ::poll(&p, 1, left < 0 ? 0 : static_cast<int>(left));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) {
-        st->lastErrno = errno;
-        return -1;
-      }
-      if (r == 0) {
-        // Marked as "try again" so that the session survives a time-out the caller waves through.
-        st->timedOut = true;
-        st->lastErrno = ETIMEDOUT;
-        BIO_set_retry_read(b);
-        return -1;
-      }
-      break;
-    }
-  }
+  if (st->hasDeadline && !WaitReady(b, st, POLLIN)) return -1;
   for (;;) {
     ssize_t n = ::recv(st->fd, data, static_cast<size_t>(len), 0);
     if (n >= 0) return static_cast<int>(n);

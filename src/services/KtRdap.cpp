@@ -75,29 +75,8 @@ bool NumberOf(const json& object, const char* name, Int64& value) {
   return false;
 }
 
-// The parser of the JSON library descends once per level; a document nested deeper than any
-// registry writes is refused before it gets there.
-bool NestingWithin(std::string_view text, int limit) {
-  int depth = 0;
-  bool inString = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return false;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return true;
-}
-
 bool ParseJson(std::string_view text, json& out, String& error) {
-  if (!NestingWithin(text, kMaxRdapJsonDepth)) {
+  if (!JsonNestingWithin(text, kMaxRdapJsonDepth)) {
     error = u"the JSON is nested deeper than " + IntToStr(kMaxRdapJsonDepth) + u" levels";
     return false;
   }

@@ -66,6 +66,25 @@ bool SplitRestUrl(const String& Url, bool& Secure, String& Host, Word& Port, Str
   return true;
 }
 
+bool JsonNestingWithin(std::string_view Text, int Limit) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > Limit) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
 namespace {
 
 String QueryText(HINTERNET Request, DWORD Level) {

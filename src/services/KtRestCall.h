@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,11 @@ class TKtRestComponent : public TKtCustomWebComponent {
 
 // Splits an absolute http:// or https:// URL. False for any other form.
 bool SplitRestUrl(const String& Url, bool& Secure, String& Host, Word& Port, String& PathAndQuery);
+
+// True when no array or object of the JSON text lies more than Limit levels deep (strings and
+// their escapes are skipped). Answers are checked before they are parsed, so a hostile document
+// nested a million levels deep is refused before a tree is built for it.
+bool JsonNestingWithin(std::string_view Text, int Limit);
 
 // (Path segments and query values are percent-encoded with PercentEncode, services/KtIMSTranslator.h.)
 

@@ -21,27 +21,8 @@ namespace {
 // refused before it is built.
 constexpr int kMaxJsonDepth = 32;
 
-bool TooDeep(const std::string& Text) {
-  int depth = 0;
-  bool inString = false;
-  for (size_t i = 0; i < Text.size(); ++i) {
-    const char c = Text[i];
-    if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonDepth) return true;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return false;
-}
-
 bool ParseDocument(const std::string& Text, json& Doc, String& Error) {
-  if (TooDeep(Text)) {
+  if (!JsonNestingWithin(Text, kMaxJsonDepth)) {
     Error = u"the answer is nested more than " + IntToStr(kMaxJsonDepth) + u" levels deep";
     return false;
   }
@@ -111,21 +92,27 @@ String NewTraceId() {
   return UTF8ToString(text);
 }
 
+// The answer to a call about several texts: an array of one result per text, in their order.
+bool ParseResults(const std::string& Json, size_t Texts, json& Doc, String& Error) {
+  if (!ParseDocument(Json, Doc, Error)) return false;
+  if (!Doc.is_array()) {
+    Error = u"the answer is not an array of results";
+    return false;
+  }
+  if (Doc.size() != Texts) {
+    Error = CountMismatch(Doc.size(), Texts);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseTranslatorV3Translations(const std::string& Json, size_t Texts, std::vector<TKtTranslationResult>& Out,
                                    String& Error) {
   Out.clear();
   json doc;
-  if (!ParseDocument(Json, doc, Error)) return false;
-  if (!doc.is_array()) {
-    Error = u"the answer is not an array of results";
-    return false;
-  }
-  if (doc.size() != Texts) {
-    Error = CountMismatch(doc.size(), Texts);
-    return false;
-  }
+  if (!ParseResults(Json, Texts, doc, Error)) return false;
   std::vector<TKtTranslationResult> results;
   for (const json& item : doc) {
     TKtTranslationResult r;
@@ -156,15 +143,7 @@ bool ParseTranslatorV3Detections(const std::string& Json, size_t Texts, std::vec
                                  String& Error) {
   Out.clear();
   json doc;
-  if (!ParseDocument(Json, doc, Error)) return false;
-  if (!doc.is_array()) {
-    Error = u"the answer is not an array of results";
-    return false;
-  }
-  if (doc.size() != Texts) {
-    Error = CountMismatch(doc.size(), Texts);
-    return false;
-  }
+  if (!ParseResults(Json, Texts, doc, Error)) return false;
   std::vector<TKtLanguageDetection> results;
   for (const json& item : doc) {
     TKtLanguageDetection r;

@@ -21,29 +21,21 @@ FedEx (OAuth v1, Track API v1):
 A request that breaks the contract gets 400 with the service's error document naming what is
 wrong; a token the fake did not issue (or that expired) gets 401.
 """
-import argparse
 import base64
-import http.server
 import json
 import os
 import re
-import ssl
-import sys
 import threading
 import urllib.parse
 
+import fake_base
+
 lock = threading.Lock()
-counter = [0]
 state = {"tokens": set(), "issued": 0, "expired_once": False}
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--port", type=int, required=True)
-    ap.add_argument("--data", required=True)
-    ap.add_argument("--log", required=True)
-    ap.add_argument("--cert")
-    ap.add_argument("--key")
+    ap = fake_base.arguments(__doc__)
     ap.add_argument("--client-id", default="test-client")
     ap.add_argument("--client-secret", default="test-secret")
     ap.add_argument("--expires-in", default="14399")
@@ -67,30 +59,7 @@ def main():
             state["tokens"].add(token)
         return token
 
-    class Handler(http.server.BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, fmt, *a):
-            pass
-
-        def setup(self):
-            self.request.settimeout(10)
-            if isinstance(self.request, ssl.SSLSocket):
-                self.request.do_handshake()
-            super().setup()
-
-        def record(self, body):
-            with lock:
-                counter[0] += 1
-                n = counter[0]
-            lines = ["%s %s" % (self.command, self.path)]
-            for k, v in self.headers.items():
-                lines.append("%s: %s" % (k, v))
-            raw = ("\n".join(lines) + "\n\n").encode("latin-1", "replace") + body
-            tmp = os.path.join(args.log, "%04d.tmp" % n)
-            with open(tmp, "wb") as f:
-                f.write(raw)
-            os.rename(tmp, os.path.join(args.log, "%04d.req" % n))
+    class Handler(fake_base.RecordingHandler):
 
         def answer(self, code, body, extra=()):
             self.send_response(code)
@@ -227,20 +196,7 @@ def main():
             doc["output"]["completeTrackResults"][0]["trackResults"][0]["trackingNumberInfo"]["trackingNumber"] = number
             self.answer(200, json.dumps(doc).encode())
 
-    class Server(http.server.ThreadingHTTPServer):
-        daemon_threads = True
-
-        def handle_error(self, request, client_address):
-            pass  # readiness probes and refused handshakes end this way
-
-    server = Server(("127.0.0.1", args.port), Handler)
-    if args.cert:
-        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        ctx.load_cert_chain(args.cert, args.key)
-        server.socket = ctx.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
-    sys.stdout.write("listening on %d\n" % args.port)
-    sys.stdout.flush()
-    server.serve_forever()
+    fake_base.serve(args, Handler)
 
 
 if __name__ == "__main__":

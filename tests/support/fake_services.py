@@ -17,57 +17,24 @@ documents under the data directory (shapes of the services' public documentation
   same page with 200
 Anything else is 404.
 """
-import argparse
-import http.server
 import os
 import re
-import ssl
-import sys
-import threading
 import urllib.parse
+
+import fake_base
 from xml.sax.saxutils import escape
 
-counter_lock = threading.Lock()
-counter = [0]
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--port", type=int, required=True)
-    ap.add_argument("--data", required=True)
-    ap.add_argument("--log", required=True)
-    ap.add_argument("--cert")
-    ap.add_argument("--key")
+    ap = fake_base.arguments(__doc__)
     args = ap.parse_args()
 
     def data(name):
         with open(os.path.join(args.data, name), "rb") as f:
             return f.read()
 
-    class Handler(http.server.BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, fmt, *a):
-            pass
-
-        def setup(self):
-            self.request.settimeout(10)
-            if isinstance(self.request, ssl.SSLSocket):
-                self.request.do_handshake()
-            super().setup()
-
-        def record(self, body):
-            with counter_lock:
-                counter[0] += 1
-                n = counter[0]
-            lines = ["%s %s" % (self.command, self.path)]
-            for k, v in self.headers.items():
-                lines.append("%s: %s" % (k, v))
-            raw = ("\n".join(lines) + "\n\n").encode("latin-1", "replace") + body
-            tmp = os.path.join(args.log, "%04d.tmp" % n)
-            with open(tmp, "wb") as f:
-                f.write(raw)
-            os.rename(tmp, os.path.join(args.log, "%04d.req" % n))
+    class Handler(fake_base.RecordingHandler):
 
         def answer(self, code, body, ctype="text/xml; charset=utf-8"):
             self.send_response(code)
@@ -128,21 +95,7 @@ def main():
             else:
                 self.answer(404, b"no such operation", "text/plain")
 
-    class Server(http.server.ThreadingHTTPServer):
-        daemon_threads = True
-
-        def handle_error(self, request, client_address):
-            pass  # readiness probes and refused handshakes end this way
-
-    server = Server(("127.0.0.1", args.port), Handler)
-    if args.cert:
-        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        ctx.load_cert_chain(args.cert, args.key)
-        # The handshake runs on the connection's own thread, so a silent client holds up no one.
-        server.socket = ctx.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
-    sys.stdout.write("listening on %d\n" % args.port)
-    sys.stdout.flush()
-    server.serve_forever()
+    fake_base.serve(args, Handler)
 
 
 if __name__ == "__main__":

@@ -19,18 +19,13 @@ gets the service's error object with its documented code:
   a key starting with "throttled": 429 with Retry-After: 7
   a wrong key: 401 (401000); a regional resource (--region) without its region: 401 (401000)
 """
-import argparse
-import http.server
 import json
 import os
 import re
-import ssl
-import sys
-import threading
 import urllib.parse
 
-counter_lock = threading.Lock()
-counter = [0]
+import fake_base
+
 
 GUID = re.compile(r"^[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}$")
 
@@ -58,12 +53,7 @@ def detect(text):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--port", type=int, required=True)
-    ap.add_argument("--data", required=True)
-    ap.add_argument("--log", required=True)
-    ap.add_argument("--cert")
-    ap.add_argument("--key")
+    ap = fake_base.arguments(__doc__)
     ap.add_argument("--api-key", default="test-key")
     ap.add_argument("--region", default="")
     args = ap.parse_args()
@@ -74,30 +64,7 @@ def main():
     with open(os.path.join(args.data, "phrases.json"), "rb") as f:
         phrases = json.loads(f.read())
 
-    class Handler(http.server.BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, fmt, *a):
-            pass
-
-        def setup(self):
-            self.request.settimeout(10)
-            if isinstance(self.request, ssl.SSLSocket):
-                self.request.do_handshake()
-            super().setup()
-
-        def record(self, body):
-            with counter_lock:
-                counter[0] += 1
-                n = counter[0]
-            lines = ["%s %s" % (self.command, self.path)]
-            for k, v in self.headers.items():
-                lines.append("%s: %s" % (k, v))
-            raw = ("\n".join(lines) + "\n\n").encode("latin-1", "replace") + body
-            tmp = os.path.join(args.log, "%04d.tmp" % n)
-            with open(tmp, "wb") as f:
-                f.write(raw)
-            os.rename(tmp, os.path.join(args.log, "%04d.req" % n))
+    class Handler(fake_base.RecordingHandler):
 
         def answer(self, status, doc, headers=None, ascii_only=False):
             body = doc if isinstance(doc, bytes) else json.dumps(doc, ensure_ascii=ascii_only).encode("utf-8")
@@ -218,21 +185,7 @@ def main():
         def do_PUT(self):
             self.serve(self.rfile.read(int(self.headers.get("Content-Length", "0"))))
 
-    class Server(http.server.ThreadingHTTPServer):
-        daemon_threads = True
-
-        def handle_error(self, request, client_address):
-            pass  # readiness probes and refused handshakes end this way
-
-    server = Server(("127.0.0.1", args.port), Handler)
-    if args.cert:
-        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        ctx.load_cert_chain(args.cert, args.key)
-        # The handshake runs on the connection's own thread, so a silent client holds up no one.
-        server.socket = ctx.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
-    sys.stdout.write("listening on %d\n" % args.port)
-    sys.stdout.flush()
-    server.serve_forever()
+    fake_base.serve(args, Handler)
 
 
 if __name__ == "__main__":

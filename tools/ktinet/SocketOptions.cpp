@@ -266,7 +266,7 @@ std::string TransferProxyHelp() { return kTransferProxyHelp; }
 
 void ApplyTransferProxy(const Args& args, TKtCustomWebComponent& component) {
   bool any = false;
-  for (const auto& spec : ProxyOptions()) any = any || args.Has(spec.name);
+  for (const auto& option : ProxyOptions()) any = any || args.Has(option.name);
   // KTINET_PROXY_PASSWORD alone changes nothing: the environment's proxy applies as it stands.
   if (!any) return;
   TKtInetProxy& proxy = *component.Proxy();
