@@ -26,6 +26,8 @@
 #include "platform/WinInet.h"
 #include "platform/WinInetShared.h"
 #include "rtl/DateTime.h"
+#include "rtl/SysUtils.h"
+#include "rtl/UrlEncoding.h"
 
 namespace ktinet {
 
@@ -76,20 +78,7 @@ std::string EncodePath(const std::string& utf8) {
 }
 
 // Every byte but unreserved ones: for a path given as a plain name (FTP).
-std::string EncodeStrict(const std::string& utf8) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : utf8) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("-._~/", c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+std::string EncodeStrict(const std::string& utf8) { return PercentEncodeBytes(utf8, "/"); }
 
 std::string HostForUrl(const std::string& host) {
   if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";

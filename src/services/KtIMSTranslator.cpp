@@ -8,26 +8,12 @@
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 #include "rtl/SysUtils.h"
+#include "rtl/UrlEncoding.h"
 #include "xml/KtInetXML.h"
 
 namespace ktinet {
 
-String PercentEncode(const String& S) {
-  static const char kHex[] = "0123456789ABCDEF";
-  String out;
-  for (unsigned char b : UTF8Encode(S)) {
-    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-                            b == '.' || b == '_' || b == '~';
-    if (unreserved) {
-      out += static_cast<Char>(b);
-    } else {
-      out += u'%';
-      out += static_cast<Char>(kHex[b >> 4]);
-      out += static_cast<Char>(kHex[b & 15]);
-    }
-  }
-  return out;
-}
+String PercentEncode(const String& S) { return UTF8ToString(PercentEncodeBytes(UTF8Encode(S))); }
 
 TKtMSTranslator::TKtMSTranslator(TComponent* AOwner) : TKtCustomWebComponent(AOwner), FBingAppId(DefaultBingAppId) {
   SetAgent(u"Ardenfold Tracker");

@@ -7,6 +7,7 @@
 
 #include "core/ktiutil.h"
 #include "rtl/SysUtils.h"
+#include "rtl/UrlEncoding.h"
 
 namespace ktinet {
 
@@ -47,21 +48,7 @@ void TKtOAuthToken::Configure(const String& TokenUrl, const String& ClientId, co
   FHow = How;
 }
 
-std::string FormEncode(const std::string& Value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : Value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+std::string FormEncode(const std::string& Value) { return PercentEncodeBytes(Value); }
 
 TKtRestRequest TKtOAuthToken::Request() const {
   TKtRestRequest r;

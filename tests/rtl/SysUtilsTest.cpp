@@ -1,4 +1,5 @@
 #include "rtl/SysUtils.h"
+#include "rtl/UrlEncoding.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -328,3 +329,18 @@ TEST(SystemFunctions, EnvironmentErrorsAndProgram) {
   EXPECT_EQ(GetTempDir(), u"/tmp/");
   if (saved) setenv("TMPDIR", keep.c_str(), 1);
 }
+
+namespace ktinet {
+namespace {
+
+// URL parts keep only the unreserved characters (and those asked for); everything else, a NUL and
+// each byte of a multi-byte character included, becomes %XX.
+TEST(UrlEncoding, KeepsOnlyUnreservedAndAskedForBytes) {
+  EXPECT_EQ(PercentEncodeBytes("aZ09-._~ /&=+"), "aZ09-._~%20%2F%26%3D%2B");
+  EXPECT_EQ(PercentEncodeBytes("dir/file name", "/"), "dir/file%20name");
+  EXPECT_EQ(PercentEncodeBytes(std::string_view("a\0b", 3), "/"), "a%00b");
+  EXPECT_EQ(PercentEncodeBytes("b\xc3\xbc"), "b%C3%BC");
+}
+
+}  // namespace
+}  // namespace ktinet

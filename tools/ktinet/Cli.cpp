@@ -132,22 +132,23 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
+std::string HomeFolder() {
+  if (const char* env = std::getenv("HOME"); env && env[0] == '/') return env;
+  std::vector<char> buf(16384);
+  passwd pw{}, *found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return std::string();
+}
+
 std::string StateDirectory() {
   // Only an absolute XDG_STATE_HOME counts, as the base-directory rules say.
   std::string base;
   if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
     base = xdg;
   } else {
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
-      home = env;
-    } else {
-      std::vector<char> buf(16384);
-      passwd pw{}, *found = nullptr;
-      if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
-          found->pw_dir[0] == '/')
-        home = found->pw_dir;
-    }
+    const std::string home = HomeFolder();
     if (home.empty()) throw std::runtime_error("no folder for the program's state: set XDG_STATE_HOME or HOME");
     base = home + "/.local/state";
   }

@@ -72,6 +72,10 @@ struct Registrar {
 // Decodes C escapes (\r \n \t \\ \0 \xHH) in a command-line text.
 std::string Unescape(const std::string& s);
 
+// The user's home folder: HOME when it is absolute, else the password database's entry; empty when
+// neither gives one.
+std::string HomeFolder();
+
 // The folder for the program's own state: $XDG_STATE_HOME/ktinet, or ~/.local/state/ktinet
 // (the home folder from HOME, else from the password database). Made, private to the user,
 // when missing. Throws std::runtime_error naming what went wrong.

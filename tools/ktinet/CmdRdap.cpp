@@ -1,6 +1,5 @@
 // `ktinet rdap`: TKtRdapClient from the command line (also behind `ktinet whois --rdap`), and its
 // line in the demo.
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,16 +25,7 @@ namespace {
 // Empty when neither an absolute XDG_CACHE_HOME nor a home folder is known.
 std::string BootstrapCache() {
   if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') return std::string(xdg) + "/ktinet/rdap";
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
-    home = env;
-  } else {
-    std::vector<char> buf(16384);
-    passwd pw{}, *found = nullptr;
-    if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
-        found->pw_dir[0] == '/')
-      home = found->pw_dir;
-  }
+  const std::string home = HomeFolder();
   return home.empty() ? std::string() : home + "/.cache/ktinet/rdap";
 }
 
