@@ -154,6 +154,13 @@ class TList : public TObject {
   virtual void** NewStore(int capacity);
   virtual void FreeStore(void** store, int capacity) noexcept;
   void DropStore() noexcept;
+  // Gives a list that has no storage yet (capacity 0) the array `store` of `capacity` entries,
+  // taken from its own NewStore: a derived list that knows where its arrays come from saves the
+  // general path on its first item.
+  void AdoptStore(void** store, int capacity) noexcept {
+    FData = store;
+    FCapacity = capacity;
+  }
 
  private:
   [[noreturn]] static void IndexError(int index);

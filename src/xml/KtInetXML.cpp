@@ -639,7 +639,12 @@ class Parser {
     if (!arena) return parent->FItems.AddItem(parent);
     TKtXMLItems& list = parent->FItems;
     // Room first: once the item exists nothing can fail before the list holds it.
-    if (const int n = list.Count(); n == list.Capacity()) list.SetCapacity(n < 5 ? 5 : 2 * n + 1);
+    if (const int n = list.Count(); n == list.Capacity()) {
+      if (Arena* own = list.ArrayArena(); n == 0 && own)
+        list.AdoptStore(own->NewList(5), 5);
+      else
+        list.SetCapacity(n < 5 ? 5 : 2 * n + 1);
+    }
     void* place = arena->Alloc(sizeof(TKtXMLItem), alignof(TKtXMLItem));
     arena->ItemBorn();
     auto* item = ::new (place) TKtXMLItem(TKtXMLItem::ChildTag{}, parent, reinterpret_cast<std::uintptr_t>(arena) | 1);
@@ -679,6 +684,23 @@ class Parser {
   }
   template <class Ch>
   void LookUpName(Text& name, const Ch* chars, std::size_t n, Arena* arena);
+  // The entry (index + 1) of a name that followed the previous name lately and stands complete
+  // at `at` (the character after it cannot continue a name), or 0. Most names of a document
+  // are found this way without scanning them first.
+  [[gnu::always_inline]] std::uint32_t GuessName(std::size_t at) const {
+    const std::uint32_t previous = FLastName;
+    if (!previous) return 0;
+    for (const std::uint32_t guess : FEntries[previous - 1].next) {
+      if (!guess) break;
+      const NameEntry& entry = FEntries[guess - 1];
+      const std::size_t len = entry.keyBytes / sizeof(CharT);
+      if (entry.width != sizeof(CharT) || len > N - at || IsNameChar(T[at + len])) continue;
+      if (SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(T + at),
+                    entry.keyBytes))
+        return guess;
+    }
+    return 0;
+  }
   template <class Ch>
   static bool IsTag(const Ch* chars, std::size_t n, std::u16string_view tag) {
     if (n != tag.size()) return false;
@@ -1041,7 +1063,8 @@ void Parser<CharT>::Run() {
   while (i + 1 < N && T[i] != 0) {
     const std::size_t start = i;
     const std::size_t ns = i;
-    i = ScanName<CharT>(T, i, N + 1);
+    const std::uint32_t known = GuessName(ns);
+    i = known ? ns + FEntries[known - 1].keyBytes / sizeof(CharT) : ScanName<CharT>(T, i, N + 1);
     const std::size_t ne = i;
     const bool comment = ne - ns >= 3 && T[ns] == '!' && T[ns + 1] == '-' && T[ns + 2] == '-';
     bool direct = false;
@@ -1098,7 +1121,12 @@ void Parser<CharT>::Run() {
     if (accept && C && direct) {
       // Without a handler to see them first, the texts go straight into the item's records.
       xml_detail::Arena* arena = C->OwnArena();
-      AssignName(C->FTagName, T + ns, ne - ns, arena);
+      if (known && arena == FEngine.FArena.get()) {
+        C->FTagName.ShareRecord(FEntries[known - 1].record);
+        Followed(FLastName, known);
+      } else {
+        AssignName(C->FTagName, T + ns, ne - ns, arena);
+      }
       if (IsTag(T + ns, ne - ns, std::u16string_view(u"encoding", 8))) FEncodingAdded = true;
       if (e > s) {
         if (C->FValue.Length() == 0) {
@@ -1248,12 +1276,6 @@ void TKtXMLItem::operator delete(TKtXMLItem* p, std::destroying_delete_t) {
   else
     std::free(p);
 }
-
-Arena* TKtXMLItem::MemoryArena() const {
-  return reinterpret_cast<Arena*>(FItems.FPlace & ~static_cast<std::uintptr_t>(7));
-}
-
-Arena* TKtXMLItem::OwnArena() const { return FItems.ArrayArena(); }
 
 TKtXMLItem::TKtXMLItem(TComponent* AOwner) : TComponent(AOwner) {
   FParentItem = dynamic_cast<TKtXMLItem*>(AOwner);

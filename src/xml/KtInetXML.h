@@ -181,8 +181,12 @@ class TKtXMLItem : public TComponent {
   friend class xml_detail::Parser;
   struct ChildTag {};
   TKtXMLItem(ChildTag, TKtXMLItem* parent, std::uintptr_t place);
-  xml_detail::Arena* MemoryArena() const;  // where children of this item go
-  xml_detail::Arena* OwnArena() const;     // the arena holding this item and its texts, or null
+  // Where children of this item go.
+  xml_detail::Arena* MemoryArena() const {
+    return reinterpret_cast<xml_detail::Arena*>(FItems.FPlace & ~static_cast<std::uintptr_t>(7));
+  }
+  // The arena holding this item and its texts, or null.
+  xml_detail::Arena* OwnArena() const { return FItems.ArrayArena(); }
   void FreeSubtree();
 
   Integer FLevel = 0;
