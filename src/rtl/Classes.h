@@ -107,8 +107,9 @@ class TComponent : public TPersistent {
 
   TComponent* FOwner = nullptr;
   long FTag = 0;
-  unsigned FComponentState = 0;
   std::unique_ptr<Links> FLinks;
+  // Last, so that a derived class may place a small field of its own in the padding behind it.
+  unsigned FComponentState = 0;
 };
 
 // A list of untyped pointers, as the framework's TList. Errors raise EListError
