@@ -103,6 +103,27 @@ TEST(XmlTreeStore, NamesAndShortTextsComeOutAsTheyWentIn) {
   }
 }
 
+// A name that followed the previous one before is tried first, straight against the text; it
+// counts only where the text's name ends with it. Here every guess is a prefix of the name that
+// stands, a longer name than the text holds, or a name cut short by the end of the text.
+TEST(XmlTreeStore, AGuessedNameCountsOnlyWhereTheNameEnds) {
+  const std::string doc =
+      "<r><ab/><ab/><abc/><ab/><ab>t</ab><ab\xA9/><ab/><abcdefgh/><ab/><abcdefgh/><ab/><abcdefghi x=\"1\"/>"
+      "<ab/><ab:c/><ab/><ab-/><ab/><a/><ab/><ab";
+  const std::vector<std::string> expected = {"r",  "ab", "ab",       "abc", "ab",        "ab",   "ab",
+                                             "ab", "abcdefgh", "ab", "abcdefgh", "ab", "abcdefghi", "ab",
+                                             "ab:c", "ab",  "ab-",      "ab",  "a",         "ab",   "ab"};
+  TKtXMLEngine bytes(nullptr), watched(nullptr);
+  LoadBytes(bytes, doc);
+  watched.SetOnTag([](TObject*, TKtXMLItem*, const String&, const String&, const String&, bool&) {});
+  LoadBytes(watched, doc);
+  std::vector<std::string> names;
+  std::vector<std::u16string> values;
+  PreOrder(bytes.RootItem(), names, values);
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(Dump(bytes), Dump(watched));
+}
+
 // One element with `n` children named c<n>_<k>.
 std::string Family(int n) {
   std::string s = "<p" + std::to_string(n) + ">";
