@@ -607,6 +607,10 @@ class Parser {
   void ReadText(std::size_t& s, std::size_t& e) {
     while (T[i] == '>') ++i;
     s = i;
+    if (T[i] == '<') {  // no text: the next tag follows at once
+      e = i++;
+      return;
+    }
     for (;;) {
       i = ScanFor<CharT>(T, i, N + 1, 0, '<', '/', '/');
       if (T[i] != '/' || T[i + 1] == '>') break;
@@ -617,7 +621,7 @@ class Parser {
   }
 
   void SkipToNextTag(bool stepPast) {
-    i = ScanFor<CharT>(T, i, N + 1, 0, '<', '<', '<');
+    if (T[i] != '<') i = ScanFor<CharT>(T, i, N + 1, 0, '<', '<', '<');
     if (stepPast && T[i] == '<') ++i;
   }
 
@@ -765,6 +769,7 @@ class Parser {
   std::vector<NameEntry> FEntries;
   std::vector<NameSlot> FNames;
   std::uint32_t FLastName = 0;  // the entry (index + 1) of the name assigned last
+  TKtXMLItem* FNewest = nullptr;  // the item made last
 };
 
 // Beyond this many distinct names (a document made up to defeat sharing), further names are
@@ -1092,7 +1097,8 @@ void Parser<CharT>::Run() {
     } else {
       as = i;
       bool quoted = false;
-      for (;;) {
+      // Most start tags end right after the name.
+      while (T[i] != '>') {
         i = quoted ? ScanFor<CharT>(T, i, N + 1, 0, '>', '"', '"') : ScanFor<CharT>(T, i, N + 1, 0, '>', '/', '"');
         if (T[i] != '"') break;
         quoted = !quoted;
@@ -1115,7 +1121,7 @@ void Parser<CharT>::Run() {
         C = root;
       } else {
         if (FEngine.FOnTag) FEngine.FOnTag(&FEngine, C, FName, FV, FA, accept);
-        if (accept) C = NewChild(C);
+        if (accept) C = FNewest = NewChild(C);
       }
     }
     if (accept && C && direct) {
@@ -1176,6 +1182,16 @@ void Parser<CharT>::Run() {
         break;
       }
       TKtXMLItem* node = C;
+      // The end tag of an element without children usually repeats the name read last: when
+      // it does, the scan for the next tag starts behind it (a name and its '>' hold no '<').
+      if (node == FNewest && FLastName) {
+        const NameEntry& entry = FEntries[FLastName - 1];
+        const std::size_t len = entry.keyBytes / sizeof(CharT);
+        if (entry.width == sizeof(CharT) && len < N - i && T[i + 1 + len] == '>' &&
+            SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(T + i + 1),
+                      entry.keyBytes))
+          i += len + 2;
+      }
       C = C->FParentItem;
       bool cancel = false;
       if (FEngine.FOnAfterTag) {

@@ -124,6 +124,26 @@ TEST(XmlTreeStore, AGuessedNameCountsOnlyWhereTheNameEnds) {
   EXPECT_EQ(Dump(bytes), Dump(watched));
 }
 
+// An end tag is checked against the name read last before the reader steps over it; end tags
+// that only start like that name, hold a '<' or end the text read as they always did.
+TEST(XmlTreeStore, EndTagsUnlikeTheLastNameReadAsBefore) {
+  const std::vector<std::string> docs = {
+      "<r><b>t</b<c>u</c></r>", "<r><b>t</bc><d/></r>", "<r><b>t</b ><d/></r>", "<r><b>t</b>x<d/></r>",
+      "<r><b>t</b>", "<r><b>t</b", "<r><b>t</", "<r><bb>t</b>><d>u</d></r>", "<r><b>t</b/><d/></r>",
+      "<r><b/><b>t</b></r>"};
+  for (const std::string& doc : docs) {
+    SCOPED_TRACE(doc);
+    TKtXMLEngine bytes(nullptr), units(nullptr), watched(nullptr);
+    LoadBytes(bytes, doc);
+    String text = BytesToString(doc);
+    units.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+    watched.SetOnTag([](TObject*, TKtXMLItem*, const String&, const String&, const String&, bool&) {});
+    LoadBytes(watched, doc);
+    EXPECT_EQ(Dump(bytes), Dump(watched));
+    EXPECT_EQ(Dump(units), Dump(watched));
+  }
+}
+
 // One element with `n` children named c<n>_<k>.
 std::string Family(int n) {
   std::string s = "<p" + std::to_string(n) + ">";
