@@ -1,7 +1,8 @@
 // TKtXMLEngine over arbitrary input. The first bytes choose the entry (LoadFromStream with or
 // without a size, ParseXMLFromString over one-byte or two-byte characters) and when the OnTag
 // and OnAfterTag handlers reject or cancel; the rest is the document. After the parse the tree
-// must be consistent (levels, parents), every value must go through GetTagValue exactly as the
+// must be consistent (levels, parents); when the handlers accept everything, the reader without
+// handlers must build the same tree; every value must go through GetTagValue exactly as the
 // restarting replacement does it, and freeing must leave nothing behind. Seeds of ten thousand
 // nested elements make libFuzzer (which takes its longest seed as the length limit) reach deep
 // nesting.
@@ -59,27 +60,22 @@ void Check(const TKtXMLEngine& engine) {
   if (visited == 0) std::abort();
 }
 
-}  // namespace
+// The same tree, item by item: the reader without handlers takes shortcuts (names guessed from
+// the ones before, texts decoded in place, tags stepped over) that the reader with handlers
+// that accept everything never takes.
+void Same(const TKtXMLItem* a, const TKtXMLItem* b) {
+  std::vector<std::pair<const TKtXMLItem*, const TKtXMLItem*>> stack{{a, b}};
+  while (!stack.empty()) {
+    auto [x, y] = stack.back();
+    stack.pop_back();
+    if (x->TagNameView() != y->TagNameView() || !(x->Value() == y->Value()) || x->Attributes() != y->Attributes() ||
+        x->Kind() != y->Kind() || x->Level() != y->Level() || x->Items()->Count() != y->Items()->Count())
+      std::abort();
+    for (int k = 0; k < x->Items()->Count(); ++k) stack.emplace_back(x->Items()->Items(k), y->Items()->Items(k));
+  }
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 3) return 0;
-  const unsigned mode = data[0] % 4;
-  const unsigned rejectEvery = data[1] % 8;   // 0: accept everything
-  const unsigned cancelAfter = data[2];       // 0: never cancel
-  std::string doc(reinterpret_cast<const char*>(data + 3), size - 3);
-
-  TKtXMLEngine engine(nullptr);
-  unsigned tags = 0, closes = 0;
-  engine.SetOnTag([&](TObject*, TKtXMLItem* parent, const String&, const String&, const String&, bool& accept) {
-    if (!parent) std::abort();
-    if (rejectEvery && ++tags % rejectEvery == 0) accept = false;
-  });
-  engine.SetOnAfterTag([&](TObject*, TKtXMLItem*& node, bool& cancel) {
-    if (!node) std::abort();
-    if (cancelAfter && ++closes == cancelAfter) cancel = true;
-    node = nullptr;
-  });
-
+void Parse(TKtXMLEngine& engine, unsigned mode, const std::string& doc, unsigned cancelAfter) {
   switch (mode) {
     case 0:
     case 1: {
@@ -104,6 +100,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  const unsigned mode = data[0] % 4;
+  const unsigned rejectEvery = data[1] % 8;   // 0: accept everything
+  const unsigned cancelAfter = data[2];       // 0: never cancel
+  std::string doc(reinterpret_cast<const char*>(data + 3), size - 3);
+
+  TKtXMLEngine engine(nullptr);
+  unsigned tags = 0, closes = 0;
+  engine.SetOnTag([&](TObject*, TKtXMLItem* parent, const String&, const String&, const String&, bool& accept) {
+    if (!parent) std::abort();
+    if (rejectEvery && ++tags % rejectEvery == 0) accept = false;
+  });
+  engine.SetOnAfterTag([&](TObject*, TKtXMLItem*& node, bool& cancel) {
+    if (!node) std::abort();
+    if (cancelAfter && ++closes == cancelAfter) cancel = true;
+    node = nullptr;
+  });
+
+  Parse(engine, mode, doc, cancelAfter);
   Check(engine);
+  if (rejectEvery == 0 && cancelAfter == 0) {
+    TKtXMLEngine plain(nullptr);
+    Parse(plain, mode, doc, cancelAfter);
+    Check(plain);
+    Same(engine.RootItem(), plain.RootItem());
+  }
   return 0;
 }
