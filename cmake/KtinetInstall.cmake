@@ -14,7 +14,7 @@ file(GLOB_RECURSE KTINET_LEGACY_HEADERS CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURC
   ${CMAKE_SOURCE_DIR}/src/legacy/*.h)
 list(FILTER KTINET_HEADERS EXCLUDE REGEX "^legacy/")
 # Shared between the units of one component only, never included by an application.
-list(REMOVE_ITEM KTINET_HEADERS platform/WinInetShared.h)
+list(REMOVE_ITEM KTINET_HEADERS platform/WinInetShared.h services/ServiceJson.h)
 set(KTINET_HEADER_PAIRS)
 set(KTINET_HEADER_SOURCES)
 if(KTINET_LEGACY)

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <chrono>
 
-#include <nlohmann/json.hpp>
-
 #include "core/ktiutil.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UrlEncoding.h"
+#include "services/ServiceJson.h"
 
 namespace ktinet {
 
@@ -15,13 +14,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Documents deeper than this are not the services' answers; their deeper parts are dropped while
-// parsing, so nothing built from them is deep.
+// Documents deeper than this are not the services' answers.
 constexpr int kMaxDepth = 32;
 
-Json Parse(const std::string& body) {
-  return Json::parse(body, [](int depth, Json::parse_event_t, Json&) { return depth <= kMaxDepth; }, false);
-}
+Json Parse(const std::string& body) { return ParseServiceJson(body, kMaxDepth); }
 
 std::string Member(const Json& object, const char* name) {
   if (!object.is_object()) return std::string();

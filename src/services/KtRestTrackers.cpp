@@ -8,9 +8,8 @@
 
 #include <random>
 
-#include <nlohmann/json.hpp>
-
 #include "rtl/SysUtils.h"
+#include "services/ServiceJson.h"
 
 namespace ktinet {
 
@@ -18,13 +17,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The carriers' answers are a few levels deep; anything deeper is dropped while parsing, so no
-// walk over the document goes deep.
+// Documents deeper than this are not the services' answers.
 constexpr int kMaxDepth = 32;
 
-Json Parse(const std::string& body) {
-  return Json::parse(body, [](int depth, Json::parse_event_t, Json&) { return depth <= kMaxDepth; }, false);
-}
+Json Parse(const std::string& body) { return ParseServiceJson(body, kMaxDepth); }
 
 const Json& Nothing() {
   static const Json none;
