@@ -83,6 +83,9 @@ class TComponent : public TPersistent {
  protected:
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   TPersistent* GetOwner() const override { return FOwner; }
+  // True once the component has a name, owns components or watches or is watched by others:
+  // without, its destruction has nothing to undo beyond its own fields.
+  bool HasLinks() const noexcept { return FLinks != nullptr; }
 
  private:
   void Insert(TComponent* c);

@@ -61,6 +61,8 @@ class Text {
   ~Text() { Release(); }
 
   bool Assigned() const { return FBits != 0; }
+  // True when the record is the text's own on the heap (not in an arena, not shared).
+  bool OnHeap() const { return (FBits & 1) != 0; }
   std::u16string_view View() const;
   String Str() const { return String(View()); }
   std::size_t Length() const { return View().size(); }
@@ -188,6 +190,9 @@ class TKtXMLItem : public TComponent {
   // The arena holding this item and its texts, or null.
   xml_detail::Arena* OwnArena() const { return FItems.ArrayArena(); }
   void FreeSubtree();
+  // True when the item lives in `arena` and holds nothing outside it (no framework owner or
+  // links, no text or children array on the heap): it can go with the arena, undestroyed.
+  bool GoesWithArena(const xml_detail::Arena* arena) const;
 
   Integer FLevel = 0;
   xml_detail::Text FTagName;
