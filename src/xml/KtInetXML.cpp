@@ -699,14 +699,21 @@ class Parser {
     if (!previous) return 0;
     for (const std::uint32_t guess : FEntries[previous - 1].next) {
       if (!guess) break;
-      const NameEntry& entry = FEntries[guess - 1];
-      const std::size_t len = entry.keyBytes / sizeof(CharT);
-      if (entry.width != sizeof(CharT) || len > N - at || IsNameChar(T[at + len])) continue;
-      if (SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(T + at),
-                    entry.keyBytes))
-        return guess;
+      const std::size_t len = NameAt(guess, at);
+      if (len && !IsNameChar(T[at + len])) return guess;
     }
     return 0;
+  }
+  // The length of the name of entry `known` (index + 1) when the text holds it at `at` (it then
+  // ends at or before the text's NUL, so the character after it may be read), else 0.
+  [[gnu::always_inline]] std::size_t NameAt(std::uint32_t known, std::size_t at) const {
+    const NameEntry& entry = FEntries[known - 1];
+    const std::size_t len = entry.keyBytes / sizeof(CharT);
+    if (entry.width != sizeof(CharT) || len > N - at ||
+        !SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(T + at),
+                   entry.keyBytes))
+      return 0;
+    return len;
   }
   template <class Ch>
   static bool IsTag(const Ch* chars, std::size_t n, std::u16string_view tag) {
@@ -1188,12 +1195,7 @@ void Parser<CharT>::Run() {
       // The end tag of an element without children usually repeats the name read last: when
       // it does, the scan for the next tag starts behind it (a name and its '>' hold no '<').
       if (node == FNewest && FLastName) {
-        const NameEntry& entry = FEntries[FLastName - 1];
-        const std::size_t len = entry.keyBytes / sizeof(CharT);
-        if (entry.width == sizeof(CharT) && len < N - i && T[i + 1 + len] == '>' &&
-            SameBytes(static_cast<const unsigned char*>(entry.key), reinterpret_cast<const unsigned char*>(T + i + 1),
-                      entry.keyBytes))
-          i += len + 2;
+        if (const std::size_t len = NameAt(FLastName, i + 1); len && T[i + 1 + len] == '>') i += len + 2;
       }
       C = C->FParentItem;
       bool cancel = false;

@@ -63,4 +63,13 @@ std::string Tmux::WaitFor(const std::string& text, int ms) const {
   return screen;
 }
 
+std::string Tmux::AnswerLogon(const std::string& title, const std::string& user, const std::string& password) const {
+  WaitFor(title);
+  Keys("'" + user + "'");
+  Keys("Enter");
+  Keys("'" + password + "'");
+  Keys("Enter");
+  return WaitFor("EXIT=");
+}
+
 }  // namespace ktinet::test

@@ -21,6 +21,9 @@ class Tmux {
   // Waits (bounded) until the screen shows `text`; returns the screen either way and fails the
   // test when it never did.
   std::string WaitFor(const std::string& text, int ms = 15000) const;
+  // Waits for the logon dialog titled `title`, types the user and the password, each ended with
+  // Enter, and returns the screen once the command has printed "EXIT=".
+  std::string AnswerLogon(const std::string& title, const std::string& user, const std::string& password) const;
 
  private:
   std::string Base() const;

@@ -66,12 +66,7 @@ TEST(ProxyLogon, OnATerminalTheDialogAsksOnlyWhenTheProxyDoes) {
   proxy.Add(Script().ReadUntil("\r\n\r\n").Send(kRefusal));
   proxy.Add(Script().ReadUntil("\r\n\r\n").Send("welcome"));
   test::Tmux t(OnTerminal("query --proxy " + at + " dest.example.invalid 43 'q\\r\\n' --timeout 5"), 100, 30);
-  t.WaitFor("Proxy logon");
-  t.Keys("'puser'");
-  t.Keys("Enter");
-  t.Keys("'secret pw'");
-  t.Keys("Enter");
-  const std::string screen = t.WaitFor("EXIT=");
+  const std::string screen = t.AnswerLogon("Proxy logon", "puser", "secret pw");
   EXPECT_NE(screen.find("welcome"), std::string::npos) << screen;
   EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("secret pw"), std::string::npos) << "the password was echoed: " << screen;

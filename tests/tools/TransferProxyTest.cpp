@@ -132,12 +132,7 @@ TEST(TransferProxy, OnATerminalTheDialogAsksOnceWhenTheProxyDoes) {
     EXPECT_EQ(screen.find("logon"), std::string::npos) << screen;
   }
   test::Tmux t(OnTerminal("get --proxy " + s.Locked() + " " + file + " --timeout 10"), 100, 30);
-  t.WaitFor("Proxy logon");
-  t.Keys("'puser'");
-  t.Keys("Enter");
-  t.Keys("'p w'");
-  t.Keys("Enter");
-  const std::string screen = t.WaitFor("EXIT=");
+  const std::string screen = t.AnswerLogon("Proxy logon", "puser", "p w");
   EXPECT_NE(screen.find("through the proxy"), std::string::npos) << screen;
   EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
 }
